@@ -1,0 +1,33 @@
+#include "app/agent.h"
+
+#include "app/command_line.h"
+#include "output/console.h"
+
+#include <cstdio>
+#include <exception>
+#include <string>
+
+namespace tallowick {
+
+int run_agent(int argc, const char* const* argv) {
+    command_line options;
+    try {
+        options = parse_command_line(argc, argv);
+    } catch (const std::exception& error) {
+        write_error_line(std::string("tallowick: invalid command line: ") + error.what());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(help_banner(), stdout);
+        return 0;
+    }
+    monitored_paths = options.paths;
+    for (const std::string& path : monitored_paths)
+        write_line("Monitoring path: " + path);
+    excluded_processes = options.excluded_processes;
+    for (const std::string& name : excluded_processes)
+        write_line("Excluding Process: " + name);
+    return 0;
+}
+
+} // namespace tallowick

@@ -1,0 +1,64 @@
+#include "app/command_line.h"
+
+#include <boost/algorithm/string/classification.hpp>
+#include <boost/algorithm/string/split.hpp>
+#include <boost/program_options.hpp>
+
+namespace tallowick {
+
+std::vector<std::string> monitored_paths;
+std::vector<std::string> excluded_processes;
+
+namespace po = boost::program_options;
+
+namespace {
+po::options_description option_table() {
+    const unsigned line_length = po::options_description::m_default_line_length;
+    po::options_description table("Allowed options", line_length, line_length / 2);
+    table.add_options()("help", "produce help message")(
+        "path", po::value<std::vector<std::string>>(), "set path to monitor")(
+        "excludeproc", po::value<std::vector<std::string>>(), "set process to exclude");
+    return table;
+}
+} // namespace
+
+std::string strip_drive_prefix(const std::string& path) {
+    std::vector<std::string> pieces;
+    boost::algorithm::split(pieces, path, boost::algorithm::is_any_of(":"));
+    return pieces.size() >= 2 ? pieces[1] : path;
+}
+
+command_line parse_command_line(int argc, const char* const* argv) {
+    const po::options_description table = option_table();
+    po::variables_map values;
+    po::store(po::command_line_parser(argc, argv).options(table).allow_unregistered().run(), values);
+    po::notify(values);
+
+    command_line result;
+    if (values.count("help") != 0) {
+        result.help = true;
+        return result;
+    }
+    if (values.count("path") != 0) {
+        for (const std::string& path : values["path"].as<std::vector<std::string>>())
+            result.paths.push_back(strip_drive_prefix(path));
+    }
+    if (values.count("excludeproc") != 0)
+        result.excluded_processes = values["excludeproc"].as<std::vector<std::string>>();
+    return result;
+}
+
+const char* help_banner() {
+    return "\n"
+           "=================\n"
+           "Velmar Tallowick\n"
+           "=================\n"
+           "   --path  <path to monitor for file changes>\n"
+           "   --excludeproc  <exclude process from monitoring file changes>\n"
+           "\n"
+           "!!! IMPORTANT: please be sure to use double dashes (--) in front of arguments \n"
+           "    (e.g. --path, not -path)\n"
+           "\n";
+}
+
+} // namespace tallowick

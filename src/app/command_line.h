@@ -1,0 +1,29 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tallowick {
+
+// Filled once from the command line before any session thread starts; only read afterwards.
+extern std::vector<std::string> monitored_paths;
+extern std::vector<std::string> excluded_processes;
+
+struct command_line {
+    bool help = false;
+    std::vector<std::string> paths;             // drive prefix already cut off
+    std::vector<std::string> excluded_processes; // as typed
+};
+
+// Parses the agent's arguments. Unknown options are ignored; a malformed
+// command line throws the option parser's exception (a std::exception).
+command_line parse_command_line(int argc, const char* const* argv);
+
+// "C:\data" -> "\data": the text between the first colon and the next one (or
+// the end); an entry without a colon is kept as it is.
+std::string strip_drive_prefix(const std::string& path);
+
+// The help banner, ten lines.
+const char* help_banner();
+
+} // namespace tallowick

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+namespace tallowick {
+
+// Process names whose activity is never reported.
+extern const std::array<std::string, 34> default_excluded_processes;
+// Image-path endings of other monitoring agents; their process starts are not reported.
+extern const std::array<std::string, 2> excluded_agent_images;
+// File-name extensions that count as documents when no path is monitored.
+extern const std::array<std::string, 17> document_extensions;
+
+} // namespace tallowick

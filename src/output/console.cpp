@@ -1,0 +1,24 @@
+#include "output/console.h"
+
+#include <cstdio>
+#include <string>
+
+namespace tallowick {
+namespace {
+void write_whole(std::FILE* stream, std::string_view text, bool flush) {
+    std::string line;
+    line.reserve(text.size() + 1);
+    line.append(text);
+    line.push_back('\n');
+    // One fwrite holds the stream's lock for the whole line.
+    std::fwrite(line.data(), 1, line.size(), stream);
+    if (flush)
+        std::fflush(stream);
+}
+} // namespace
+
+void write_line(std::string_view text, bool flush) { write_whole(stdout, text, flush); }
+
+void write_error_line(std::string_view text) { write_whole(stderr, text, true); }
+
+} // namespace tallowick

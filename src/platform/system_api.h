@@ -1,0 +1,92 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tallowick::platform {
+
+// A process or token handle as the platform hands it out; 0 means none.
+using native_handle = std::uintptr_t;
+
+// Access rights and statuses the lookups rely on (Win32 values).
+inline constexpr std::uint32_t process_all_access = 0x1FFFFF;
+inline constexpr std::uint32_t process_query_information = 0x400;
+inline constexpr std::uint32_t token_query = 0x8;
+inline constexpr std::uint32_t error_access_denied = 5;
+inline constexpr std::uint32_t error_invalid_parameter = 87;
+inline constexpr std::uint32_t error_insufficient_buffer = 122;
+
+struct open_result {
+    native_handle handle = 0;     // 0 when the open failed
+    std::uint32_t last_error = 0; // GetLastError() after a failed open
+};
+
+struct account_name {
+    std::u16string name;
+    std::u16string domain;
+};
+
+enum class file_kind { none, directory, regular, other };
+
+// The processes, tokens, accounts, SIDs, volumes and files of the machine, one
+// virtual function per platform call. No decisions live here: every fallback
+// and rule is in the portable code that calls it.
+class system_api {
+public:
+    virtual ~system_api() = default;
+
+    // OpenProcess(access, FALSE, pid).
+    virtual open_result open_process(std::uint32_t desired_access, std::uint32_t pid) = 0;
+    // K32GetProcessImageFileNameW: the NT device path of the process image.
+    virtual std::optional<std::u16string> process_image_file_name(native_handle process) = 0;
+    // OpenProcessToken(process, access).
+    virtual open_result open_process_token(native_handle process, std::uint32_t desired_access) = 0;
+    // GetTokenInformation(token, TokenUser, buffer, size, &needed). Returns 0 on
+    // success, otherwise the last error (122 with `needed` set for a short buffer).
+    // On success the buffer holds a TOKEN_USER whose Sid points into the buffer.
+    virtual std::uint32_t get_token_user(native_handle token, std::span<std::byte> buffer,
+                                         std::uint32_t& needed) = 0;
+    // LookupAccountSidW(nullptr, sid, ...) with 256-unit name and domain buffers.
+    virtual std::optional<account_name> lookup_account_sid(const std::byte* sid) = 0;
+    // ConvertSidToStringSidA + LocalFree. `sid` is a binary SID that the caller
+    // has checked to be complete.
+    virtual std::optional<std::string> convert_sid_to_string(const std::byte* sid) = 0;
+    // ConvertStringSidToSidA + LocalFree: the binary SID of an S-1-... text.
+    virtual std::optional<std::vector<std::byte>> convert_string_to_sid(const std::string& text) = 0;
+    // GetVolumePathNameW with a 260-unit buffer.
+    virtual std::optional<std::u16string> volume_path_name(const std::u16string& path) = 0;
+    // The file-system status of a path, following links.
+    virtual file_kind file_status(const std::u16string& path) = 0;
+    // CloseHandle.
+    virtual void close_handle(native_handle handle) = 0;
+
+    // Text conversions. Invalid input never fails: unpaired surrogates and
+    // malformed UTF-8 become U+FFFD, so every converted text is valid.
+    virtual std::string utf16_to_utf8(std::u16string_view text) = 0;
+    virtual std::u16string utf8_to_utf16(std::string_view text) = 0;
+};
+
+// The realisation in force for the process. Installed once before any subsystem
+// runs (the program installs the real or the simulated machine; tests their own).
+system_api& current_system();
+// Installs `api` and returns the one it replaces (may be null).
+system_api* install_system(system_api* api);
+
+// Installs a realisation for one scope and puts the previous one back.
+class scoped_system {
+public:
+    explicit scoped_system(system_api& api) : previous_(install_system(&api)) {}
+    ~scoped_system() { install_system(previous_); }
+    scoped_system(const scoped_system&) = delete;
+    scoped_system& operator=(const scoped_system&) = delete;
+
+private:
+    system_api* previous_;
+};
+
+} // namespace tallowick::platform

@@ -1,0 +1,79 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace tallowick {
+namespace {
+
+command_line parse(std::vector<std::string> args) {
+    args.insert(args.begin(), "tallowick");
+    std::vector<const char*> argv;
+    for (const std::string& arg : args)
+        argv.push_back(arg.c_str());
+    return parse_command_line(static_cast<int>(argv.size()), argv.data());
+}
+
+using strings = std::vector<std::string>;
+
+TEST(CommandLine, HelpWinsOverEveryOtherOption) {
+    const command_line parsed = parse({"--path", "C:\\x", "--help", "--excludeproc", "a.exe"});
+    EXPECT_TRUE(parsed.help);
+    EXPECT_TRUE(parsed.paths.empty());
+    EXPECT_TRUE(parsed.excluded_processes.empty());
+}
+
+TEST(CommandLine, NoArgumentsGiveEmptyLists) {
+    const command_line parsed = parse({});
+    EXPECT_FALSE(parsed.help);
+    EXPECT_TRUE(parsed.paths.empty());
+    EXPECT_TRUE(parsed.excluded_processes.empty());
+}
+
+TEST(CommandLine, PathsKeepOrderAndLoseTheirDrive) {
+    EXPECT_EQ(parse({"--path", "C:\\data", "--path", "D:\\logs"}).paths, (strings{"\\data", "\\logs"}));
+}
+
+TEST(CommandLine, DriveStrippingTakesTheSecondColonPiece) {
+    struct example {
+        const char* given;
+        const char* stored;
+    };
+    for (const example& e : {example{"\\share\\x", "\\share\\x"}, example{"C:", ""},
+                              example{"C:\\a:b", "\\a"}, example{":lead", "lead"}, example{"", ""}}) {
+        EXPECT_EQ(strip_drive_prefix(e.given), e.stored) << e.given;
+    }
+    EXPECT_EQ(parse({"--path", "C:"}).paths, (strings{""}));
+}
+
+TEST(CommandLine, EachOccurrenceTakesOneValue) {
+    EXPECT_EQ(parse({"--path", "C:\\a", "C:\\b"}).paths, (strings{"\\a"}));
+}
+
+TEST(CommandLine, ExcludedProcessesStayAsTyped) {
+    EXPECT_EQ(parse({"--excludeproc", "Foo.EXE", "--excludeproc", "C:bar"}).excluded_processes,
+              (strings{"Foo.EXE", "C:bar"}));
+}
+
+TEST(CommandLine, SingleDashAndUnknownOptionsAreIgnored) {
+    const command_line parsed = parse({"-path", "C:\\x", "--verbose", "--path", "C:\\y"});
+    EXPECT_EQ(parsed.paths, (strings{"\\y"}));
+    EXPECT_TRUE(parse({"-path", "C:\\x"}).paths.empty());
+}
+
+TEST(CommandLine, MissingValueIsRejected) {
+    EXPECT_THROW(parse({"--path"}), std::exception);
+    EXPECT_THROW(parse({"--excludeproc", "a", "--excludeproc"}), std::exception);
+}
+
+TEST(CommandLine, BannerIsTenLines) {
+    const std::string banner = help_banner();
+    EXPECT_EQ(std::count(banner.begin(), banner.end(), '\n'), 10);
+    EXPECT_NE(banner.find("arguments \n    (e.g. --path, not -path)\n\n"), std::string::npos);
+}
+
+} // namespace
+} // namespace tallowick
