@@ -1,0 +1,166 @@
+// The reference collector: receives the agent's datagrams on 127.0.0.1:13251,
+// prints each as it arrives, checks it against the three message kinds and
+// sums them up by Event_Type and Operation at the end.
+#include "collector/message_check.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/program_options.hpp>
+#include <rapidjson/document.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdint>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <string>
+#include <utility>
+
+namespace asio = boost::asio;
+namespace po = boost::program_options;
+using asio::ip::udp;
+
+namespace {
+
+struct settings {
+    std::string address = "127.0.0.1";
+    unsigned short port = 13251;
+    bool indent = false;
+    bool quiet = false;
+    std::uint64_t count = 0;   // stop after this many datagrams; 0 = no limit
+    double timeout_seconds = 0; // stop after this long; 0 = no limit
+    std::string jsonl_path;
+};
+
+std::string indented(const std::string& datagram) {
+    rapidjson::Document document;
+    document.Parse(datagram.data(), datagram.size());
+    if (document.HasParseError())
+        return datagram;
+    rapidjson::StringBuffer text;
+    rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(text);
+    document.Accept(writer);
+    return {text.GetString(), text.GetSize()};
+}
+
+class collector {
+public:
+    collector(asio::io_context& io, const settings& options)
+        : io_(io), options_(options), socket_(io), signals_(io, SIGINT, SIGTERM), timer_(io) {
+        const udp::endpoint endpoint(asio::ip::make_address(options.address), options.port);
+        socket_.open(endpoint.protocol());
+        // A burst must not overflow the receive queue before we read it.
+        socket_.set_option(asio::socket_base::receive_buffer_size(8 * 1024 * 1024));
+        socket_.bind(endpoint);
+        if (!options.jsonl_path.empty()) {
+            jsonl_.open(options.jsonl_path, std::ios::app | std::ios::binary);
+            if (!jsonl_)
+                throw std::runtime_error("cannot open " + options.jsonl_path);
+        }
+    }
+
+    void run() {
+        std::cerr << "listening on " << options_.address << ':' << options_.port << std::endl;
+        signals_.async_wait([this](const boost::system::error_code& error, int) {
+            if (!error)
+                io_.stop();
+        });
+        if (options_.timeout_seconds > 0) {
+            timer_.expires_after(std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(options_.timeout_seconds)));
+            timer_.async_wait([this](const boost::system::error_code& error) {
+                if (!error)
+                    io_.stop();
+            });
+        }
+        receive();
+        io_.run();
+        summarise();
+    }
+
+    int exit_status() const { return invalid_ == 0 ? 0 : 1; }
+
+private:
+    void receive() {
+        socket_.async_receive_from(asio::buffer(buffer_), sender_,
+                                   [this](const boost::system::error_code& error, std::size_t size) {
+                                       if (!error)
+                                           handle(std::string(buffer_.data(), size));
+                                       if (options_.count != 0 && received_ >= options_.count) {
+                                           io_.stop();
+                                           return;
+                                       }
+                                       receive();
+                                   });
+    }
+
+    void handle(const std::string& datagram) {
+        ++received_;
+        const tallowick::collector::check_result checked = tallowick::collector::check_message(datagram);
+        if (!options_.quiet)
+            std::cout << (options_.indent ? indented(datagram) : datagram) << '\n' << std::flush;
+        if (!checked.ok()) {
+            ++invalid_;
+            std::cerr << "INVALID DATAGRAM (" << checked.problem << "): " << datagram << std::endl;
+        }
+        ++by_kind_[{checked.kind.event_type, checked.kind.operation}];
+        if (jsonl_.is_open())
+            jsonl_ << datagram << '\n' << std::flush;
+    }
+
+    void summarise() const {
+        std::cout << "received " << received_ << " datagrams, " << invalid_ << " invalid\n";
+        for (const auto& [kind, count] : by_kind_)
+            std::cout << "  " << (kind.first.empty() ? "?" : kind.first) << " / "
+                      << (kind.second.empty() ? "?" : kind.second) << ": " << count << '\n';
+        std::cout << std::flush;
+    }
+
+    asio::io_context& io_;
+    const settings& options_;
+    udp::socket socket_;
+    asio::signal_set signals_;
+    asio::steady_timer timer_;
+    udp::endpoint sender_;
+    std::array<char, 65536> buffer_{};
+    std::uint64_t received_ = 0;
+    std::uint64_t invalid_ = 0;
+    std::map<std::pair<std::string, std::string>, std::uint64_t> by_kind_;
+    std::ofstream jsonl_;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    settings options;
+    po::options_description table("tallowick-collector options");
+    table.add_options()("help", "show this help")(
+        "indent", po::bool_switch(&options.indent), "print each datagram as indented JSON")(
+        "quiet", po::bool_switch(&options.quiet), "print only invalid datagrams and the summary")(
+        "count", po::value(&options.count), "stop after N datagrams")(
+        "timeout", po::value(&options.timeout_seconds), "stop after S seconds")(
+        "jsonl", po::value(&options.jsonl_path), "append every datagram to this JSON-lines file")(
+        "port", po::value(&options.port), "UDP port to listen on (default 13251)");
+    try {
+        po::variables_map values;
+        po::store(po::parse_command_line(argc, argv, table), values);
+        po::notify(values);
+        if (values.count("help") != 0) {
+            std::cout << table << '\n';
+            return 0;
+        }
+        asio::io_context io;
+        collector receiver(io, options);
+        receiver.run();
+        return receiver.exit_status();
+    } catch (const std::exception& error) {
+        std::cerr << "tallowick-collector: " << error.what() << std::endl;
+        return 2;
+    }
+}
