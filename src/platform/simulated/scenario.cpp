@@ -1,0 +1,491 @@
+#include "platform/simulated/scenario.h"
+
+#include "platform/simulated/sid_text.h"
+
+#include <rapidjson/document.h>
+#include <rapidjson/error/en.h>
+
+#include <charconv>
+#include <fstream>
+#include <limits>
+#include <set>
+#include <sstream>
+
+namespace tallowick::platform::simulated {
+namespace {
+
+using json = rapidjson::Value;
+
+std::string escape_pointer_token(std::string_view token) {
+    std::string escaped;
+    for (char c : token) {
+        if (c == '~')
+            escaped += "~0";
+        else if (c == '/')
+            escaped += "~1";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+std::optional<std::uint64_t> parse_hex(std::string_view text) {
+    if (text.size() < 3 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
+        return std::nullopt;
+    std::uint64_t value = 0;
+    const char* first = text.data() + 2;
+    const char* last = text.data() + text.size();
+    const auto [end, error] = std::from_chars(first, last, value, 16);
+    if (error != std::errc() || end != last)
+        return std::nullopt;
+    return value;
+}
+
+// Reads the members of one JSON object, remembering which keys were used, so
+// that a key nobody asked for (a typo) is reported instead of passing silently.
+class object_reader {
+public:
+    object_reader(const json& value, std::string place) : value_(value), place_(std::move(place)) {
+        if (!value.IsObject())
+            throw scenario_error(where(), "expected an object");
+    }
+
+    std::string where() const { return place_.empty() ? "/" : place_; }
+    std::string where(std::string_view key) const { return place_ + "/" + escape_pointer_token(key); }
+
+    bool has(const char* key) const { return value_.HasMember(key); }
+
+    const json* find(const char* key) {
+        used_.insert(key);
+        const auto member = value_.FindMember(key);
+        return member == value_.MemberEnd() ? nullptr : &member->value;
+    }
+
+    const json& require(const char* key) {
+        const json* found = find(key);
+        if (found == nullptr)
+            throw scenario_error(where(key), "required");
+        return *found;
+    }
+
+    std::uint64_t number(const char* key, std::uint64_t limit, std::uint64_t fallback, bool required = false) {
+        const json* found = required ? &require(key) : find(key);
+        if (found == nullptr)
+            return fallback;
+        return number_value(*found, where(key), limit);
+    }
+
+    std::string text(const char* key, std::string fallback, bool required = false) {
+        const json* found = required ? &require(key) : find(key);
+        if (found == nullptr)
+            return fallback;
+        if (!found->IsString())
+            throw scenario_error(where(key), "expected a string");
+        return {found->GetString(), found->GetStringLength()};
+    }
+
+    bool boolean(const char* key, bool fallback) {
+        const json* found = find(key);
+        if (found == nullptr)
+            return fallback;
+        if (!found->IsBool())
+            throw scenario_error(where(key), "expected true or false");
+        return found->GetBool();
+    }
+
+    const json& array(const char* key) {
+        const json& found = require(key);
+        if (!found.IsArray())
+            throw scenario_error(where(key), "expected an array");
+        return found;
+    }
+
+    void finish() const {
+        for (auto member = value_.MemberBegin(); member != value_.MemberEnd(); ++member) {
+            const std::string key(member->name.GetString(), member->name.GetStringLength());
+            if (used_.count(key) == 0)
+                throw scenario_error(where(key), "unknown key");
+        }
+    }
+
+    static std::uint64_t number_value(const json& value, const std::string& place, std::uint64_t limit) {
+        if (value.IsUint64()) {
+            if (value.GetUint64() > limit)
+                throw scenario_error(place, "out of range (at most " + std::to_string(limit) + ")");
+            return value.GetUint64();
+        }
+        throw scenario_error(place, "expected a whole number from 0 to " + std::to_string(limit));
+    }
+
+private:
+    const json& value_;
+    std::string place_;
+    std::set<std::string> used_;
+};
+
+constexpr std::uint64_t u8_max = 0xFF;
+constexpr std::uint64_t u16_max = 0xFFFF;
+constexpr std::uint64_t u32_max = 0xFFFFFFFF;
+constexpr std::uint64_t u64_max = std::numeric_limits<std::uint64_t>::max();
+
+scenario_guid guid_at(object_reader& reader, const char* key) {
+    const std::string text = reader.text(key, "", true);
+    const auto guid = parse_guid(text);
+    if (!guid)
+        throw scenario_error(reader.where(key), "expected a GUID as 36 characters without braces");
+    return *guid;
+}
+
+std::string sid_at(object_reader& reader, const char* key, std::string fallback, bool required) {
+    std::string text = reader.text(key, std::move(fallback), required);
+    if (!sid_from_text(text))
+        throw scenario_error(reader.where(key), "expected a SID such as S-1-5-18");
+    return text;
+}
+
+template <typename Item, typename Read>
+std::vector<Item> read_list(object_reader& parent, const char* key, std::vector<Item> fallback, Read read) {
+    if (!parent.has(key)) {
+        parent.find(key);
+        return fallback;
+    }
+    const json& list = parent.array(key);
+    std::vector<Item> items;
+    for (rapidjson::SizeType i = 0; i < list.Size(); ++i) {
+        object_reader item(list[i], parent.where(key) + "/" + std::to_string(i));
+        items.push_back(read(item));
+        item.finish();
+    }
+    return items;
+}
+
+machine_description read_machine(object_reader& reader) {
+    machine_description machine = default_machine();
+    if (const json* version = reader.find("windows_version")) {
+        const std::string place = reader.where("windows_version");
+        if (!version->IsString())
+            throw scenario_error(place, "expected \"MAJOR.MINOR\"");
+        const std::string_view text(version->GetString(), version->GetStringLength());
+        const std::size_t dot = text.find('.');
+        std::uint32_t major = 0;
+        std::uint32_t minor = 0;
+        const auto parse_part = [&](std::string_view part, std::uint32_t& out) {
+            const auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), out);
+            return !part.empty() && error == std::errc() && end == part.data() + part.size();
+        };
+        if (dot == std::string_view::npos || !parse_part(text.substr(0, dot), major) ||
+            !parse_part(text.substr(dot + 1), minor))
+            throw scenario_error(place, "expected \"MAJOR.MINOR\", e.g. \"10.0\"");
+        machine.major_version = major;
+        machine.minor_version = minor;
+    }
+    machine.admin = reader.boolean("admin", machine.admin);
+    machine.trace_session_limit =
+        static_cast<std::uint32_t>(reader.number("trace_session_limit", u32_max, machine.trace_session_limit));
+    machine.running_sessions = read_list<running_session>(reader, "running_sessions", {}, [](object_reader& item) {
+        running_session session;
+        session.name = item.text("name", "", true);
+        session.stop_status = static_cast<std::uint32_t>(item.number("stop_status", u32_max, 0));
+        return session;
+    });
+    machine.providers =
+        read_list<registered_provider>(reader, "providers", machine.providers, [](object_reader& item) {
+            registered_provider provider;
+            provider.name = item.text("name", "", true);
+            provider.guid = guid_at(item, "guid");
+            return provider;
+        });
+    machine.volumes = read_list<volume>(reader, "volumes", machine.volumes, [](object_reader& item) {
+        return volume{item.text("device", "", true), item.text("root", "", true)};
+    });
+    machine.accounts = read_list<account>(reader, "accounts", machine.accounts, [](object_reader& item) {
+        account entry;
+        entry.sid = sid_at(item, "sid", "", true);
+        entry.name = item.text("name", "", true);
+        entry.domain = item.text("domain", "");
+        return entry;
+    });
+    machine.processes = read_list<process>(reader, "processes", {}, [](object_reader& item) {
+        process entry;
+        entry.pid = static_cast<std::uint32_t>(item.number("pid", u32_max, 0, true));
+        entry.image = item.text("image", "", true);
+        entry.user_sid = sid_at(item, "user_sid", "S-1-5-18", false);
+        const std::string access = item.text("access", "full");
+        if (access == "full")
+            entry.access = process_access::full;
+        else if (access == "limited")
+            entry.access = process_access::limited;
+        else if (access == "denied")
+            entry.access = process_access::denied;
+        else if (access == "gone")
+            entry.access = process_access::gone;
+        else
+            throw scenario_error(item.where("access"), "expected \"full\", \"limited\", \"denied\" or \"gone\"");
+        return entry;
+    });
+    machine.files = read_list<file_entry>(reader, "files", {}, [](object_reader& item) {
+        file_entry entry;
+        entry.path = item.text("path", "", true);
+        const std::string type = item.text("type", "", true);
+        if (type == "dir")
+            entry.type = file_type::dir;
+        else if (type == "file")
+            entry.type = file_type::file;
+        else if (type == "other")
+            entry.type = file_type::other;
+        else
+            throw scenario_error(item.where("type"), "expected \"dir\", \"file\" or \"other\"");
+        return entry;
+    });
+    return machine;
+}
+
+std::uint64_t number_or_hex(object_reader& reader, const char* key, std::uint64_t limit, std::uint64_t fallback) {
+    const json* found = reader.find(key);
+    if (found == nullptr)
+        return fallback;
+    if (found->IsString()) {
+        const auto value = parse_hex({found->GetString(), found->GetStringLength()});
+        if (!value || *value > limit)
+            throw scenario_error(reader.where(key), "expected a number or \"0x...\" text");
+        return *value;
+    }
+    return object_reader::number_value(*found, reader.where(key), limit);
+}
+
+record_property read_property(object_reader& item) {
+    static const std::pair<const char*, property_type> types[] = {
+        {"uint8", property_type::uint8},     {"uint16", property_type::uint16}, {"uint32", property_type::uint32},
+        {"uint64", property_type::uint64},   {"int32", property_type::int32},   {"pointer", property_type::pointer},
+        {"unicode", property_type::unicode}, {"ansi", property_type::ansi},     {"sid", property_type::sid},
+        {"wbemsid", property_type::wbemsid}, {"bytes", property_type::bytes},
+    };
+    record_property property;
+    property.name = item.text("name", "", true);
+    const std::string type = item.text("type", "", true);
+    bool known = false;
+    for (const auto& [type_name, value] : types) {
+        if (type == type_name) {
+            property.type = value;
+            known = true;
+        }
+    }
+    if (!known)
+        throw scenario_error(item.where("type"), "unknown property type \"" + type + "\"");
+
+    const json& value = item.require("value");
+    const std::string place = item.where("value");
+    switch (property.type) {
+    case property_type::uint8: property.number = object_reader::number_value(value, place, u8_max); break;
+    case property_type::uint16: property.number = object_reader::number_value(value, place, u16_max); break;
+    case property_type::uint32: property.number = object_reader::number_value(value, place, u32_max); break;
+    case property_type::uint64:
+    case property_type::pointer: property.number = number_or_hex(item, "value", u64_max, 0); break;
+    case property_type::int32:
+        if (!value.IsInt())
+            throw scenario_error(place, "expected a signed 32-bit number");
+        property.number = static_cast<std::uint32_t>(value.GetInt());
+        break;
+    case property_type::unicode:
+    case property_type::ansi:
+        if (!value.IsString())
+            throw scenario_error(place, "expected a string");
+        property.text.assign(value.GetString(), value.GetStringLength());
+        break;
+    case property_type::sid:
+    case property_type::wbemsid:
+        property.text = value.IsString() ? std::string(value.GetString(), value.GetStringLength()) : std::string();
+        if (!sid_from_text(property.text))
+            throw scenario_error(place, "expected a SID such as S-1-5-18");
+        break;
+    case property_type::bytes: {
+        if (!value.IsString() || value.GetStringLength() % 2 != 0)
+            throw scenario_error(place, "expected an even number of hexadecimal digits");
+        const std::string_view hex(value.GetString(), value.GetStringLength());
+        for (std::size_t i = 0; i < hex.size(); i += 2) {
+            unsigned byte = 0;
+            const auto [end, error] = std::from_chars(hex.data() + i, hex.data() + i + 2, byte, 16);
+            if (error != std::errc() || end != hex.data() + i + 2)
+                throw scenario_error(place, "expected an even number of hexadecimal digits");
+            property.text.push_back(static_cast<char>(byte));
+        }
+        break;
+    }
+    }
+    return property;
+}
+
+record_step read_record(object_reader& reader) {
+    record_step record;
+    const std::string provider = reader.text("provider", "", true);
+    if (provider == "kernel_process") {
+        record.kernel_process = true;
+    } else if (const auto guid = parse_guid(provider)) {
+        record.provider = *guid;
+    } else {
+        throw scenario_error(reader.where("provider"), "expected a GUID or \"kernel_process\"");
+    }
+    record.id = static_cast<std::uint16_t>(reader.number("id", u16_max, 0));
+    record.version = static_cast<std::uint8_t>(reader.number("version", u8_max, 0));
+    record.opcode = static_cast<std::uint8_t>(reader.number("opcode", u8_max, 0));
+    record.level = static_cast<std::uint8_t>(reader.number("level", u8_max, 4));
+    record.keywords = number_or_hex(reader, "keywords", u64_max, 0);
+    record.pid = static_cast<std::uint32_t>(reader.number("pid", u32_max, 0));
+    record.header_flags = static_cast<std::uint16_t>(number_or_hex(reader, "header_flags", u16_max, 0x0040));
+    const std::string schema = reader.text("schema", "known");
+    if (schema != "known" && schema != "unknown")
+        throw scenario_error(reader.where("schema"), "expected \"known\" or \"unknown\"");
+    record.schema_known = schema == "known";
+    record.properties = read_list<record_property>(reader, "properties", {}, read_property);
+    if (reader.has("truncate"))
+        record.truncate = static_cast<std::uint32_t>(reader.number("truncate", u16_max, 0));
+    return record;
+}
+
+step read_step(object_reader& item) {
+    step result;
+    result.delay_ms = static_cast<std::uint32_t>(item.number("delay_ms", u32_max, 0));
+    static const char* const kinds[] = {"file_open",     "file_delete", "file_rename", "file_create",
+                                        "process_start", "process_end", "record",      "interrupt"};
+    const char* chosen = nullptr;
+    for (const char* kind : kinds) {
+        if (item.has(kind)) {
+            if (chosen != nullptr)
+                throw scenario_error(item.where(), std::string("a step has exactly one of its kinds; found \"") +
+                                                       chosen + "\" and \"" + kind + "\"");
+            chosen = kind;
+        }
+    }
+    if (chosen == nullptr)
+        throw scenario_error(item.where(), "a step needs one of file_open, file_delete, file_rename, file_create, "
+                                           "process_start, process_end, record, interrupt");
+    object_reader body(item.require(chosen), item.where(chosen));
+    const std::string_view kind = chosen;
+    if (kind.substr(0, 5) == "file_") {
+        file_step file;
+        file.event = kind == "file_open"     ? file_step::kind::open
+                     : kind == "file_delete" ? file_step::kind::remove
+                     : kind == "file_rename" ? file_step::kind::rename
+                                             : file_step::kind::create;
+        file.pid = static_cast<std::uint32_t>(body.number("pid", u32_max, 0, true));
+        file.name = body.text("name", "", true);
+        if (file.event == file_step::kind::open)
+            file.share_access = static_cast<std::uint32_t>(body.number("share_access", u32_max, 0, true));
+        file.version = static_cast<std::uint32_t>(body.number("version", u8_max, 1));
+        result.action = file;
+    } else if (kind == "process_start") {
+        process_start_step start;
+        start.pid = static_cast<std::uint32_t>(body.number("pid", u32_max, 0, true));
+        start.parent_pid = static_cast<std::uint32_t>(body.number("parent_pid", u32_max, 0, true));
+        start.image_file_name = body.text("image_file_name", "", true);
+        start.command_line = body.text("command_line", "", true);
+        start.user_sid = sid_at(body, "user_sid", "", true);
+        if (body.has("image"))
+            start.image = body.text("image", "");
+        result.action = start;
+    } else if (kind == "process_end") {
+        process_end_step end;
+        end.pid = static_cast<std::uint32_t>(body.number("pid", u32_max, 0, true));
+        end.image_file_name = body.text("image_file_name", "", true);
+        end.command_line = body.text("command_line", "");
+        end.user_sid = sid_at(body, "user_sid", "S-1-5-18", false);
+        end.parent_pid = static_cast<std::uint32_t>(body.number("parent_pid", u32_max, 0));
+        result.action = end;
+    } else if (kind == "record") {
+        result.action = read_record(body);
+    } else {
+        result.action = interrupt_step{};
+    }
+    body.finish();
+    return result;
+}
+
+} // namespace
+
+std::optional<scenario_guid> parse_guid(std::string_view text) {
+    // 8-4-4-4-12 hexadecimal digits
+    if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-')
+        return std::nullopt;
+    const auto hex = [&](std::size_t from, std::size_t count, std::uint64_t& out) {
+        for (std::size_t i = from; i < from + count; ++i) {
+            const char c = text[i];
+            const bool digit = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+            if (!digit)
+                return false;
+        }
+        std::from_chars(text.data() + from, text.data() + from + count, out, 16);
+        return true;
+    };
+    scenario_guid guid;
+    std::uint64_t value = 0;
+    if (!hex(0, 8, value))
+        return std::nullopt;
+    guid.data1 = static_cast<std::uint32_t>(value);
+    if (!hex(9, 4, value))
+        return std::nullopt;
+    guid.data2 = static_cast<std::uint16_t>(value);
+    if (!hex(14, 4, value))
+        return std::nullopt;
+    guid.data3 = static_cast<std::uint16_t>(value);
+    const std::size_t byte_offsets[8] = {19, 21, 24, 26, 28, 30, 32, 34};
+    for (std::size_t i = 0; i < 8; ++i) {
+        if (!hex(byte_offsets[i], 2, value))
+            return std::nullopt;
+        guid.data4[i] = static_cast<std::uint8_t>(value);
+    }
+    return guid;
+}
+
+machine_description default_machine() {
+    machine_description machine;
+    machine.providers = {
+        {"Microsoft-Windows-Kernel-File", *parse_guid("EDD08927-9CC4-4E65-B970-C2560FB5C289")},
+        {"Microsoft-Windows-Kernel-Process", *parse_guid("22FB2CD6-0E7B-422B-A0C7-2FAD1FD0E716")},
+    };
+    machine.volumes = {{"\\Device\\HarddiskVolume3\\", "C:\\"}};
+    machine.accounts = {
+        {"S-1-5-18", "SYSTEM", "NT AUTHORITY"},
+        {"S-1-5-19", "LOCAL SERVICE", "NT AUTHORITY"},
+        {"S-1-5-20", "NETWORK SERVICE", "NT AUTHORITY"},
+    };
+    return machine;
+}
+
+scenario parse_scenario(std::string_view text) {
+    rapidjson::Document document;
+    document.Parse<rapidjson::kParseValidateEncodingFlag>(text.data(), text.size());
+    if (document.HasParseError())
+        throw scenario_error("byte " + std::to_string(document.GetErrorOffset()),
+                             std::string("not valid JSON: ") + rapidjson::GetParseError_En(document.GetParseError()));
+    object_reader top(document, "");
+    const json& format = top.require("format");
+    if (!format.IsUint() || format.GetUint() != 1)
+        throw scenario_error("/format", "must be 1");
+
+    scenario result;
+    if (const json* machine = top.find("machine")) {
+        object_reader reader(*machine, "/machine");
+        result.machine = read_machine(reader);
+        reader.finish();
+    } else {
+        result.machine = default_machine();
+    }
+    result.steps = read_list<step>(top, "steps", {}, read_step);
+    top.finish();
+    return result;
+}
+
+scenario load_scenario_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw scenario_error("", "scenario file " + path + ": cannot be read");
+    std::ostringstream text;
+    text << in.rdbuf();
+    try {
+        return parse_scenario(text.str());
+    } catch (const scenario_error& error) {
+        throw scenario_error("", "scenario file " + path + ": " + error.what());
+    }
+}
+
+} // namespace tallowick::platform::simulated

@@ -1,0 +1,136 @@
+#include "platform/simulated/scenario.h"
+
+#include <gtest/gtest.h>
+
+namespace tallowick::platform::simulated {
+namespace {
+
+std::string error_of(const std::string& json) {
+    try {
+        parse_scenario(json);
+    } catch (const scenario_error& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+TEST(Scenario, MinimalScenarioGetsTheDefaultMachine) {
+    const scenario parsed = parse_scenario(R"({"format": 1})");
+    EXPECT_TRUE(parsed.steps.empty());
+    EXPECT_TRUE(parsed.machine.admin);
+    EXPECT_EQ(parsed.machine.trace_session_limit, 64u);
+    ASSERT_EQ(parsed.machine.providers.size(), 2u);
+    EXPECT_EQ(parsed.machine.providers[0].name, "Microsoft-Windows-Kernel-File");
+    EXPECT_EQ(parsed.machine.providers[0].guid.data1, 0xEDD08927u);
+    EXPECT_EQ(parsed.machine.providers[0].guid.data4[7], 0x89u);
+    ASSERT_EQ(parsed.machine.volumes.size(), 1u);
+    EXPECT_EQ(parsed.machine.volumes[0].device, "\\Device\\HarddiskVolume3\\");
+    EXPECT_EQ(parsed.machine.accounts.size(), 3u);
+    EXPECT_FALSE(parsed.machine.older_than_windows8());
+}
+
+TEST(Scenario, ReadsMachineAndEveryStepKind) {
+    const scenario parsed = parse_scenario(R"({
+      "format": 1,
+      "machine": {
+        "windows_version": "6.1", "admin": false, "trace_session_limit": 3,
+        "running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5}],
+        "accounts": [{"sid": "S-1-5-21-1-2-3-1001", "name": "alice", "domain": "DESKTOP-1"}],
+        "processes": [{"pid": 4242, "image": "\\Device\\HarddiskVolume3\\Windows\\notepad.exe",
+                       "user_sid": "S-1-5-21-1-2-3-1001", "access": "limited"}],
+        "files": [{"path": "C:\\Users", "type": "dir"}]
+      },
+      "steps": [
+        {"file_open": {"pid": 4242, "name": "\\Device\\HarddiskVolume3\\a.txt", "share_access": 3}},
+        {"file_delete": {"pid": 4242, "name": "x", "version": 0}, "delay_ms": 5},
+        {"process_start": {"pid": 9, "parent_pid": 8, "image_file_name": "cmd.exe", "command_line": "cmd",
+                           "user_sid": "S-1-5-18", "image": "\\Device\\HarddiskVolume3\\cmd.exe"}},
+        {"process_end": {"pid": 9, "image_file_name": "cmd.exe"}},
+        {"record": {"provider": "kernel_process", "opcode": 3, "keywords": "0x10", "header_flags": 32,
+                    "schema": "unknown", "truncate": 3,
+                    "properties": [{"name": "ProcessId", "type": "uint32", "value": 4294967295},
+                                   {"name": "Delta", "type": "int32", "value": -2},
+                                   {"name": "UserSID", "type": "wbemsid", "value": "S-1-5-18"},
+                                   {"name": "Blob", "type": "bytes", "value": "00ff"}]}},
+        {"interrupt": {}}
+      ]})");
+    EXPECT_TRUE(parsed.machine.older_than_windows8());
+    EXPECT_FALSE(parsed.machine.admin);
+    EXPECT_EQ(parsed.machine.running_sessions.at(0).stop_status, 5u);
+    EXPECT_EQ(parsed.machine.accounts.size(), 1u); // a given list replaces the default
+    EXPECT_EQ(parsed.machine.processes.at(0).access, process_access::limited);
+    EXPECT_EQ(parsed.machine.files.at(0).type, file_type::dir);
+    ASSERT_EQ(parsed.steps.size(), 6u);
+    EXPECT_EQ(std::get<file_step>(parsed.steps[0].action).share_access, 3u);
+    EXPECT_EQ(std::get<file_step>(parsed.steps[1].action).event, file_step::kind::remove);
+    EXPECT_EQ(std::get<file_step>(parsed.steps[1].action).version, 0u);
+    EXPECT_EQ(parsed.steps[1].delay_ms, 5u);
+    EXPECT_TRUE(std::get<process_start_step>(parsed.steps[2].action).image.has_value());
+    EXPECT_EQ(std::get<process_end_step>(parsed.steps[3].action).user_sid, "S-1-5-18");
+    const auto& record = std::get<record_step>(parsed.steps[4].action);
+    EXPECT_TRUE(record.kernel_process);
+    EXPECT_FALSE(record.schema_known);
+    EXPECT_EQ(record.keywords, 0x10u);
+    EXPECT_EQ(record.header_flags, 32u);
+    EXPECT_EQ(record.level, 4u);
+    EXPECT_EQ(record.truncate, 3u);
+    EXPECT_EQ(record.properties.at(0).number, 4294967295u);
+    EXPECT_EQ(record.properties.at(1).number, 0xFFFFFFFEu);
+    EXPECT_EQ(record.properties.at(3).text, std::string("\x00\xff", 2));
+    EXPECT_TRUE(std::holds_alternative<interrupt_step>(parsed.steps[5].action));
+}
+
+TEST(Scenario, ErrorsNameThePlaceAndTheProblem) {
+    struct example {
+        const char* json;
+        const char* message;
+    };
+    const example examples[] = {
+        {R"({"format": 2})", "/format: must be 1"},
+        {R"({})", "/format: required"},
+        {R"({"format": 1, "machin": {}})", "/machin: unknown key"},
+        {R"({"format": 1, "machine": {"admin": "yes"}})", "/machine/admin: expected true or false"},
+        {R"({"format": 1, "machine": {"windows_version": "10"}})", "/machine/windows_version: expected"},
+        {R"({"format": 1, "machine": {"processes": [{"pid": -1, "image": "x"}]}})", "/machine/processes/0/pid:"},
+        {R"({"format": 1, "machine": {"processes": [{"pid": 1, "image": "x", "access": "some"}]}})",
+         "/machine/processes/0/access"},
+        {R"({"format": 1, "machine": {"providers": [{"name": "a", "guid": "{EDD08927-9CC4-4E65-B970-C2560FB5C289}"}]}})",
+         "/machine/providers/0/guid"},
+        {R"({"format": 1, "steps": [{"file_open": {"pid": 1, "name": "x"}}]})",
+         "/steps/0/file_open/share_access: required"},
+        {R"({"format": 1, "steps": [{"file_open": {"pid": 1, "name": "x", "share_access": 1, "shared": 1}}]})",
+         "/steps/0/file_open/shared: unknown key"},
+        {R"({"format": 1, "steps": [{"interrupt": {}, "file_open": {}}]})", "/steps/0: a step has exactly one"},
+        {R"({"format": 1, "steps": [{"delay_ms": 3}]})", "/steps/0: a step needs one of"},
+        {R"({"format": 1, "steps": [{"record": {"provider": "kernel"}}]})", "/steps/0/record/provider"},
+        {R"({"format": 1, "steps": [{"record": {"provider": "kernel_process", "properties": [{"name": "a", "type": "uint8", "value": 256}]}}]})",
+         "/steps/0/record/properties/0/value: out of range"},
+        {R"({"format": 1, "steps": [{"record": {"provider": "kernel_process", "properties": [{"name": "a", "type": "float", "value": 1}]}}]})",
+         "/steps/0/record/properties/0/type"},
+        {R"({"format": 1, "steps": [{"process_end": {"pid": 1, "image_file_name": "a", "user_sid": "S-1"}}]})",
+         "/steps/0/process_end/user_sid"},
+        {R"({"format": 1, "steps": [)", "byte "},
+    };
+    for (const example& e : examples)
+        EXPECT_NE(error_of(e.json).find(e.message), std::string::npos) << e.json << " -> " << error_of(e.json);
+}
+
+TEST(Scenario, UnreadableFileIsNamed) {
+    try {
+        load_scenario_file("/nonexistent/demo.json");
+        FAIL();
+    } catch (const scenario_error& error) {
+        EXPECT_NE(std::string(error.what()).find("/nonexistent/demo.json"), std::string::npos);
+    }
+}
+
+TEST(Scenario, GuidText) {
+    EXPECT_TRUE(parse_guid("3d6fa8d0-fe05-11d0-9dda-00c04fd7ba7c"));
+    EXPECT_EQ(parse_guid("3d6fa8d0-fe05-11d0-9dda-00c04fd7ba7c")->data2, 0xfe05u);
+    for (const char* bad : {"", "3d6fa8d0fe0511d09dda00c04fd7ba7c", "3d6fa8d0-fe05-11d0-9dda-00c04fd7ba7g",
+                            "+d6fa8d0-fe05-11d0-9dda-00c04fd7ba7c", "3d6fa8d0-fe05-11d0-9dda-00c04fd7ba7c0"})
+        EXPECT_FALSE(parse_guid(bad)) << bad;
+}
+
+} // namespace
+} // namespace tallowick::platform::simulated
