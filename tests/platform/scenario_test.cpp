@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace tallowick::platform::simulated {
 namespace {
 
@@ -130,6 +132,23 @@ TEST(Scenario, GuidText) {
     for (const char* bad : {"", "3d6fa8d0fe0511d09dda00c04fd7ba7c", "3d6fa8d0-fe05-11d0-9dda-00c04fd7ba7g",
                             "+d6fa8d0-fe05-11d0-9dda-00c04fd7ba7c", "3d6fa8d0-fe05-11d0-9dda-00c04fd7ba7c0"})
         EXPECT_FALSE(parse_guid(bad)) << bad;
+}
+
+} // namespace
+} // namespace tallowick::platform::simulated
+
+namespace tallowick::platform::simulated {
+namespace {
+
+TEST(ScenarioFiles, EveryShippedScenarioLoads) {
+    int loaded = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(TALLOWICK_SCENARIO_DIR)) {
+        if (entry.path().extension() != ".json")
+            continue;
+        EXPECT_NO_THROW(load_scenario_file(entry.path().string())) << entry.path();
+        ++loaded;
+    }
+    EXPECT_GT(loaded, 0);
 }
 
 } // namespace
