@@ -12,7 +12,7 @@ namespace tallowick::testing {
 // input is a pipe held open by this object (tallowick_idle_child runs until
 // that input ends). Windows only.
 class child_process {
-public:
+  public:
     child_process(const std::string& program, const std::vector<std::string>& args);
     ~child_process(); // ends the program if it still runs
     child_process(const child_process&) = delete;
@@ -24,7 +24,7 @@ public:
     // exit code.
     std::uint32_t finish();
 
-private:
+  private:
     owned_handle process_;
     owned_handle input_;
     std::uint32_t pid_ = 0;

@@ -24,7 +24,8 @@ child_process::child_process(const std::string& program, const std::vector<std::
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     std::wstring line = command_line(resolve_program(program), args);
     PROCESS_INFORMATION started{};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &started))
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                        &started))
         throw std::runtime_error("cannot start " + program + ": error " + std::to_string(GetLastError()));
     CloseHandle(started.hThread);
     process_.reset(started.hProcess);

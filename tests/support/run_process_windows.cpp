@@ -24,8 +24,8 @@ std::wstring temp_file() {
 
 HANDLE open_inheritable(const wchar_t* path, DWORD access, DWORD disposition) {
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE handle = CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
-                                disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                &inherit, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE)
         throw std::runtime_error("cannot open " + narrow(path));
     return handle;
@@ -56,7 +56,9 @@ std::wstring environment_block(const std::vector<std::string>& extra) {
     for (const std::string& text : extra) {
         const std::wstring entry = widen(text);
         const std::wstring name = entry.substr(0, entry.find(L'=') + 1);
-        std::erase_if(entries, [&](const std::wstring& e) { return _wcsnicmp(e.c_str(), name.c_str(), name.size()) == 0; });
+        std::erase_if(entries, [&](const std::wstring& e) {
+            return _wcsnicmp(e.c_str(), name.c_str(), name.size()) == 0;
+        });
         entries.push_back(entry);
     }
     std::wstring block;
@@ -86,8 +88,8 @@ process_result run_process(const std::string& program, const std::vector<std::st
         std::wstring line = command_line(resolve_program(program), args);
         std::wstring env = environment_block(environment);
         PROCESS_INFORMATION started{};
-        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT, env.data(),
-                            nullptr, &startup, &started))
+        if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                            env.data(), nullptr, &startup, &started))
             throw std::runtime_error("cannot start " + program + ": error " + std::to_string(GetLastError()));
         owned_handle process(started.hProcess);
         owned_handle thread(started.hThread);

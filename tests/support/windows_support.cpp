@@ -1,6 +1,8 @@
 #include "support/windows_support.h"
 
+// Winsock 2 before <windows.h>, whose winsock.h would clash with it.
 #include <winsock2.h>
+
 #include <windows.h>
 
 namespace tallowick::testing {
@@ -38,8 +40,8 @@ std::wstring widen(const std::string& utf8) {
     if (utf8.empty())
         return {};
     const int size = static_cast<int>(utf8.size());
-    std::wstring wide(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)),
-                      L'\0');
+    std::wstring wide(
+        static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)), L'\0');
     MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
     return wide;
 }
@@ -48,19 +50,23 @@ std::string narrow(const std::wstring& wide) {
     if (wide.empty())
         return {};
     const int size = static_cast<int>(wide.size());
-    std::string utf8(
-        static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr)),
-        '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), static_cast<int>(utf8.size()), nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(
+                         WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr)),
+                     '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), static_cast<int>(utf8.size()), nullptr,
+                        nullptr);
     return utf8;
 }
 
-std::uint32_t own_pid() { return GetCurrentProcessId(); }
+std::uint32_t own_pid() {
+    return GetCurrentProcessId();
+}
 
 std::wstring own_program_path() {
     std::wstring self(MAX_PATH, L'\0');
     DWORD length = 0;
-    while ((length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()))) == self.size())
+    while ((length = GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size()))) ==
+           self.size())
         self.resize(self.size() * 2);
     self.resize(length);
     return self;
@@ -82,7 +88,8 @@ bool running_under_wine() {
 bool make_directory_link(const std::wstring& target, const std::wstring& link) {
     // Wine 8 reports success without making the link.
     return CreateSymbolicLinkW(link.c_str(), target.c_str(),
-                               SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) != 0 &&
+                               SYMBOLIC_LINK_FLAG_DIRECTORY | SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE) !=
+               0 &&
            GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 

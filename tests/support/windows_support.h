@@ -10,7 +10,7 @@ namespace tallowick::testing {
 
 // Owns a Windows HANDLE (a void*, so that this header needs no <windows.h>).
 class owned_handle {
-public:
+  public:
     explicit owned_handle(void* handle = nullptr) : handle_(handle) {}
     ~owned_handle() { reset(); }
     owned_handle(const owned_handle&) = delete;
@@ -18,7 +18,7 @@ public:
     void* get() const { return handle_; }
     void reset(void* handle = nullptr);
 
-private:
+  private:
     void* handle_;
 };
 

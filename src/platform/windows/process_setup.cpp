@@ -2,7 +2,9 @@
 
 #include "platform/windows/wide_text.h"
 
+// Winsock 2 before <windows.h>, whose winsock.h would clash with it.
 #include <winsock2.h>
+
 #include <windows.h>
 
 #include <shellapi.h>
@@ -33,7 +35,8 @@ std::vector<std::string> wide_command_line_arguments() {
     int count = 0;
     const std::unique_ptr<wchar_t*, local_free> wide(CommandLineToArgvW(GetCommandLineW(), &count));
     if (!wide)
-        throw std::runtime_error("reading the command line failed with error " + std::to_string(GetLastError()));
+        throw std::runtime_error("reading the command line failed with error " +
+                                 std::to_string(GetLastError()));
     std::vector<std::string> args;
     args.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i)

@@ -43,8 +43,12 @@ std::wstring wide_from_utf8(std::string_view text) {
     return result;
 }
 
-std::wstring to_wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::wstring to_wide(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
 
-std::u16string from_wide(std::wstring_view text) { return std::u16string(text.begin(), text.end()); }
+std::u16string from_wide(std::wstring_view text) {
+    return std::u16string(text.begin(), text.end());
+}
 
 } // namespace tallowick::platform::windows

@@ -18,8 +18,12 @@ namespace {
 constexpr DWORD path_units = MAX_PATH;
 constexpr DWORD account_units = 256;
 
-HANDLE to_handle(native_handle handle) { return reinterpret_cast<HANDLE>(handle); }
-native_handle from_handle(HANDLE handle) { return reinterpret_cast<native_handle>(handle); }
+HANDLE to_handle(native_handle handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+native_handle from_handle(HANDLE handle) {
+    return reinterpret_cast<native_handle>(handle);
+}
 
 // The text of a fixed buffer up to its first NUL.
 std::u16string text_of(const wchar_t* buffer, std::size_t units) {
@@ -56,10 +60,11 @@ open_result windows_system::open_process_token(native_handle process, std::uint3
 
 std::uint32_t windows_system::get_token_user(native_handle token, std::span<std::byte> buffer,
                                              std::uint32_t& needed) {
-    const auto size = static_cast<DWORD>(std::min<std::size_t>(buffer.size(), std::numeric_limits<DWORD>::max()));
+    const auto size =
+        static_cast<DWORD>(std::min<std::size_t>(buffer.size(), std::numeric_limits<DWORD>::max()));
     DWORD returned = 0;
-    const BOOL ok =
-        GetTokenInformation(to_handle(token), TokenUser, size == 0 ? nullptr : buffer.data(), size, &returned);
+    const BOOL ok = GetTokenInformation(to_handle(token), TokenUser, size == 0 ? nullptr : buffer.data(),
+                                        size, &returned);
     const DWORD error = ok ? 0 : GetLastError();
     needed = returned;
     return error;
@@ -71,7 +76,8 @@ std::optional<account_name> windows_system::lookup_account_sid(const std::byte* 
     DWORD name_units = account_units;
     DWORD domain_units = account_units;
     SID_NAME_USE use{};
-    if (!LookupAccountSidW(nullptr, const_cast<std::byte*>(sid), name, &name_units, domain, &domain_units, &use))
+    if (!LookupAccountSidW(nullptr, const_cast<std::byte*>(sid), name, &name_units, domain, &domain_units,
+                           &use))
         return std::nullopt;
     return account_name{text_of(name, account_units), text_of(domain, account_units)};
 }
@@ -127,10 +133,16 @@ file_kind windows_system::file_status(const std::u16string& path) {
     return file_kind::regular;
 }
 
-void windows_system::close_handle(native_handle handle) { CloseHandle(to_handle(handle)); }
+void windows_system::close_handle(native_handle handle) {
+    CloseHandle(to_handle(handle));
+}
 
-std::string windows_system::utf16_to_utf8(std::u16string_view text) { return utf8_from_wide(to_wide(text)); }
+std::string windows_system::utf16_to_utf8(std::u16string_view text) {
+    return utf8_from_wide(to_wide(text));
+}
 
-std::u16string windows_system::utf8_to_utf16(std::string_view text) { return from_wide(wide_from_utf8(text)); }
+std::u16string windows_system::utf8_to_utf16(std::string_view text) {
+    return from_wide(wide_from_utf8(text));
+}
 
 } // namespace tallowick::platform::windows

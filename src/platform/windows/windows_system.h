@@ -7,7 +7,7 @@ namespace tallowick::platform::windows {
 // The system interface on Windows: each operation is the Win32 call its
 // declaration names, with UTF-16 texts copied between char16_t and wchar_t.
 class windows_system final : public system_api {
-public:
+  public:
     open_result open_process(std::uint32_t desired_access, std::uint32_t pid) override;
     std::optional<std::u16string> process_image_file_name(native_handle process) override;
     open_result open_process_token(native_handle process, std::uint32_t desired_access) override;

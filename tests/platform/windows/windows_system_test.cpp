@@ -16,10 +16,12 @@ using testing::child_process;
 
 constexpr std::u16string_view device_prefix = u"\\Device\\HarddiskVolume";
 
-std::u16string u16(const std::wstring& text) { return std::u16string(text.begin(), text.end()); }
+std::u16string u16(const std::wstring& text) {
+    return std::u16string(text.begin(), text.end());
+}
 
 class WindowsSystem : public ::testing::Test {
-protected:
+  protected:
     // Closes what a test opened on every way out of it.
     native_handle keep(open_result opened) {
         if (opened.handle != 0)
@@ -114,8 +116,9 @@ TEST_F(WindowsSystem, LocalSystemAccount) {
 }
 
 TEST_F(WindowsSystem, SidTextRoundTripsAndAgreesWithTheSimulatedMachine) {
-    for (const std::string text : {"S-1-5-18", "S-1-1-0", "S-1-5-32-544", "S-1-5-21-1004336348-1177238915-682003330-512",
-                                   "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"}) {
+    for (const std::string text :
+         {"S-1-5-18", "S-1-1-0", "S-1-5-32-544", "S-1-5-21-1004336348-1177238915-682003330-512",
+          "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464"}) {
         SCOPED_TRACE(text);
         const auto sid = system_.convert_string_to_sid(text);
         ASSERT_TRUE(sid.has_value());
@@ -136,9 +139,10 @@ TEST_F(WindowsSystem, VolumeRootOfAPath) {
 }
 
 class FileStatus : public WindowsSystem {
-protected:
+  protected:
     void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() / ("tallowick-status-" + std::to_string(testing::own_pid()));
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("tallowick-status-" + std::to_string(testing::own_pid()));
         std::filesystem::remove_all(folder_);
         std::filesystem::create_directories(folder_ / u"Zoë-目录");
         std::ofstream(folder_ / u"plain.txt") << "x";
@@ -194,9 +198,12 @@ TEST_F(WindowsSystem, TextConversionsReplaceInvalidInput) {
     }
     const std::u16string lone_high{u'a', char16_t{0xD800}, u'b'};
     const std::u16string lone_low{char16_t{0xDC00}};
-    EXPECT_EQ(system_.utf16_to_utf8(lone_high), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(system_.utf16_to_utf8(lone_high), "a\xEF\xBF\xBD"
+                                                "b");
     EXPECT_EQ(system_.utf16_to_utf8(lone_low), "\xEF\xBF\xBD");
-    EXPECT_EQ(system_.utf8_to_utf16("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(system_.utf8_to_utf16("a\xFF"
+                                    "b"),
+              u"a\uFFFDb");
     EXPECT_EQ(system_.utf8_to_utf16("a\xC3"), u"a\uFFFD");
 }
 
