@@ -11,7 +11,9 @@ std::size_t escaped_size(unsigned char byte) {
     return byte < 0x20 ? 6 : 1; // \u00XX
 }
 
-bool is_continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+bool is_continuation(unsigned char byte) {
+    return (byte & 0xC0) == 0x80;
+}
 
 // The longest prefix of `text` whose escaped form takes at most `budget`
 // bytes and that ends on a character boundary.
@@ -89,9 +91,10 @@ std::optional<std::vector<shortened_value>> shorten_to_fit(rapidjson::Document& 
             continue;
         // Copied out first: a short value lives inside the node being replaced.
         const std::string kept(text.substr(0, prefix_within(text, low)));
-        shortened.push_back({std::string(member.name.GetString(), member.name.GetStringLength()), old_content + 2,
-                             escaped_size(kept) + 2});
-        member.value.SetString(kept.data(), static_cast<rapidjson::SizeType>(kept.size()), message.GetAllocator());
+        shortened.push_back({std::string(member.name.GetString(), member.name.GetStringLength()),
+                             old_content + 2, escaped_size(kept) + 2});
+        member.value.SetString(kept.data(), static_cast<rapidjson::SizeType>(kept.size()),
+                               message.GetAllocator());
     }
     return shortened;
 }

@@ -47,8 +47,8 @@ std::string shortened_line(const std::vector<shortened_value>& cuts, std::string
     for (std::size_t i = 0; i < cuts.size(); ++i) {
         if (i > 0)
             line += ", ";
-        line += cuts[i].key + " " + std::to_string(cuts[i].old_bytes) + " -> " + std::to_string(cuts[i].new_bytes) +
-                " bytes";
+        line += cuts[i].key + " " + std::to_string(cuts[i].old_bytes) + " -> " +
+                std::to_string(cuts[i].new_bytes) + " bytes";
     }
     line += "): ";
     line += preview(text);

@@ -91,7 +91,8 @@ std::string utf8_from_utf16(std::u16string_view text) {
         if (unit < 0xD800 || unit > 0xDFFF) {
             append_utf8(out, unit);
         } else if (unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            append_utf8(out, 0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+            append_utf8(out,
+                        0x10000 + ((static_cast<char32_t>(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
             ++i;
         } else {
             append_utf8(out, replacement);

@@ -16,7 +16,9 @@ std::string serialise(const rapidjson::Document& message) {
     return {text.GetString(), text.GetSize()};
 }
 
-std::string text_of(const rapidjson::Value& value) { return {value.GetString(), value.GetStringLength()}; }
+std::string text_of(const rapidjson::Value& value) {
+    return {value.GetString(), value.GetStringLength()};
+}
 
 bool is_character_boundary(const std::string& text, std::size_t position) {
     return position >= text.size() || (static_cast<unsigned char>(text[position]) & 0xC0) != 0x80;
@@ -30,9 +32,9 @@ void add(rapidjson::Document& message, const char* key, const std::string& value
 }
 
 TEST(EscapedSize, CountsWhatTheDefaultWriterWrites) {
-    for (const std::string& text : {std::string("plain/text"), std::string("\"\\\b\f\n\r\t"),
-                                   std::string("\x01\x1f\x7f", 3), std::string("\0", 1),
-                                   std::string("\xc3\xa9\xf0\x9f\x98\x80")}) {
+    for (const std::string& text :
+         {std::string("plain/text"), std::string("\"\\\b\f\n\r\t"), std::string("\x01\x1f\x7f", 3),
+          std::string("\0", 1), std::string("\xc3\xa9\xf0\x9f\x98\x80")}) {
         rapidjson::Document message(rapidjson::kObjectType);
         add(message, "k", text);
         EXPECT_EQ(escaped_size(text) + 8, serialise(message).size()) << text; // {"k":""}

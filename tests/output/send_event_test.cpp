@@ -14,7 +14,10 @@ using testing::udp_receiver;
 
 rapidjson::Document one_string(const char* key, std::string value) {
     rapidjson::Document message(rapidjson::kObjectType);
-    message.AddMember(rapidjson::StringRef(key), rapidjson::Value(value.c_str(), static_cast<rapidjson::SizeType>(value.size()), message.GetAllocator()), message.GetAllocator());
+    message.AddMember(rapidjson::StringRef(key),
+                      rapidjson::Value(value.c_str(), static_cast<rapidjson::SizeType>(value.size()),
+                                       message.GetAllocator()),
+                      message.GetAllocator());
     return message;
 }
 
@@ -28,7 +31,8 @@ TEST(SendEvent, PutsTheCompactJsonOnTheWireWithTheDefaultWritersEscapes) {
         {"x\ty\nz\"q", R"({"a":"x\ty\nz\"q"})"},
         {std::string("\x01\x1f\b\f\r", 5), R"({"a":"\u0001\u001F\b\f\r"})"},
         {"C:\\Users\\a/b", R"({"a":"C:\\Users\\a/b"})"},
-        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "{\"a\":\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\"}"},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80",
+         "{\"a\":\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\"}"},
         {std::string("nul\0in", 6), R"({"a":"nul\u0000in"})"},
     };
     udp_receiver receiver;
@@ -77,7 +81,10 @@ TEST(SendEvent, ShortensAnOversizedMessageAndSaysSo) {
     rapidjson::Document message(rapidjson::kObjectType);
     auto& allocator = message.GetAllocator();
     message.AddMember("id", 12, allocator);
-    message.AddMember("Filename", rapidjson::Value(long_path.c_str(), static_cast<rapidjson::SizeType>(long_path.size()), allocator), allocator);
+    message.AddMember(
+        "Filename",
+        rapidjson::Value(long_path.c_str(), static_cast<rapidjson::SizeType>(long_path.size()), allocator),
+        allocator);
     message.AddMember("Process_Name", rapidjson::Value(long_path.c_str(), 40003, allocator), allocator);
     message.AddMember("Event_Type", "FILESYSTEM", allocator);
 
@@ -96,11 +103,14 @@ TEST(SendEvent, ShortensAnOversizedMessageAndSaysSo) {
     EXPECT_EQ(received["id"].GetInt(), 12);
     EXPECT_STREQ(received["Event_Type"].GetString(), "FILESYSTEM");
     const std::string filename(received["Filename"].GetString(), received["Filename"].GetStringLength());
-    const std::string process(received["Process_Name"].GetString(), received["Process_Name"].GetStringLength());
+    const std::string process(received["Process_Name"].GetString(),
+                              received["Process_Name"].GetStringLength());
     EXPECT_EQ(long_path.compare(0, filename.size(), filename), 0);
     EXPECT_EQ(long_path.compare(0, process.size(), process), 0);
     // Both long values were cut to about the same length.
-    EXPECT_LT(filename.size() > process.size() ? filename.size() - process.size() : process.size() - filename.size(), 8u);
+    EXPECT_LT(filename.size() > process.size() ? filename.size() - process.size()
+                                               : process.size() - filename.size(),
+              8u);
 
     EXPECT_EQ(console.rfind("MESSAGE SHORTENED TO FIT ONE DATAGRAM (Filename ", 0), 0u) << console;
     EXPECT_NE(console.find("Process_Name "), std::string::npos);

@@ -65,7 +65,8 @@ std::vector<std::string> udp_receiver::receive_pending(std::chrono::milliseconds
     std::vector<std::string> pending;
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (true) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         auto received = receive(std::max(left, std::chrono::milliseconds(1)));
         if (!received)
             throw std::runtime_error("the test marker datagram never came back");

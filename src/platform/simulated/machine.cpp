@@ -10,6 +10,8 @@ std::vector<account_entry> machine::default_accounts() {
     };
 }
 
-std::vector<volume_entry> machine::default_volumes() { return {{"\\Device\\HarddiskVolume3\\", "C:\\"}}; }
+std::vector<volume_entry> machine::default_volumes() {
+    return {{"\\Device\\HarddiskVolume3\\", "C:\\"}};
+}
 
 } // namespace tallowick::platform::simulated

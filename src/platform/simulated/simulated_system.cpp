@@ -15,7 +15,9 @@ constexpr std::size_t image_buffer_units = 260;   // K32GetProcessImageFileNameW
 // Rights a query-only handle is granted: query and limited query information.
 constexpr std::uint32_t query_rights = process_query_information | 0x1000;
 
-std::u16string widen(std::string_view text) { return utf16_from_utf8(text); }
+std::u16string widen(std::string_view text) {
+    return utf16_from_utf8(text);
+}
 
 std::vector<std::byte> sid_or_throw(const std::string& text) {
     auto binary = sid_from_text(text);
@@ -73,7 +75,8 @@ simulated_system::simulated_system(const machine& model) {
         accounts.insert_or_assign(*canonical, account);
     }
     for (const volume_entry& volume : model.volumes)
-        volumes.push_back({fold_prefix(widen(volume.device)), fold_prefix(widen(volume.root)), widen(volume.root)});
+        volumes.push_back(
+            {fold_prefix(widen(volume.device)), fold_prefix(widen(volume.root)), widen(volume.root)});
     for (const file_entry& file : model.files)
         files.insert_or_assign(fold_path(widen(file.path)), to_kind(file.type));
 }
@@ -205,8 +208,12 @@ void simulated_system::close_handle(native_handle handle) {
     handles.erase(handle);
 }
 
-std::string simulated_system::utf16_to_utf8(std::u16string_view text) { return utf8_from_utf16(text); }
+std::string simulated_system::utf16_to_utf8(std::u16string_view text) {
+    return utf8_from_utf16(text);
+}
 
-std::u16string simulated_system::utf8_to_utf16(std::string_view text) { return widen(text); }
+std::u16string simulated_system::utf8_to_utf16(std::string_view text) {
+    return widen(text);
+}
 
 } // namespace tallowick::platform::simulated

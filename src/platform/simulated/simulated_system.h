@@ -31,7 +31,8 @@ public:
     open_result open_process(std::uint32_t desired_access, std::uint32_t pid) override;
     std::optional<std::u16string> process_image_file_name(native_handle process) override;
     open_result open_process_token(native_handle process, std::uint32_t desired_access) override;
-    std::uint32_t get_token_user(native_handle token, std::span<std::byte> buffer, std::uint32_t& needed) override;
+    std::uint32_t get_token_user(native_handle token, std::span<std::byte> buffer,
+                                 std::uint32_t& needed) override;
     std::optional<account_name> lookup_account_sid(const std::byte* sid) override;
     std::optional<std::string> convert_sid_to_string(const std::byte* sid) override;
     std::optional<std::vector<std::byte>> convert_string_to_sid(const std::string& text) override;
@@ -61,7 +62,7 @@ private:
         std::u16string root;
     };
 
-    native_handle add_handle(handle_state state); // mutex held
+    native_handle add_handle(handle_state state);                            // mutex held
     const handle_state* find_handle(native_handle handle, bool token) const; // mutex held
 
     mutable std::mutex mutex;
