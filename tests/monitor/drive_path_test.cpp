@@ -4,8 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <regex>
+#include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace tallowick {
@@ -80,21 +81,31 @@ TEST_F(DrivePath, SurvivesAnEndlessRunOfDigits) {
     EXPECT_EQ(find_volume_device_prefix(path)->length, path.size() - 1);
 }
 
-// The hand-written scan finds what the expression \\Device\\HarddiskVolume[0-9]+\\ finds.
-TEST(VolumeDevicePrefix, MatchesWhatTheRegularExpressionMatches) {
-    const std::regex expression("\\\\Device\\\\HarddiskVolume[0-9]+\\\\");
-    for (const std::string path :
-         {"\\Device\\HarddiskVolume3\\a", "x\\Device\\HarddiskVolume42\\",
-          "\\Device\\HarddiskVolume\\Device\\HarddiskVolume4\\",
-          "\\Device\\HarddiskVolume12a\\Device\\HarddiskVolume3\\f", "\\Device\\HarddiskVolume3",
-          "\\device\\harddiskvolume3\\", "\\Device\\HarddiskVolume\\Device\\HarddiskVolume",
-          "\\\\Device\\HarddiskVolume0\\\\", "", "\\Device\\HarddiskVolume1\\\\Device"}) {
-        std::smatch match;
-        const auto found = find_volume_device_prefix(path);
-        ASSERT_EQ(found.has_value(), std::regex_search(path, match, expression)) << path;
+// What the expression \\Device\\HarddiskVolume[0-9]+\\ finds (leftmost match),
+// checked once against std::regex.
+TEST(VolumeDevicePrefix, FindsTheLeftmostMatchOfTheExpression) {
+    struct prefix_case {
+        std::string path;
+        std::optional<std::pair<std::size_t, std::size_t>> match; // position, length
+    };
+    const prefix_case cases[] = {
+        {"\\Device\\HarddiskVolume3\\a", std::pair(0, 24)},
+        {"x\\Device\\HarddiskVolume42\\", std::pair(1, 25)},
+        {"\\Device\\HarddiskVolume\\Device\\HarddiskVolume4\\", std::pair(22, 24)},
+        {"\\Device\\HarddiskVolume12a\\Device\\HarddiskVolume3\\f", std::pair(25, 24)},
+        {"\\\\Device\\HarddiskVolume0\\\\", std::pair(1, 24)},
+        {"\\Device\\HarddiskVolume1\\\\Device", std::pair(0, 24)},
+        {"\\Device\\HarddiskVolume3", std::nullopt},
+        {"\\device\\harddiskvolume3\\", std::nullopt},
+        {"\\Device\\HarddiskVolume\\Device\\HarddiskVolume", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const prefix_case& test : cases) {
+        const auto found = find_volume_device_prefix(test.path);
+        ASSERT_EQ(found.has_value(), test.match.has_value()) << test.path;
         if (found) {
-            EXPECT_EQ(found->position, static_cast<std::size_t>(match.position(0))) << path;
-            EXPECT_EQ(found->length, static_cast<std::size_t>(match.length(0))) << path;
+            EXPECT_EQ(found->position, test.match->first) << test.path;
+            EXPECT_EQ(found->length, test.match->second) << test.path;
         }
     }
 }
