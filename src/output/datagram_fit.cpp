@@ -32,6 +32,11 @@ std::size_t prefix_within(std::string_view text, std::size_t budget) {
     return length;
 }
 
+// Members by index: RapidJSON's member iterators compare ambiguously in C++20.
+rapidjson::Value::Member& member_at(rapidjson::Document& message, rapidjson::SizeType index) {
+    return *(message.MemberBegin() + index);
+}
+
 struct string_member {
     rapidjson::Value* value;
     std::size_t content; // escaped bytes between the quotes
@@ -53,7 +58,8 @@ std::optional<std::vector<shortened_value>> shorten_to_fit(rapidjson::Document& 
         return std::nullopt;
     std::vector<string_member> strings;
     std::size_t longest = 0;
-    for (auto& member : message.GetObject()) {
+    for (rapidjson::SizeType i = 0; i < message.MemberCount(); ++i) {
+        rapidjson::Value::Member& member = member_at(message, i);
         if (!member.value.IsString())
             continue;
         const std::size_t content =
@@ -82,7 +88,8 @@ std::optional<std::vector<shortened_value>> shorten_to_fit(rapidjson::Document& 
             high = middle - 1;
     }
     std::vector<shortened_value> shortened;
-    for (auto& member : message.GetObject()) {
+    for (rapidjson::SizeType i = 0; i < message.MemberCount(); ++i) {
+        rapidjson::Value::Member& member = member_at(message, i);
         if (!member.value.IsString())
             continue;
         const std::string_view text(member.value.GetString(), member.value.GetStringLength());
