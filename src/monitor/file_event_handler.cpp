@@ -8,6 +8,7 @@
 #include "platform/system_api.h"
 
 #include <algorithm>
+#include <initializer_list>
 #include <optional>
 
 namespace tallowick {
