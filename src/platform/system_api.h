@@ -18,6 +18,7 @@ inline constexpr std::uint32_t process_all_access = 0x1FFFFF;
 inline constexpr std::uint32_t process_query_information = 0x400;
 inline constexpr std::uint32_t token_query = 0x8;
 inline constexpr std::uint32_t error_access_denied = 5;
+inline constexpr std::uint32_t error_invalid_handle = 6;
 inline constexpr std::uint32_t error_invalid_parameter = 87;
 inline constexpr std::uint32_t error_insufficient_buffer = 122;
 
@@ -32,6 +33,13 @@ struct account_name {
 };
 
 enum class file_kind { none, directory, regular, other };
+
+// The head of the TOKEN_USER that get_token_user writes (SID_AND_ATTRIBUTES, laid
+// out as in the SDK); the SID it points to lies further on in the same buffer.
+struct token_user_header {
+    const void* sid;
+    std::uint32_t attributes;
+};
 
 // The processes, tokens, accounts, SIDs, volumes and files of the machine, one
 // virtual function per platform call. No decisions live here: every fallback
@@ -58,9 +66,10 @@ public:
     virtual std::optional<std::string> convert_sid_to_string(const std::byte* sid) = 0;
     // ConvertStringSidToSidA + LocalFree: the binary SID of an S-1-... text.
     virtual std::optional<std::vector<std::byte>> convert_string_to_sid(const std::string& text) = 0;
-    // GetVolumePathNameW with a 260-unit buffer.
+    // GetVolumePathNameW with a 260-unit buffer: the root of the path's volume,
+    // with its final backslash.
     virtual std::optional<std::u16string> volume_path_name(const std::u16string& path) = 0;
-    // The file-system status of a path, following links.
+    // The file-system status of a path, following links; none when it has none.
     virtual file_kind file_status(const std::u16string& path) = 0;
     // CloseHandle.
     virtual void close_handle(native_handle handle) = 0;

@@ -1,0 +1,161 @@
+#include "monitor/file_event_handler.h"
+
+#include "app/exclusion_tables.h"
+#include "monitor/lookups.h"
+#include "monitor/messages.h"
+#include "output/console.h"
+#include "output/send_event.h"
+#include "platform/system_api.h"
+
+#include <algorithm>
+#include <initializer_list>
+#include <optional>
+
+namespace tallowick {
+namespace {
+constexpr std::string_view explorer = "explorer.exe";
+
+bool contains(std::string_view text, std::string_view part) {
+    return text.find(part) != std::string_view::npos;
+}
+
+bool contains_any(std::string_view text, const std::vector<std::string>& parts) {
+    return std::any_of(parts.begin(), parts.end(),
+                       [text](const std::string& part) { return contains(text, part); });
+}
+
+template <typename List> bool ends_with_any(std::string_view text, const List& endings) {
+    return std::any_of(endings.begin(), endings.end(),
+                       [text](const std::string& ending) { return text.ends_with(ending); });
+}
+
+// The share access value taken whole: 7 (all three sharing bits) reads like 3,
+// and any bit above the third drops the event.
+std::optional<std::string_view> share_access_label(unsigned int share_access) {
+    switch (share_access) {
+    case 1:
+        return "READ";
+    case 2:
+        return "WRITE";
+    case 3:
+    case 7:
+        return "READ + WRITE";
+    case 4:
+        return "DELETE";
+    case 5:
+        return "DELETE + READ";
+    case 6:
+        return "DELETE + WRITE";
+    default:
+        return std::nullopt;
+    }
+}
+
+std::string_view path_event_label(int event_id) {
+    switch (event_id) {
+    case 26:
+        return "DELETE";
+    case 27:
+        return "RENAME";
+    default:
+        return "CREATED";
+    }
+}
+
+// With paths given, a name is in scope when it holds one of them; without,
+// when it ends with a document extension. Tested on the device form.
+bool in_scope(std::string_view name, const std::vector<std::string>& monitored_paths) {
+    if (monitored_paths.empty())
+        return ends_with_any(name, document_extensions);
+    return contains_any(name, monitored_paths);
+}
+
+// The built-in table for path events: every entry but the file explorer.
+bool is_default_excluded_path_event(std::string_view process_name) {
+    return std::any_of(default_excluded_processes.begin(), default_excluded_processes.end(),
+                       [process_name](const std::string& entry) {
+                           return entry != explorer && contains(process_name, entry);
+                       });
+}
+
+// One console line: the pieces joined by single blanks.
+std::string join_line(std::initializer_list<std::string_view> pieces) {
+    std::string line;
+    std::size_t size = pieces.size();
+    for (const std::string_view piece : pieces)
+        size += piece.size();
+    line.reserve(size);
+    bool first = true;
+    for (const std::string_view piece : pieces) {
+        if (!first)
+            line += ' ';
+        line += piece;
+        first = false;
+    }
+    return line;
+}
+} // namespace
+
+bool is_default_excluded(std::string_view process_name, std::string_view label) {
+    for (const std::string& entry : default_excluded_processes) {
+        if (!contains(process_name, entry))
+            continue;
+        const bool spared_explorer =
+            label == "DELETE" && entry.size() >= explorer.size() && entry.ends_with(explorer);
+        return !spared_explorer;
+    }
+    return false;
+}
+
+void handle_file_access_event(int event_id, unsigned int process_id, const std::string& file_name,
+                              unsigned int share_access, const std::vector<std::string>& monitored_paths,
+                              const std::vector<std::string>& excluded_processes) {
+    if (!in_scope(file_name, monitored_paths))
+        return;
+    const auto label = share_access_label(share_access);
+    if (!label)
+        return;
+    const std::string filename = device_path_to_drive_path(file_name);
+    const std::string process_name = get_process_image_path(process_id);
+    if (process_name.empty() || is_default_excluded(process_name, *label) ||
+        ends_with_any(process_name, excluded_processes))
+        return;
+    const std::string owner = get_process_owner(process_id);
+    const std::string path_type = get_path_type(filename);
+    if (path_type == "DIR")
+        return;
+    const std::string pid = std::to_string(process_id);
+    write_line(join_line({*label, filename, path_type, process_name, pid, owner}));
+    send_event(file_system_message(event_id, process_id, {*label, filename, path_type, process_name, owner}));
+}
+
+void handle_file_path_event(int event_id, unsigned int process_id, const std::u16string& file_name,
+                            const std::vector<std::string>& monitored_paths,
+                            const std::vector<std::string>& excluded_processes) {
+    rapidjson::Document message = begin_file_system_message(event_id, process_id);
+    const std::string_view label = path_event_label(event_id);
+    if (file_name == u"UNKNOWN")
+        return;
+    const std::string name = platform::current_system().utf16_to_utf8(file_name);
+    // Without monitored paths only renames of documents are reported.
+    if (monitored_paths.empty() && label != "RENAME")
+        return;
+    if (!in_scope(name, monitored_paths))
+        return;
+    const std::string filename = device_path_to_drive_path(name);
+    const std::string process_name = get_process_image_path(process_id);
+    if (process_name.empty())
+        return;
+    const std::string owner = get_process_owner(process_id);
+    write_line(join_line({label, filename, process_name}));
+    if (is_default_excluded_path_event(process_name) || contains_any(process_name, excluded_processes))
+        return;
+    std::optional<std::string> path_type;
+    if (label != "DELETE")
+        path_type = get_path_type(filename);
+    complete_file_system_message(message, {label, filename, path_type, process_name, owner});
+    send_event(message);
+    write_line("DEBUG FILE " + join_line({label, filename, process_name, owner}));
+}
+
+} // namespace tallowick

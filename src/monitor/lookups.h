@@ -1,0 +1,41 @@
+#pragma once
+
+#include "platform/system_api.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tallowick {
+
+class volume_path_cache;
+
+// Facts about processes and paths that event records do not carry. All results
+// are UTF-8; ordinary failures of the platform give fixed fallback values
+// instead of errors.
+
+inline constexpr std::string_view access_denied_name = "ACCESS_DENIED";
+inline constexpr std::string_view unknown_owner = "UNKNOWN";
+
+// The process's image path in drive form; "ACCESS_DENIED" when opening it is
+// refused; "" when it cannot be opened for another reason (after a "PROC ID
+// FALLBACK ERROR: <code>" line) or its image name cannot be read.
+std::string get_process_image_path(std::uint32_t process_id);
+
+// The account name of the process's user, or "UNKNOWN".
+std::string get_process_owner(std::uint32_t process_id);
+
+// The account name (without domain) of the token's user, or "UNKNOWN".
+std::string get_token_user_name(platform::native_handle token);
+
+// The path with its first \Device\HarddiskVolumeN\ prefix replaced by that
+// volume's drive root, learnt once per prefix through `cache` (by default the
+// process-wide one). Unchanged when there is no such prefix, when the volume
+// query fails or when the path is not valid UTF-8.
+std::string device_path_to_drive_path(const std::string& path);
+std::string device_path_to_drive_path(const std::string& path, volume_path_cache& cache);
+
+// "DIR", "FILE" or "N/A" (anything else, including no such path).
+std::string get_path_type(const std::string& path);
+
+} // namespace tallowick

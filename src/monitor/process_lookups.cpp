@@ -1,0 +1,64 @@
+#include "monitor/lookups.h"
+#include "monitor/owned_handle.h"
+#include "output/console.h"
+
+#include <cstring>
+#include <vector>
+
+namespace tallowick {
+
+using platform::current_system;
+
+std::string get_process_image_path(std::uint32_t process_id) {
+    platform::system_api& system = current_system();
+    std::string image;
+    {
+        const platform::open_result opened = system.open_process(platform::process_all_access, process_id);
+        if (opened.handle == 0) {
+            if (opened.last_error == platform::error_access_denied)
+                return std::string(access_denied_name);
+            write_line("PROC ID FALLBACK ERROR: " + std::to_string(opened.last_error));
+            return {};
+        }
+        const owned_handle process(opened.handle);
+        const auto device_path = system.process_image_file_name(process.get());
+        if (!device_path)
+            return {};
+        image = system.utf16_to_utf8(*device_path);
+    }
+    return device_path_to_drive_path(image);
+}
+
+std::string get_process_owner(std::uint32_t process_id) {
+    platform::system_api& system = current_system();
+    const platform::open_result opened = system.open_process(platform::process_query_information, process_id);
+    if (opened.handle == 0)
+        return std::string(unknown_owner);
+    const owned_handle process(opened.handle);
+    const platform::open_result token = system.open_process_token(process.get(), platform::token_query);
+    if (token.handle == 0)
+        return std::string(unknown_owner);
+    const owned_handle token_handle(token.handle);
+    return get_token_user_name(token_handle.get());
+}
+
+std::string get_token_user_name(platform::native_handle token) {
+    platform::system_api& system = current_system();
+    std::uint32_t needed = 0;
+    if (system.get_token_user(token, {}, needed) != platform::error_insufficient_buffer ||
+        needed < sizeof(platform::token_user_header))
+        return std::string(unknown_owner);
+    std::vector<std::byte> buffer(needed);
+    if (system.get_token_user(token, buffer, needed) != 0)
+        return std::string(unknown_owner);
+    platform::token_user_header header{};
+    std::memcpy(&header, buffer.data(), sizeof header);
+    if (header.sid == nullptr)
+        return std::string(unknown_owner);
+    const auto account = system.lookup_account_sid(static_cast<const std::byte*>(header.sid));
+    if (!account)
+        return std::string(unknown_owner);
+    return system.utf16_to_utf8(account->name);
+}
+
+} // namespace tallowick

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <rapidjson/document.h>
+
+#include <cstdint>
+
+namespace tallowick {
+
+inline constexpr const char* collector_address = "127.0.0.1";
+inline constexpr std::uint16_t collector_port = 13251;
+
+// Sends `message` as compact JSON in one UDP datagram to the collector, from a
+// socket of its own. Nobody listening is not an error. A message too long for
+// one datagram has its longest string values shortened until it fits, with a
+// console line saying so; any other failed send prints a console line and is
+// not retried. Failing to create or close the socket throws
+// boost::system::system_error.
+void send_event(const rapidjson::Document& message);
+
+} // namespace tallowick

@@ -1,0 +1,219 @@
+#include "platform/simulated/simulated_system.h"
+
+#include "platform/simulated/sid_text.h"
+
+#include "platform/utf_codec.h"
+
+#include <cstring>
+#include <stdexcept>
+
+namespace tallowick::platform::simulated {
+namespace {
+constexpr std::size_t max_sub_authorities = 15;
+constexpr std::size_t account_buffer_units = 256; // LookupAccountSidW's buffers
+constexpr std::size_t image_buffer_units = 260;   // K32GetProcessImageFileNameW's buffer
+// Rights a query-only handle is granted: query and limited query information.
+constexpr std::uint32_t query_rights = process_query_information | 0x1000;
+
+std::u16string widen(std::string_view text) {
+    return utf16_from_utf8(text);
+}
+
+std::vector<std::byte> sid_or_throw(const std::string& text) {
+    auto binary = sid_from_text(text);
+    if (!binary)
+        throw std::invalid_argument("not a SID: " + text);
+    return std::move(*binary);
+}
+
+// The bytes of a binary SID that the caller vouches for, or an empty span
+// when its header claims more sub-authorities than a SID can have.
+std::span<const std::byte> sid_bytes(const std::byte* sid) {
+    const auto count = std::to_integer<std::size_t>(sid[1]);
+    if (count > max_sub_authorities)
+        return {};
+    return {sid, 8 + 4 * count};
+}
+
+// Windows compares paths without regard to ASCII case, and a directory with or
+// without its final backslash.
+std::u16string fold_path(std::u16string_view path) {
+    std::u16string folded(path);
+    for (char16_t& unit : folded)
+        if (unit >= u'A' && unit <= u'Z')
+            unit = static_cast<char16_t>(unit - u'A' + u'a');
+    if (folded.size() > 3 && folded.back() == u'\\')
+        folded.pop_back();
+    return folded;
+}
+
+std::u16string fold_prefix(std::u16string_view prefix) {
+    std::u16string folded = fold_path(prefix);
+    if (!prefix.empty() && prefix.back() == u'\\' && folded.back() != u'\\')
+        folded.push_back(u'\\');
+    return folded;
+}
+
+file_kind to_kind(file_type type) {
+    switch (type) {
+    case file_type::dir:
+        return file_kind::directory;
+    case file_type::file:
+        return file_kind::regular;
+    case file_type::other:
+        break;
+    }
+    return file_kind::other;
+}
+} // namespace
+
+simulated_system::simulated_system(const machine& model) {
+    for (const process_entry& process : model.processes)
+        add_process(process);
+    for (const account_entry& account : model.accounts) {
+        const auto canonical = sid_to_text(sid_or_throw(account.sid));
+        accounts.insert_or_assign(*canonical, account);
+    }
+    for (const volume_entry& volume : model.volumes)
+        volumes.push_back(
+            {fold_prefix(widen(volume.device)), fold_prefix(widen(volume.root)), widen(volume.root)});
+    for (const file_entry& file : model.files)
+        files.insert_or_assign(fold_path(widen(file.path)), to_kind(file.type));
+}
+
+void simulated_system::add_process(const process_entry& process) {
+    auto state = std::make_shared<process_state>();
+    state->image = widen(process.image);
+    if (!process.user_sid.empty())
+        state->user_sid = sid_or_throw(process.user_sid);
+    state->access = process.access;
+    std::lock_guard lock(mutex);
+    processes.insert_or_assign(process.pid, std::move(state));
+}
+
+void simulated_system::remove_process(std::uint32_t pid) {
+    std::lock_guard lock(mutex);
+    processes.erase(pid);
+}
+
+std::size_t simulated_system::open_handle_count() const {
+    std::lock_guard lock(mutex);
+    return handles.size();
+}
+
+native_handle simulated_system::add_handle(handle_state state) {
+    const native_handle handle = next_handle;
+    next_handle += 4;
+    handles.emplace(handle, std::move(state));
+    return handle;
+}
+
+const simulated_system::handle_state* simulated_system::find_handle(native_handle handle, bool token) const {
+    const auto found = handles.find(handle);
+    if (found == handles.end() || found->second.is_token != token)
+        return nullptr;
+    return &found->second;
+}
+
+open_result simulated_system::open_process(std::uint32_t desired_access, std::uint32_t pid) {
+    std::lock_guard lock(mutex);
+    const auto found = processes.find(pid);
+    if (found == processes.end() || found->second->access == process_access::gone)
+        return {0, error_invalid_parameter};
+    const process_access access = found->second->access;
+    if (access == process_access::denied ||
+        (access == process_access::limited && (desired_access & ~query_rights) != 0))
+        return {0, error_access_denied};
+    return {add_handle({found->second, {}, false}), 0};
+}
+
+std::optional<std::u16string> simulated_system::process_image_file_name(native_handle process) {
+    std::lock_guard lock(mutex);
+    const handle_state* state = find_handle(process, false);
+    if (state == nullptr || state->process->image.size() >= image_buffer_units)
+        return std::nullopt;
+    return state->process->image;
+}
+
+open_result simulated_system::open_process_token(native_handle process, std::uint32_t /*desired_access*/) {
+    std::lock_guard lock(mutex);
+    const handle_state* state = find_handle(process, false);
+    if (state == nullptr)
+        return {0, error_invalid_handle};
+    if (state->process->user_sid.empty())
+        return {0, error_access_denied};
+    return {add_handle({nullptr, state->process->user_sid, true}), 0};
+}
+
+std::uint32_t simulated_system::get_token_user(native_handle token, std::span<std::byte> buffer,
+                                               std::uint32_t& needed) {
+    std::vector<std::byte> sid;
+    {
+        std::lock_guard lock(mutex);
+        const handle_state* state = find_handle(token, true);
+        if (state == nullptr)
+            return error_invalid_handle;
+        sid = state->token_sid;
+    }
+    const std::size_t size = sizeof(token_user_header) + sid.size();
+    if (buffer.size() < size) {
+        needed = static_cast<std::uint32_t>(size);
+        return error_insufficient_buffer;
+    }
+    std::byte* sid_place = buffer.data() + sizeof(token_user_header);
+    std::memcpy(sid_place, sid.data(), sid.size());
+    const token_user_header header{sid_place, 0};
+    std::memcpy(buffer.data(), &header, sizeof header);
+    return 0;
+}
+
+std::optional<account_name> simulated_system::lookup_account_sid(const std::byte* sid) {
+    const auto text = sid_to_text(sid_bytes(sid));
+    if (!text)
+        return std::nullopt;
+    const auto found = accounts.find(*text);
+    if (found == accounts.end())
+        return std::nullopt;
+    account_name result{widen(found->second.name), widen(found->second.domain)};
+    // Both buffers hold 255 units and the terminator.
+    if (result.name.size() >= account_buffer_units || result.domain.size() >= account_buffer_units)
+        return std::nullopt;
+    return result;
+}
+
+std::optional<std::string> simulated_system::convert_sid_to_string(const std::byte* sid) {
+    return sid_to_text(sid_bytes(sid));
+}
+
+std::optional<std::vector<std::byte>> simulated_system::convert_string_to_sid(const std::string& text) {
+    return sid_from_text(text);
+}
+
+std::optional<std::u16string> simulated_system::volume_path_name(const std::u16string& path) {
+    volume_queries.fetch_add(1, std::memory_order_relaxed);
+    const std::u16string folded = fold_prefix(path);
+    for (const volume_state& volume : volumes)
+        if (folded.starts_with(volume.device) || folded.starts_with(volume.folded_root))
+            return volume.root;
+    return std::nullopt;
+}
+
+file_kind simulated_system::file_status(const std::u16string& path) {
+    const auto found = files.find(fold_path(path));
+    return found == files.end() ? file_kind::none : found->second;
+}
+
+void simulated_system::close_handle(native_handle handle) {
+    std::lock_guard lock(mutex);
+    handles.erase(handle);
+}
+
+std::string simulated_system::utf16_to_utf8(std::u16string_view text) {
+    return utf8_from_utf16(text);
+}
+
+std::u16string simulated_system::utf8_to_utf16(std::string_view text) {
+    return widen(text);
+}
+
+} // namespace tallowick::platform::simulated

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "platform/simulated/machine.h"
+#include "platform/system_api.h"
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+namespace tallowick::platform::simulated {
+
+// The system interface answered from a `machine`: its processes, tokens,
+// accounts, volumes and files behave as Windows would for the values given.
+// Safe to call from any number of threads; processes may come and go while
+// workers look them up.
+class simulated_system final : public system_api {
+public:
+    // Throws std::invalid_argument for a SID text that is not one.
+    explicit simulated_system(const machine& model = {});
+
+    // A process start or end while the machine runs. A handle already open on
+    // a process keeps answering for it after it ends, as on Windows.
+    void add_process(const process_entry& process);
+    void remove_process(std::uint32_t pid);
+
+    std::size_t open_handle_count() const;
+    std::size_t volume_query_count() const { return volume_queries.load(std::memory_order_relaxed); }
+
+    open_result open_process(std::uint32_t desired_access, std::uint32_t pid) override;
+    std::optional<std::u16string> process_image_file_name(native_handle process) override;
+    open_result open_process_token(native_handle process, std::uint32_t desired_access) override;
+    std::uint32_t get_token_user(native_handle token, std::span<std::byte> buffer,
+                                 std::uint32_t& needed) override;
+    std::optional<account_name> lookup_account_sid(const std::byte* sid) override;
+    std::optional<std::string> convert_sid_to_string(const std::byte* sid) override;
+    std::optional<std::vector<std::byte>> convert_string_to_sid(const std::string& text) override;
+    std::optional<std::u16string> volume_path_name(const std::u16string& path) override;
+    file_kind file_status(const std::u16string& path) override;
+    void close_handle(native_handle handle) override;
+
+    std::string utf16_to_utf8(std::u16string_view text) override;
+    std::u16string utf8_to_utf16(std::string_view text) override;
+
+private:
+    struct process_state {
+        std::u16string image;
+        std::vector<std::byte> user_sid; // empty: no token
+        process_access access = process_access::full;
+    };
+    // A process handle holds the process as it was when opened; a token handle
+    // holds its user's SID.
+    struct handle_state {
+        std::shared_ptr<const process_state> process;
+        std::vector<std::byte> token_sid;
+        bool is_token = false;
+    };
+    struct volume_state {
+        std::u16string device; // folded
+        std::u16string folded_root;
+        std::u16string root;
+    };
+
+    native_handle add_handle(handle_state state);                            // mutex held
+    const handle_state* find_handle(native_handle handle, bool token) const; // mutex held
+
+    mutable std::mutex mutex;
+    std::unordered_map<std::uint32_t, std::shared_ptr<const process_state>> processes;
+    std::unordered_map<native_handle, handle_state> handles;
+    native_handle next_handle = 0x104;
+    // Fixed at construction, read without the lock.
+    std::unordered_map<std::string, account_entry> accounts; // by canonical SID text
+    std::vector<volume_state> volumes;
+    std::unordered_map<std::u16string, file_kind> files; // by folded path
+    std::atomic<std::size_t> volume_queries{0};
+};
+
+} // namespace tallowick::platform::simulated

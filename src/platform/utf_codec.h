@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tallowick::platform {
+
+// UTF-16 <-> UTF-8 as Windows converts: never failing, each unpaired surrogate
+// and each maximal ill-formed UTF-8 subpart becomes one U+FFFD, and the text
+// after it is kept. (The decoders of Boost.Locale and Boost.Nowide swallow the
+// unit that follows a broken sequence, losing a real character.)
+std::string utf8_from_utf16(std::u16string_view text);
+std::u16string utf16_from_utf8(std::string_view text);
+
+bool is_valid_utf8(std::string_view text);
+
+} // namespace tallowick::platform

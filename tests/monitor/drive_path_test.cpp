@@ -1,0 +1,145 @@
+#include "monitor/lookups.h"
+#include "monitor/volume_path_cache.h"
+#include "platform/simulated/simulated_system.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace tallowick {
+namespace {
+
+using namespace platform::simulated;
+
+machine volume_machine() {
+    machine model;
+    model.volumes.push_back({"\\Device\\HarddiskVolume12\\", "D:\\"});
+    model.volumes.push_back({"\\Device\\HarddiskVolume5\\", "E:\\Mounted\\"});
+    model.volumes.push_back({"\\Device\\HarddiskVolume7\\", "F:\\"});
+    return model;
+}
+
+class DrivePath : public ::testing::Test {
+protected:
+    simulated_system system{volume_machine()};
+    platform::scoped_system installed{system};
+    volume_path_cache cache;
+};
+
+TEST_F(DrivePath, ReplacesTheFirstVolumeDevicePrefixOnly) {
+    struct path_case {
+        std::string device;
+        std::string drive;
+    };
+    const path_case cases[] = {
+        {"\\Device\\HarddiskVolume3\\Users\\user1\\a.txt", "C:\\Users\\user1\\a.txt"},
+        {"\\Device\\HarddiskVolume12\\x", "D:\\x"}, // every digit belongs to the prefix
+        {"\\Device\\HarddiskVolume5\\data\\b.csv", "E:\\Mounted\\data\\b.csv"},
+        {"\\Device\\HarddiskVolume3\\a\\Device\\HarddiskVolume12\\b", "C:\\a\\Device\\HarddiskVolume12\\b"},
+        {"\\Device\\HarddiskVolume\\x", "\\Device\\HarddiskVolume\\x"}, // no digits
+        {"\\Device\\Mup\\server\\share\\x", "\\Device\\Mup\\server\\share\\x"},
+        {"\\Device\\HarddiskVolume3", "\\Device\\HarddiskVolume3"}, // no final backslash
+        {"\\Device\\HarddiskVolume3x\\y", "\\Device\\HarddiskVolume3x\\y"},
+        {"\\Device\\HarddiskVolume1\\x", "\\Device\\HarddiskVolume1\\x"}, // volume query fails
+        {"C:\\Users\\a.txt", "C:\\Users\\a.txt"},
+        {"", ""},
+    };
+    for (const path_case& test : cases)
+        EXPECT_EQ(device_path_to_drive_path(test.device, cache), test.drive) << test.device;
+}
+
+TEST_F(DrivePath, AsksThePlatformOncePerVolume) {
+    EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume12\\a.txt", cache), "D:\\a.txt");
+    EXPECT_EQ(system.volume_query_count(), 1u);
+    EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume12\\Other\\b.txt", cache),
+              "D:\\Other\\b.txt");
+    EXPECT_EQ(system.volume_query_count(), 1u);
+    EXPECT_EQ(cache.size(), 1u);
+}
+
+TEST_F(DrivePath, RemembersNoFailure) {
+    for (int attempt = 1; attempt <= 2; ++attempt) {
+        EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume1\\x", cache),
+                  "\\Device\\HarddiskVolume1\\x");
+        EXPECT_EQ(system.volume_query_count(), static_cast<std::size_t>(attempt));
+    }
+    // Not valid UTF-8: kept as it is, and the volume is neither asked nor cached.
+    const std::string broken = "\\Device\\HarddiskVolume12\\caf\xe9.txt";
+    EXPECT_EQ(device_path_to_drive_path(broken, cache), broken);
+    EXPECT_EQ(system.volume_query_count(), 2u);
+    EXPECT_EQ(cache.size(), 0u);
+    EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume12\\caf\xc3\xa9.txt", cache),
+              "D:\\caf\xc3\xa9.txt");
+}
+
+TEST_F(DrivePath, SurvivesAnEndlessRunOfDigits) {
+    const std::string path = "\\Device\\HarddiskVolume" + std::string(200000, '7') + "\\x";
+    EXPECT_EQ(device_path_to_drive_path(path, cache), path);
+    EXPECT_EQ(find_volume_device_prefix(path)->length, path.size() - 1);
+}
+
+// What the expression \\Device\\HarddiskVolume[0-9]+\\ finds (leftmost match),
+// checked once against std::regex.
+TEST(VolumeDevicePrefix, FindsTheLeftmostMatchOfTheExpression) {
+    struct prefix_case {
+        std::string path;
+        std::optional<std::pair<std::size_t, std::size_t>> match; // position, length
+    };
+    const prefix_case cases[] = {
+        {"\\Device\\HarddiskVolume3\\a", std::pair(0, 24)},
+        {"x\\Device\\HarddiskVolume42\\", std::pair(1, 25)},
+        {"\\Device\\HarddiskVolume\\Device\\HarddiskVolume4\\", std::pair(22, 24)},
+        {"\\Device\\HarddiskVolume12a\\Device\\HarddiskVolume3\\f", std::pair(25, 24)},
+        {"\\\\Device\\HarddiskVolume0\\\\", std::pair(1, 24)},
+        {"\\Device\\HarddiskVolume1\\\\Device", std::pair(0, 24)},
+        {"\\Device\\HarddiskVolume3", std::nullopt},
+        {"\\device\\harddiskvolume3\\", std::nullopt},
+        {"\\Device\\HarddiskVolume\\Device\\HarddiskVolume", std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const prefix_case& test : cases) {
+        const auto found = find_volume_device_prefix(test.path);
+        ASSERT_EQ(found.has_value(), test.match.has_value()) << test.path;
+        if (found) {
+            EXPECT_EQ(found->position, test.match->first) << test.path;
+            EXPECT_EQ(found->length, test.match->second) << test.path;
+        }
+    }
+}
+
+TEST_F(DrivePath, IsConsistentUnderManyWorkers) {
+    struct volume {
+        std::string device;
+        std::string drive;
+    };
+    const std::vector<volume> volumes = {{"\\Device\\HarddiskVolume3\\", "C:\\"},
+                                         {"\\Device\\HarddiskVolume12\\", "D:\\"},
+                                         {"\\Device\\HarddiskVolume5\\", "E:\\Mounted\\"},
+                                         {"\\Device\\HarddiskVolume7\\", "F:\\"}};
+    constexpr int workers = 8;
+    constexpr int paths_per_worker = 2000;
+    std::vector<int> wrong(workers, 0);
+    std::vector<std::thread> threads;
+    for (int worker = 0; worker < workers; ++worker) {
+        threads.emplace_back([&, worker] {
+            for (int i = 0; i < paths_per_worker; ++i) {
+                const volume& target = volumes[static_cast<std::size_t>(i + worker) % volumes.size()];
+                const std::string file = "dir" + std::to_string(worker) + "\\f" + std::to_string(i);
+                if (device_path_to_drive_path(target.device + file, cache) != target.drive + file)
+                    ++wrong[static_cast<std::size_t>(worker)];
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int worker = 0; worker < workers; ++worker)
+        EXPECT_EQ(wrong[static_cast<std::size_t>(worker)], 0) << worker;
+    EXPECT_EQ(cache.size(), volumes.size());
+    EXPECT_EQ(system.volume_query_count(), volumes.size());
+}
+
+} // namespace
+} // namespace tallowick
