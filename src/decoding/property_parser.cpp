@@ -1,0 +1,156 @@
+#include "decoding/property_parser.h"
+
+#include "platform/tracing_api.h"
+
+#include <limits>
+
+namespace etw {
+namespace sdk = tallowick::platform::sdk;
+
+namespace {
+
+constexpr std::size_t property_array_offset = offsetof(TRACE_EVENT_INFO, EventPropertyInfoArray);
+
+const EVENT_PROPERTY_INFO& property_info_at(const TRACE_EVENT_INFO* info, std::uint32_t index) {
+    const auto* base = reinterpret_cast<const std::byte*>(info) + property_array_offset;
+    return *reinterpret_cast<const EVENT_PROPERTY_INFO*>(base + std::size_t{index} * sizeof(EVENT_PROPERTY_INFO));
+}
+
+// Whether the zero-terminated name at `stored` is exactly `requested`.
+bool same_name(const std::byte* stored, std::u16string_view requested) {
+    for (std::size_t i = 0; i < requested.size(); ++i) {
+        const auto unit = code_unit_at<char16_t>(stored, i);
+        if (unit != requested[i] || unit == 0)
+            return false;
+    }
+    return code_unit_at<char16_t>(stored, requested.size()) == 0;
+}
+
+// Bytes up to and including the first zero 16-bit unit; without one, the bytes
+// left rounded up to an even count.
+std::uint32_t measure_wide_string(const std::byte* position, const std::byte* end) {
+    const auto remaining = static_cast<std::size_t>(end - position);
+    const std::size_t units = remaining / 2;
+    std::size_t index = 0;
+    // Four units at a time: a word has a zero unit when some unit borrows.
+    constexpr std::uint64_t ones = 0x0001000100010001;
+    constexpr std::uint64_t highs = 0x8000800080008000;
+    for (; index + 4 <= units; index += 4) {
+        std::uint64_t word;
+        std::memcpy(&word, position + 2 * index, sizeof word);
+        if (((word - ones) & ~word & highs) != 0)
+            break;
+    }
+    for (; index < units; ++index) {
+        if (code_unit_at<char16_t>(position, index) == 0)
+            return static_cast<std::uint32_t>(2 * (index + 1));
+    }
+    return static_cast<std::uint32_t>(remaining + (remaining & 1));
+}
+
+// Bytes up to and including the first zero byte; without one, the bytes left.
+std::uint32_t measure_narrow_string(const std::byte* position, const std::byte* end) {
+    const auto remaining = static_cast<std::size_t>(end - position);
+    if (remaining == 0)
+        return 0;
+    const void* zero = std::memchr(position, 0, remaining);
+    return static_cast<std::uint32_t>(zero == nullptr ? remaining
+                                                      : static_cast<const std::byte*>(zero) - position + 1);
+}
+
+} // namespace
+
+void property_parser::walked_entries::push_back(const walked_entry& entry) {
+    if (size_ < chunk_size) {
+        new (first_ + size_ * sizeof(walked_entry)) walked_entry(entry);
+    } else {
+        if (size_ % chunk_size == 0)
+            more_.push_back(std::make_unique<std::array<walked_entry, chunk_size>>());
+        (*more_.back())[size_ % chunk_size] = entry;
+    }
+    ++size_;
+}
+
+property_parser::property_parser(const event_schema& schema)
+    : schema_(schema),
+      end_(static_cast<const std::byte*>(schema.record().UserData) + schema.record().UserDataLength),
+      position_(static_cast<const std::byte*>(schema.record().UserData)) {}
+
+std::uint32_t property_parser::measure_property(const std::byte* position, const std::byte* name,
+                                                const EVENT_RECORD& record,
+                                                const EVENT_PROPERTY_INFO& info) const {
+    const auto flags = static_cast<std::uint32_t>(info.Flags);
+    const std::uint16_t in_type = info.nonStructType.InType;
+    if ((flags & sdk::property_param_length) == 0 && info.length != 0) {
+        if (in_type == sdk::tdh_intype_pointer)
+            return (record.EventHeader.Flags & sdk::event_header_flag_32_bit_header) != 0 ? 4 : 8;
+        return info.length;
+    }
+    if (flags == 0 && info.nonStructType.OutType == sdk::tdh_outtype_string) {
+        std::uint32_t size = 0;
+        if (in_type == sdk::tdh_intype_unicodestring)
+            size = measure_wide_string(position, end_);
+        else if (in_type == sdk::tdh_intype_ansistring)
+            size = measure_narrow_string(position, end_);
+        if (size != 0)
+            return size;
+    }
+    PROPERTY_DATA_DESCRIPTOR descriptor{};
+    descriptor.PropertyName = reinterpret_cast<std::uintptr_t>(name);
+    descriptor.ArrayIndex = std::numeric_limits<std::uint32_t>::max();
+    descriptor.Reserved = 0;
+    std::uint32_t size = 0;
+    // The status tells nothing the size does not: a failed query stores none.
+    tallowick::platform::current_tracing().tdh_get_property_size(&record, 0, nullptr, 1, &descriptor, &size);
+    return size;
+}
+
+property_slice property_parser::locate_property(std::u16string_view name) {
+    for (std::size_t i = 0; i < walked_.size(); ++i) {
+        if (same_name(walked_[i].name, name))
+            return walked_[i].slice;
+    }
+    const TRACE_EVENT_INFO* info = schema_.event_info();
+    const auto* info_bytes = reinterpret_cast<const std::byte*>(info);
+    const std::uint32_t count = info->PropertyCount;
+    while (next_index_ < count) {
+        const EVENT_PROPERTY_INFO& property = property_info_at(info, next_index_);
+        const std::byte* property_name = info_bytes + property.NameOffset;
+        const std::uint32_t size = measure_property(position_, property_name, schema_.record(), property);
+        if (size > static_cast<std::size_t>(end_ - position_))
+            throw std::out_of_range("Property length past end of property buffer");
+        const property_slice slice{position_, &property, size};
+        walked_.push_back({property_name, slice});
+        position_ += size;
+        ++next_index_;
+        if (same_name(property_name, name))
+            return slice;
+    }
+    return {};
+}
+
+property_slice property_parser::require_property(std::u16string_view name) {
+    const property_slice slice = locate_property(name);
+    if (!slice.found())
+        throw std::runtime_error("Property with the given name does not exist");
+    return slice;
+}
+
+sid property_parser::read_sid(const property_slice& slice) const {
+    std::size_t offset = 0;
+    switch (slice.info->nonStructType.InType) {
+    case sdk::tdh_intype_sid:
+        break;
+    case sdk::tdh_intype_wbemsid:
+        // The SID follows a TOKEN_USER of two pointer-sized values.
+        offset = (schema_.record().EventHeader.Flags & sdk::event_header_flag_32_bit_header) != 0 ? 8 : 16;
+        if (slice.length <= offset)
+            throw std::runtime_error("Requested a WBEMSID property but data is too small");
+        break;
+    default:
+        throw std::runtime_error("SID was not a SID or WBEMSID");
+    }
+    return sid_from_bytes({slice.data + offset, slice.length - offset});
+}
+
+} // namespace etw
