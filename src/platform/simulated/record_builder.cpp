@@ -226,6 +226,9 @@ built_record build_record(const record_description& description) {
     const std::size_t pointer_size = (header.flags & sdk::event_header_flag_32_bit_header) != 0 ? 4 : 8;
 
     built_record built;
+    // As on Windows, UserData points into the record's buffer even when the
+    // payload is empty: an empty property still has an address.
+    built.payload_.reserve(1);
     for (const auto& property : description.properties) {
         const std::size_t before = built.payload_.size();
         encode(property, pointer_size, built.payload_);
@@ -249,7 +252,7 @@ built_record build_record(const record_description& description) {
     event_header.EventDescriptor = {header.id,    header.version, header.channel, header.level,
                                     header.opcode, header.task,   header.keywords};
     built.record_.UserDataLength = static_cast<std::uint16_t>(built.payload_.size());
-    built.record_.UserData = built.payload_.empty() ? nullptr : built.payload_.data();
+    built.record_.UserData = built.payload_.data();
     return built;
 }
 
