@@ -50,6 +50,8 @@ private:
     R right_;
 };
 
+// Note: not_filter(not_filter(x)) deduces a copy of the inner filter, as class
+// template argument deduction prefers copying; spell the type to nest one.
 template <typename T> class not_filter final : public predicate_base {
 public:
     explicit not_filter(T inner) : inner_(std::move(inner)) {}
