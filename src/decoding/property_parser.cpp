@@ -1,5 +1,6 @@
 #include "decoding/property_parser.h"
 
+#include "decoding/unit_search.h"
 #include "platform/tracing_api.h"
 
 #include <limits>
@@ -31,20 +32,9 @@ bool same_name(const std::byte* stored, std::u16string_view requested) {
 std::uint32_t measure_wide_string(const std::byte* position, const std::byte* end) {
     const auto remaining = static_cast<std::size_t>(end - position);
     const std::size_t units = remaining / 2;
-    std::size_t index = 0;
-    // Four units at a time: a word has a zero unit when some unit borrows.
-    constexpr std::uint64_t ones = 0x0001000100010001;
-    constexpr std::uint64_t highs = 0x8000800080008000;
-    for (; index + 4 <= units; index += 4) {
-        std::uint64_t word;
-        std::memcpy(&word, position + 2 * index, sizeof word);
-        if (((word - ones) & ~word & highs) != 0)
-            break;
-    }
-    for (; index < units; ++index) {
-        if (code_unit_at<char16_t>(position, index) == 0)
-            return static_cast<std::uint32_t>(2 * (index + 1));
-    }
+    const std::size_t zero = find_unit(position, 0, units, u'\0');
+    if (zero < units)
+        return static_cast<std::uint32_t>(2 * (zero + 1));
     return static_cast<std::uint32_t>(remaining + (remaining & 1));
 }
 
@@ -60,15 +50,10 @@ std::uint32_t measure_narrow_string(const std::byte* position, const std::byte* 
 
 } // namespace
 
-void property_parser::walked_entries::push_back(const walked_entry& entry) {
-    if (size_ < chunk_size) {
-        new (first_ + size_ * sizeof(walked_entry)) walked_entry(entry);
-    } else {
-        if (size_ % chunk_size == 0)
-            more_.push_back(std::make_unique<std::array<walked_entry, chunk_size>>());
-        (*more_.back())[size_ % chunk_size] = entry;
-    }
-    ++size_;
+void property_parser::walked_entries::push_back_beyond_first_chunk(const walked_entry& entry) {
+    if (size_ % chunk_size == 0)
+        more_.push_back(std::make_unique<std::array<walked_entry, chunk_size>>());
+    (*more_.back())[size_ % chunk_size] = entry;
 }
 
 property_parser::property_parser(const event_schema& schema)
@@ -116,11 +101,15 @@ property_slice property_parser::locate_property(std::u16string_view name) {
     while (next_index_ < count) {
         const EVENT_PROPERTY_INFO& property = property_info_at(info, next_index_);
         const std::byte* property_name = info_bytes + property.NameOffset;
-        const std::uint32_t size = measure_property(position_, property_name, schema_.record(), property);
+        // Fixed sizes inline, as nearly every property has one.
+        const bool declared = (static_cast<std::uint32_t>(property.Flags) & sdk::property_param_length) == 0 &&
+                              property.length != 0 && property.nonStructType.InType != sdk::tdh_intype_pointer;
+        const std::uint32_t size =
+            declared ? property.length : measure_property(position_, property_name, schema_.record(), property);
         if (size > static_cast<std::size_t>(end_ - position_))
             throw std::out_of_range("Property length past end of property buffer");
         const property_slice slice{position_, &property, size};
-        walked_.push_back({property_name, slice});
+        walked_.push_back(property_name, slice);
         position_ += size;
         ++next_index_;
         if (same_name(property_name, name))

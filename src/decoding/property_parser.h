@@ -85,9 +85,16 @@ private:
             return index < chunk_size ? first_chunk()[index]
                                       : (*more_[index / chunk_size - 1])[index % chunk_size];
         }
-        void push_back(const walked_entry& entry);
+        void push_back(const std::byte* name, const property_slice& slice) {
+            if (size_ < chunk_size)
+                new (first_ + size_ * sizeof(walked_entry)) walked_entry{name, slice};
+            else
+                push_back_beyond_first_chunk({name, slice});
+            ++size_;
+        }
 
     private:
+        void push_back_beyond_first_chunk(const walked_entry& entry);
         const walked_entry* first_chunk() const {
             return std::launder(reinterpret_cast<const walked_entry*>(first_));
         }

@@ -9,17 +9,6 @@
 namespace etw {
 namespace sdk = tallowick::platform::sdk;
 
-schema_cache_key schema_cache_key::of(const EVENT_RECORD& record) {
-    const EVENT_DESCRIPTOR& descriptor = record.EventHeader.EventDescriptor;
-    return {record.EventHeader.ProviderId, descriptor.Id, descriptor.Opcode, descriptor.Version,
-            descriptor.Level};
-}
-
-bool operator==(const schema_cache_key& left, const schema_cache_key& right) {
-    return std::memcmp(&left.provider, &right.provider, sizeof(GUID)) == 0 && left.id == right.id &&
-           left.opcode == right.opcode && left.version == right.version && left.level == right.level;
-}
-
 std::uint64_t guid_hash(const GUID& guid) {
     const std::uint64_t data1 = static_cast<std::uint32_t>(guid.Data1);
     const std::uint64_t data2 = static_cast<std::uint16_t>(guid.Data2);
@@ -52,10 +41,7 @@ event_info_buffer fetch_event_info(const EVENT_RECORD& record) {
     return buffer;
 }
 
-const TRACE_EVENT_INFO* schema_cache::find_or_fetch(const EVENT_RECORD& record) {
-    const schema_cache_key key = schema_cache_key::of(record);
-    if (last_info_ != nullptr && key == last_key_)
-        return last_info_;
+const TRACE_EVENT_INFO* schema_cache::find_or_fetch(const schema_cache_key& key, const EVENT_RECORD& record) {
     event_info_buffer& entry = entries_[key];
     if (!entry)
         entry = fetch_event_info(record);

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <unordered_map>
 
@@ -19,8 +20,15 @@ struct schema_cache_key {
     std::uint8_t version = 0;
     std::uint8_t level = 0;
 
-    static schema_cache_key of(const EVENT_RECORD& record);
-    friend bool operator==(const schema_cache_key& left, const schema_cache_key& right);
+    static schema_cache_key of(const EVENT_RECORD& record) {
+        const EVENT_DESCRIPTOR& descriptor = record.EventHeader.EventDescriptor;
+        return {record.EventHeader.ProviderId, descriptor.Id, descriptor.Opcode, descriptor.Version,
+                descriptor.Level};
+    }
+    friend bool operator==(const schema_cache_key& left, const schema_cache_key& right) {
+        return std::memcmp(&left.provider, &right.provider, sizeof(GUID)) == 0 && left.id == right.id &&
+               left.opcode == right.opcode && left.version == right.version && left.level == right.level;
+    }
 };
 
 // Folds the GUID into 32 bits: Data1 ^ (Data2 << 16 | Data3) ^ (Data4[2] << 24 | Data4[7]).
@@ -48,11 +56,18 @@ public:
     // The cached schema of the record's kind, fetched on first use. A failed
     // fetch leaves the kind without a schema and throws; the next record of the
     // kind fetches again.
-    const TRACE_EVENT_INFO* find_or_fetch(const EVENT_RECORD& record);
+    const TRACE_EVENT_INFO* find_or_fetch(const EVENT_RECORD& record) {
+        const schema_cache_key key = schema_cache_key::of(record);
+        if (last_info_ != nullptr && key == last_key_)
+            return last_info_;
+        return find_or_fetch(key, record);
+    }
 
     std::size_t size() const { return entries_.size(); }
 
 private:
+    const TRACE_EVENT_INFO* find_or_fetch(const schema_cache_key& key, const EVENT_RECORD& record);
+
     std::unordered_map<schema_cache_key, event_info_buffer, schema_cache_key_hash> entries_;
     // The last kind found: records of one kind tend to come in runs, and every
     // string test of a filter looks the same record up again.
