@@ -98,23 +98,40 @@ property_slice property_parser::locate_property(std::u16string_view name) {
     const TRACE_EVENT_INFO* info = schema_.event_info();
     const auto* info_bytes = reinterpret_cast<const std::byte*>(info);
     const std::uint32_t count = info->PropertyCount;
-    while (next_index_ < count) {
-        const EVENT_PROPERTY_INFO& property = property_info_at(info, next_index_);
+    const std::uint32_t pointer_size =
+        (schema_.record().EventHeader.Flags & sdk::event_header_flag_32_bit_header) != 0 ? 4 : 8;
+    // The walk runs on locals and stores its progress on every way out: stores
+    // into the walked entries could otherwise alias the members.
+    const std::byte* position = position_;
+    std::uint32_t index = next_index_;
+    const auto keep_progress = [&] {
+        position_ = position;
+        next_index_ = index;
+    };
+    while (index < count) {
+        const EVENT_PROPERTY_INFO& property = property_info_at(info, index);
         const std::byte* property_name = info_bytes + property.NameOffset;
-        // Fixed sizes inline, as nearly every property has one.
-        const bool declared = (static_cast<std::uint32_t>(property.Flags) & sdk::property_param_length) == 0 &&
-                              property.length != 0 && property.nonStructType.InType != sdk::tdh_intype_pointer;
-        const std::uint32_t size =
-            declared ? property.length : measure_property(position_, property_name, schema_.record(), property);
-        if (size > static_cast<std::size_t>(end_ - position_))
+        // Declared sizes inline (measure_property's first rule), as nearly every
+        // property has one.
+        std::uint32_t size = 0;
+        if ((static_cast<std::uint32_t>(property.Flags) & sdk::property_param_length) == 0 && property.length != 0)
+            size = property.nonStructType.InType == sdk::tdh_intype_pointer ? pointer_size : property.length;
+        else
+            size = measure_property(position, property_name, schema_.record(), property);
+        if (size > static_cast<std::size_t>(end_ - position)) {
+            keep_progress();
             throw std::out_of_range("Property length past end of property buffer");
-        const property_slice slice{position_, &property, size};
+        }
+        const property_slice slice{position, &property, size};
         walked_.push_back(property_name, slice);
-        position_ += size;
-        ++next_index_;
-        if (same_name(property_name, name))
+        position += size;
+        ++index;
+        if (same_name(property_name, name)) {
+            keep_progress();
             return slice;
+        }
     }
+    keep_progress();
     return {};
 }
 
