@@ -41,7 +41,7 @@ template <typename Char> struct iequal_to {
         return value < 0x80 ? ascii_upper[value] : std::towupper(value);
     }
 
-private:
+  private:
     static constexpr auto ascii_upper = [] {
         std::array<std::wint_t, 0x80> table{};
         for (std::wint_t c = 0; c < 0x80; ++c)

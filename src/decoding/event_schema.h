@@ -10,7 +10,7 @@ namespace etw {
 // A record paired with its cached TRACE_EVENT_INFO. Two pointers, copied freely;
 // valid while the record's callback runs.
 class event_schema {
-public:
+  public:
     // Looks the schema up in the context's cache; throws what fetching throws.
     event_schema(const EVENT_RECORD& record, const trace_context& context)
         : record_(&record), info_(context.cache.find_or_fetch(record)) {}
@@ -21,7 +21,7 @@ public:
     std::uint16_t event_id() const { return record_->EventHeader.EventDescriptor.Id; }
     std::uint8_t event_opcode() const { return record_->EventHeader.EventDescriptor.Opcode; }
 
-private:
+  private:
     const EVENT_RECORD* record_;
     const TRACE_EVENT_INFO* info_;
 };

@@ -13,10 +13,10 @@ namespace etw::predicates {
 namespace details {
 
 class predicate_base {
-public:
+  public:
     virtual bool operator()(const EVENT_RECORD& record, const trace_context& context) const = 0;
 
-protected:
+  protected:
     // Predicates are held by value, never deleted through this base.
     predicate_base() = default;
     predicate_base(const predicate_base&) = default;
@@ -26,26 +26,26 @@ protected:
 
 // True when both are; `right` is evaluated only when `left` is true.
 template <typename L, typename R> class and_filter final : public predicate_base {
-public:
+  public:
     and_filter(L left, R right) : left_(std::move(left)), right_(std::move(right)) {}
     bool operator()(const EVENT_RECORD& record, const trace_context& context) const override {
         return left_(record, context) && right_(record, context);
     }
 
-private:
+  private:
     L left_;
     R right_;
 };
 
 // True when either is; `right` is evaluated only when `left` is false.
 template <typename L, typename R> class or_filter final : public predicate_base {
-public:
+  public:
     or_filter(L left, R right) : left_(std::move(left)), right_(std::move(right)) {}
     bool operator()(const EVENT_RECORD& record, const trace_context& context) const override {
         return left_(record, context) || right_(record, context);
     }
 
-private:
+  private:
     L left_;
     R right_;
 };
@@ -53,13 +53,13 @@ private:
 // Note: not_filter(not_filter(x)) deduces a copy of the inner filter, as class
 // template argument deduction prefers copying; spell the type to nest one.
 template <typename T> class not_filter final : public predicate_base {
-public:
+  public:
     explicit not_filter(T inner) : inner_(std::move(inner)) {}
     bool operator()(const EVENT_RECORD& record, const trace_context& context) const override {
         return !inner_(record, context);
     }
 
-private:
+  private:
     T inner_;
 };
 
@@ -67,25 +67,25 @@ private:
 
 // The record's event version (zero-extended) equals the value.
 class version_is final : public details::predicate_base {
-public:
+  public:
     explicit version_is(std::uint16_t value) : value_(value) {}
     bool operator()(const EVENT_RECORD& record, const trace_context&) const override {
         return record.EventHeader.EventDescriptor.Version == value_;
     }
 
-private:
+  private:
     std::uint16_t value_;
 };
 
 // The record's opcode (zero-extended) equals the value.
 class opcode_is final : public details::predicate_base {
-public:
+  public:
     explicit opcode_is(std::uint16_t value) : value_(value) {}
     bool operator()(const EVENT_RECORD& record, const trace_context&) const override {
         return record.EventHeader.EventDescriptor.Opcode == value_;
     }
 
-private:
+  private:
     std::uint16_t value_;
 };
 

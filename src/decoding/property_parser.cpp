@@ -14,7 +14,8 @@ constexpr std::size_t property_array_offset = offsetof(TRACE_EVENT_INFO, EventPr
 
 const EVENT_PROPERTY_INFO& property_info_at(const TRACE_EVENT_INFO* info, std::uint32_t index) {
     const auto* base = reinterpret_cast<const std::byte*>(info) + property_array_offset;
-    return *reinterpret_cast<const EVENT_PROPERTY_INFO*>(base + std::size_t{index} * sizeof(EVENT_PROPERTY_INFO));
+    return *reinterpret_cast<const EVENT_PROPERTY_INFO*>(base +
+                                                         std::size_t{index} * sizeof(EVENT_PROPERTY_INFO));
 }
 
 // Whether the zero-terminated name at `stored` is exactly `requested`.
@@ -114,7 +115,8 @@ property_slice property_parser::locate_property(std::u16string_view name) {
         // Declared sizes inline (measure_property's first rule), as nearly every
         // property has one.
         std::uint32_t size = 0;
-        if ((static_cast<std::uint32_t>(property.Flags) & sdk::property_param_length) == 0 && property.length != 0)
+        if ((static_cast<std::uint32_t>(property.Flags) & sdk::property_param_length) == 0 &&
+            property.length != 0)
             size = property.nonStructType.InType == sdk::tdh_intype_pointer ? pointer_size : property.length;
         else
             size = measure_property(position, property_name, schema_.record(), property);

@@ -34,7 +34,7 @@ struct property_slice {
 // One per record, on the stack of the code that reads it; the schema and the
 // record must outlive it. Not thread-safe.
 class property_parser {
-public:
+  public:
     explicit property_parser(const event_schema& schema);
     property_parser(const property_parser&) = delete;
     property_parser& operator=(const property_parser&) = delete;
@@ -63,10 +63,10 @@ public:
 
     // The size in bytes of the property described by `info` starting at
     // `position`: its declared length, a scan for a string's terminator, or TDH.
-    std::uint32_t measure_property(const std::byte* position, const std::byte* name, const EVENT_RECORD& record,
-                                   const EVENT_PROPERTY_INFO& info) const;
+    std::uint32_t measure_property(const std::byte* position, const std::byte* name,
+                                   const EVENT_RECORD& record, const EVENT_PROPERTY_INFO& info) const;
 
-private:
+  private:
     struct walked_entry {
         const std::byte* name; // inside the TRACE_EVENT_INFO
         property_slice slice;
@@ -76,7 +76,7 @@ private:
     // chunk lives, uninitialised, in the parser, so parsing a typical record
     // neither allocates nor clears memory it does not use.
     class walked_entries {
-    public:
+      public:
         static constexpr std::size_t chunk_size = 16;
 
         walked_entries() {} // leaves the first chunk's storage uninitialised
@@ -93,7 +93,7 @@ private:
             ++size_;
         }
 
-    private:
+      private:
         void push_back_beyond_first_chunk(const walked_entry& entry);
         const walked_entry* first_chunk() const {
             return std::launder(reinterpret_cast<const walked_entry*>(first_));

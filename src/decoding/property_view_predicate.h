@@ -15,7 +15,7 @@ namespace etw::predicates::details {
 // schema lookup raises.
 template <typename T, typename Adapter, typename Comparer>
 class property_view_predicate final : public predicate_base {
-public:
+  public:
     property_view_predicate(std::u16string property_name, T expected_value)
         : property_name_(std::move(property_name)), expected_value_(std::move(expected_value)) {}
 
@@ -32,7 +32,7 @@ public:
         }
     }
 
-private:
+  private:
     std::u16string property_name_;
     T expected_value_;
     [[no_unique_address]] Adapter adapter_;

@@ -9,7 +9,9 @@ namespace etw {
 record_filter::record_filter(std::vector<std::uint16_t> event_ids, event_predicate predicate)
     : predicate_(std::move(predicate)), event_ids_(std::move(event_ids)) {}
 
-void record_filter::add_event_callback(event_callback callback) { event_callbacks_.push_back(std::move(callback)); }
+void record_filter::add_event_callback(event_callback callback) {
+    event_callbacks_.push_back(std::move(callback));
+}
 
 void record_filter::add_error_callback(event_error_callback callback) {
     error_callbacks_.push_back(std::move(callback));

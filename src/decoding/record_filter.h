@@ -18,7 +18,7 @@ using event_error_callback = std::function<void(const EVENT_RECORD&, const std::
 // A predicate with the callbacks to run for the records it accepts, and the
 // event ids its provider asks the platform for. A value: copies are independent.
 class record_filter {
-public:
+  public:
     // An empty predicate accepts every record.
     record_filter(std::vector<std::uint16_t> event_ids, event_predicate predicate);
 
@@ -32,7 +32,7 @@ public:
 
     const std::vector<std::uint16_t>& event_ids() const { return event_ids_; }
 
-private:
+  private:
     std::deque<event_callback> event_callbacks_;
     std::deque<event_error_callback> error_callbacks_;
     event_predicate predicate_;

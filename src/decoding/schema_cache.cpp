@@ -20,8 +20,9 @@ std::uint64_t guid_hash(const GUID& guid) {
 
 std::uint64_t schema_cache_key_hash::operator()(const schema_cache_key& key) const noexcept {
     std::uint64_t h = 2166136261u;
-    for (const std::uint64_t value : {guid_hash(key.provider), std::uint64_t{key.id}, std::uint64_t{key.opcode},
-                                      std::uint64_t{key.version}, std::uint64_t{key.level}})
+    for (const std::uint64_t value :
+         {guid_hash(key.provider), std::uint64_t{key.id}, std::uint64_t{key.opcode},
+          std::uint64_t{key.version}, std::uint64_t{key.level}})
         h ^= (h << 5) + (h >> 2) + value;
     return h;
 }

@@ -48,7 +48,7 @@ event_info_buffer fetch_event_info(const EVENT_RECORD& record);
 // One trace's schemas. Buffers never move and are never replaced, so pointers
 // into them stay valid for the life of the cache. Used by one thread only.
 class schema_cache {
-public:
+  public:
     schema_cache() = default;
     schema_cache(const schema_cache&) = delete;
     schema_cache& operator=(const schema_cache&) = delete;
@@ -65,7 +65,7 @@ public:
 
     std::size_t size() const { return entries_.size(); }
 
-private:
+  private:
     const TRACE_EVENT_INFO* find_or_fetch(const schema_cache_key& key, const EVENT_RECORD& record);
 
     std::unordered_map<schema_cache_key, event_info_buffer, schema_cache_key_hash> entries_;

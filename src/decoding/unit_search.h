@@ -52,7 +52,8 @@ inline std::size_t find_caseless_candidate(const std::byte* data, std::size_t fr
     for (; index + 8 <= to; index += 8) {
         const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 2 * index));
         // Signed compares: units from 0x8000 on are negative, so never lower case.
-        const __m128i lower = _mm_and_si128(_mm_cmpgt_epi16(units, before_a), _mm_cmplt_epi16(units, after_z));
+        const __m128i lower =
+            _mm_and_si128(_mm_cmpgt_epi16(units, before_a), _mm_cmplt_epi16(units, after_z));
         const __m128i folded = _mm_sub_epi16(units, _mm_and_si128(lower, case_bit));
         const __m128i ascii = _mm_cmpeq_epi16(_mm_and_si128(units, beyond_ascii), _mm_setzero_si128());
         const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(folded, pattern))) |

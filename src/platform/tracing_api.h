@@ -17,7 +17,7 @@ using hresult = std::int32_t;
 // one virtual function per platform call with the call's own arguments. Statuses
 // are the platform's, unchanged; every decision lives in the code that calls.
 class tracing_api {
-public:
+  public:
     virtual ~tracing_api() = default;
 
     // StartTraceW(handle, name, properties). `properties` is the whole block
@@ -29,9 +29,10 @@ public:
                                         EVENT_TRACE_PROPERTIES* properties, std::uint32_t control_code) = 0;
     // EnableTraceEx2(handle, provider, control_code, level, match_any, match_all,
     // timeout, parameters); `parameters` may be null.
-    virtual std::uint32_t enable_trace_ex2(trace_handle handle, const GUID* provider, std::uint32_t control_code,
-                                           std::uint8_t level, std::uint64_t match_any_keyword,
-                                           std::uint64_t match_all_keyword, std::uint32_t timeout,
+    virtual std::uint32_t enable_trace_ex2(trace_handle handle, const GUID* provider,
+                                           std::uint32_t control_code, std::uint8_t level,
+                                           std::uint64_t match_any_keyword, std::uint64_t match_all_keyword,
+                                           std::uint32_t timeout,
                                            const ENABLE_TRACE_PARAMETERS* parameters) = 0;
     // OpenTraceW(logfile): a consumer handle or sdk::invalid_processtrace_handle.
     virtual trace_handle open_trace(EVENT_TRACE_LOGFILEW* logfile) = 0;
@@ -103,13 +104,13 @@ tracing_api* install_tracing(tracing_api* api);
 
 // Installs a realisation for one scope and puts the previous one back.
 class scoped_tracing {
-public:
+  public:
     explicit scoped_tracing(tracing_api& api) : previous_(install_tracing(&api)) {}
     ~scoped_tracing() { install_tracing(previous_); }
     scoped_tracing(const scoped_tracing&) = delete;
     scoped_tracing& operator=(const scoped_tracing&) = delete;
 
-private:
+  private:
     tracing_api* previous_;
 };
 

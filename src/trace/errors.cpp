@@ -50,7 +50,8 @@ void check_record_status(std::uint32_t status, const EVENT_RECORD& record) {
 }
 
 std::string describe_record_status(std::uint32_t status, const EVENT_RECORD& record) {
-    return "status_code=" + std::to_string(status) + " provider_id=" + guid_text(record.EventHeader.ProviderId) +
+    return "status_code=" + std::to_string(status) +
+           " provider_id=" + guid_text(record.EventHeader.ProviderId) +
            " event_id=" + std::to_string(record.EventHeader.EventDescriptor.Id);
 }
 

@@ -11,28 +11,28 @@
 namespace etw {
 
 class need_to_be_admin_failure : public std::runtime_error {
-public:
+  public:
     need_to_be_admin_failure() : std::runtime_error("Need to be an admin") {}
 };
 
 class function_not_supported : public std::runtime_error {
-public:
+  public:
     function_not_supported() : std::runtime_error("This function is not supported on this system.") {}
 };
 
 // A logic error, unlike its siblings: a handler for std::runtime_error lets it pass.
 class invalid_parameter : public std::logic_error {
-public:
+  public:
     invalid_parameter() : std::logic_error("Invalid parameter given") {}
 };
 
 class trace_already_registered : public std::runtime_error {
-public:
+  public:
     trace_already_registered() : std::runtime_error("The trace session has already been registered") {}
 };
 
 class could_not_find_schema : public std::runtime_error {
-public:
+  public:
     could_not_find_schema() : std::runtime_error("Could not find the schema") {}
     // `detail` is a record detail (describe_record_status).
     explicit could_not_find_schema(const std::string& detail)
@@ -40,12 +40,12 @@ public:
 };
 
 class no_trace_sessions_remaining : public std::runtime_error {
-public:
+  public:
     no_trace_sessions_remaining() : std::runtime_error("No more trace sessions available.") {}
 };
 
 class unexpected_error : public std::runtime_error {
-public:
+  public:
     explicit unexpected_error(std::uint32_t status);
     // `detail` is a record detail (describe_record_status).
     explicit unexpected_error(const std::string& detail)
@@ -53,7 +53,7 @@ public:
 };
 
 class open_trace_failure : public std::runtime_error {
-public:
+  public:
     open_trace_failure() : std::runtime_error("Failure to open trace") {}
 };
 

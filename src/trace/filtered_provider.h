@@ -11,7 +11,7 @@ namespace etw {
 // What every provider carries: its own copies of the filters attached to it, run
 // in the order they were attached for each record that reaches the provider.
 class filtered_provider {
-public:
+  public:
     // Stores a copy: later changes to `filter` do not reach the provider.
     void attach_filter(const record_filter& filter) { filters_.push_back(filter); }
 
@@ -24,7 +24,7 @@ public:
 
     const std::deque<record_filter>& filters() const { return filters_; }
 
-private:
+  private:
     std::deque<record_filter> filters_;
 };
 

@@ -10,7 +10,7 @@ namespace etw::kernel {
 // A provider of the kernel logger: switched on by enable-flag bits (and kernel
 // group-mask bits), its records recognised by `provider_guid`.
 class kernel_provider : public filtered_provider {
-public:
+  public:
     kernel_provider(std::uint32_t flags, const GUID& guid) : enable_flags(flags), provider_guid(guid) {}
 
     std::uint32_t enable_flags;
@@ -23,7 +23,7 @@ public:
 
 // The kernel's process start and end events.
 class process_provider : public kernel_provider {
-public:
+  public:
     process_provider()
         : kernel_provider(tallowick::platform::sdk::event_trace_flag_process,
                           tallowick::platform::sdk::process_guid) {}

@@ -13,7 +13,7 @@ namespace etw {
 // its session enables it with. A session keeps a reference to it: it must not
 // move after registration, nor change while the session processes.
 template <typename Keywords> class provider : public filtered_provider {
-public:
+  public:
     // Looks the GUID up among the registered providers (find_provider_guid);
     // throws std::runtime_error when that fails.
     explicit provider(std::u16string_view name) : guid(find_provider_guid(name)) {}

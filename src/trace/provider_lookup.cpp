@@ -44,7 +44,7 @@ void check_com_lookup(hresult status, const std::string& name) {
 // Joins the thread to the multithreaded apartment for the lookup and leaves it
 // again on every way out.
 class com_apartment {
-public:
+  public:
     explicit com_apartment(tracing_api& tracing) : tracing_(tracing) {
         check_com_creation(tracing_.co_initialize_ex(nullptr, coinit_multithreaded));
     }
@@ -52,13 +52,13 @@ public:
     com_apartment(const com_apartment&) = delete;
     com_apartment& operator=(const com_apartment&) = delete;
 
-private:
+  private:
     tracing_api& tracing_;
 };
 
 // One reference to a COM object, released when it goes.
 class com_reference {
-public:
+  public:
     explicit com_reference(tracing_api& tracing) : tracing_(tracing) {}
     ~com_reference() {
         if (object_ != nullptr)
@@ -70,7 +70,7 @@ public:
     void* get() const { return object_; }
     void** out() { return &object_; }
 
-private:
+  private:
     tracing_api& tracing_;
     void* object_ = nullptr;
 };
@@ -81,8 +81,9 @@ GUID find_provider_guid(std::u16string_view name) {
     tracing_api& tracing = tallowick::platform::current_tracing();
     const com_apartment apartment(tracing);
     com_reference collection(tracing);
-    check_com_creation(tracing.co_create_instance(clsid_trace_data_provider_collection, nullptr, clsctx_server,
-                                                  iid_trace_data_provider_collection, collection.out()));
+    check_com_creation(tracing.co_create_instance(clsid_trace_data_provider_collection, nullptr,
+                                                  clsctx_server, iid_trace_data_provider_collection,
+                                                  collection.out()));
 
     // The name as messages show it; only built once a message needs it.
     std::optional<std::string> utf8_name;
@@ -115,7 +116,8 @@ GUID find_provider_guid(std::u16string_view name) {
         }
     }
     if (is_null_guid(found))
-        throw std::runtime_error("Provider name does not exist. (" + message_name() + "), hr = 0x" + hex(last));
+        throw std::runtime_error("Provider name does not exist. (" + message_name() + "), hr = 0x" +
+                                 hex(last));
     return found;
 }
 

@@ -16,7 +16,7 @@ namespace etw::testing {
 namespace simulated = tallowick::platform::simulated;
 
 class decoding_fixture : public ::testing::Test {
-protected:
+  protected:
     // Builds the record and makes TDH know it.
     const EVENT_RECORD& add(const simulated::record_description& description) {
         records_.push_back(simulated::build_record(description));
@@ -25,8 +25,8 @@ protected:
     }
 
     // A record of one provider whose properties are `properties`.
-    const EVENT_RECORD& add(std::vector<simulated::record_property> properties, std::uint16_t header_flags = 0x40,
-                            std::uint16_t id = 1) {
+    const EVENT_RECORD& add(std::vector<simulated::record_property> properties,
+                            std::uint16_t header_flags = 0x40, std::uint16_t id = 1) {
         simulated::record_description description;
         description.header.provider = simulated::kernel_file_provider;
         description.header.id = id;
@@ -44,7 +44,7 @@ protected:
     tallowick::testing::sid_and_text_system system;
     trace_context context;
 
-private:
+  private:
     tallowick::platform::scoped_tracing tracing_scope_{tracing};
     tallowick::platform::scoped_system system_scope_{system};
     std::deque<simulated::built_record> records_;

@@ -21,7 +21,8 @@ using exact_contains = comparers::contains<std::equal_to<char16_t>>;
 using caseless_contains = comparers::contains<comparers::iequal_to<char16_t>>;
 using exact_ends_with = comparers::ends_with<std::equal_to<char16_t>>;
 template <typename Comparer>
-using name_test = details::property_view_predicate<std::u16string, adapters::generic_string<char16_t>, Comparer>;
+using name_test =
+    details::property_view_predicate<std::u16string, adapters::generic_string<char16_t>, Comparer>;
 
 // A predicate that must not be evaluated.
 struct must_not_run final : details::predicate_base {
@@ -37,7 +38,7 @@ struct constant final : details::predicate_base {
 };
 
 class Predicates : public testing::decoding_fixture {
-protected:
+  protected:
     // A record whose FileName holds exactly `units` (trailing zeros included).
     const EVENT_RECORD& named(std::u16string units) {
         std::vector<std::byte> bytes;
@@ -98,7 +99,8 @@ TEST_F(Predicates, ComparersMatchExactlyOrIgnoringCaseAndIgnoreTrailingZeros) {
     for (const auto& c : cases) {
         const EVENT_RECORD& record = named(c.property);
         EXPECT_EQ(name_test<exact_contains>(u"FileName", c.expected)(record, context), c.exact_contains);
-        EXPECT_EQ(name_test<caseless_contains>(u"FileName", c.expected)(record, context), c.caseless_contains);
+        EXPECT_EQ(name_test<caseless_contains>(u"FileName", c.expected)(record, context),
+                  c.caseless_contains);
         EXPECT_EQ(name_test<exact_ends_with>(u"FileName", c.expected)(record, context), c.ends_with);
     }
 }
@@ -124,7 +126,8 @@ TEST_F(Predicates, AStringTestOnAMissingOrUnreadablePropertyIsFalse) {
 
     testing::simulated::record_description overrun;
     overrun.header.id = 21;
-    overrun.properties = {record_property::unicode(u"Before", u"abc"), record_property::unicode(u"FileName", u"x")};
+    overrun.properties = {record_property::unicode(u"Before", u"abc"),
+                          record_property::unicode(u"FileName", u"x")};
     overrun.truncate = 5;
     EXPECT_FALSE(name_test<exact_contains>(u"FileName", u"")(add(overrun), context));
 }
@@ -135,14 +138,15 @@ TEST_F(Predicates, AMissingSchemaEscapesTheStringTest) {
     unknown.schema_known = false;
     const EVENT_RECORD& record = add(unknown);
     EXPECT_THROW(name_test<exact_contains>(u"FileName", u"x")(record, context), could_not_find_schema);
-    EXPECT_THROW(not_filter(name_test<exact_contains>(u"FileName", u"x"))(record, context), could_not_find_schema);
+    EXPECT_THROW(not_filter(name_test<exact_contains>(u"FileName", u"x"))(record, context),
+                 could_not_find_schema);
 }
 
 TEST_F(Predicates, EachStringTestLooksTheSchemaUpOnce) {
     const EVENT_RECORD& record = named(u"\\Device\\HarddiskVolume3\\Users\\a\\report.docx");
-    const auto chain = and_filter(version_is(0), and_filter(not_filter(name_test<exact_ends_with>(u"FileName", u".dll")),
-                                                            not_filter(name_test<caseless_contains>(u"FileName",
-                                                                                                    u"\\appdata\\"))));
+    const auto chain = and_filter(
+        version_is(0), and_filter(not_filter(name_test<exact_ends_with>(u"FileName", u".dll")),
+                                  not_filter(name_test<caseless_contains>(u"FileName", u"\\appdata\\"))));
     EXPECT_TRUE(chain(record, context));
     EXPECT_EQ(schema_fetches(), 2u); // fetched once, then cached
     EXPECT_EQ(context.cache.size(), 1u);

@@ -7,9 +7,9 @@
 namespace etw {
 namespace {
 
+using tallowick::testing::property_size_call;
 using testing::simulated::property_type;
 using testing::simulated::record_property;
-using tallowick::testing::property_size_call;
 
 std::vector<std::byte> bytes_of(std::initializer_list<int> values) {
     std::vector<std::byte> bytes;
@@ -22,10 +22,10 @@ class PropertyParser : public testing::decoding_fixture {};
 
 TEST_F(PropertyParser, WalksOnlyAsFarAsAskedAndAnswersEarlierNamesFromWhatItWalked) {
     // Blobs without a declared length are sized by the platform: each query is one step of the walk.
-    const EVENT_RECORD& record = add({record_property::raw(u"First", bytes_of({1})),
-                                      record_property::raw(u"Second", bytes_of({2, 2})),
-                                      record_property::raw(u"Third", bytes_of({3, 3, 3})),
-                                      record_property::raw(u"Fourth", bytes_of({4}))});
+    const EVENT_RECORD& record =
+        add({record_property::raw(u"First", bytes_of({1})), record_property::raw(u"Second", bytes_of({2, 2})),
+             record_property::raw(u"Third", bytes_of({3, 3, 3})),
+             record_property::raw(u"Fourth", bytes_of({4}))});
     const event_schema schema(record, context);
     property_parser parser(schema);
     const property_slice third = parser.locate_property(u"Third");
@@ -75,8 +75,8 @@ TEST_F(PropertyParser, APropertyThePlatformCannotSizeIsEmpty) {
 
 TEST_F(PropertyParser, SizesPointersByTheHeadersBitness) {
     for (const std::uint16_t flags : {std::uint16_t{0x40}, std::uint16_t{0x20}}) {
-        const EVENT_RECORD& record =
-            add({record_property::pointer(u"Irp", 0x1234), record_property::uint32(u"ShareAccess", 7)}, flags);
+        const EVENT_RECORD& record = add(
+            {record_property::pointer(u"Irp", 0x1234), record_property::uint32(u"ShareAccess", 7)}, flags);
         const event_schema schema(record, context);
         property_parser parser(schema);
         const std::uint32_t pointer_size = flags == 0x20 ? 4 : 8;
@@ -119,7 +119,8 @@ TEST_F(PropertyParser, MeasuresStringsUpToTheirTerminatorWithoutThePlatform) {
 
 TEST_F(PropertyParser, AnUnterminatedOddWideStringOverrunsThePayload) {
     testing::simulated::record_description description;
-    description.properties = {record_property::uint32(u"Before", 5), record_property::unicode(u"Name", u"abc"),
+    description.properties = {record_property::uint32(u"Before", 5),
+                              record_property::unicode(u"Name", u"abc"),
                               record_property::uint32(u"After", 1)};
     description.truncate = 4 + 5; // "ab" and one byte of "c"
     const EVENT_RECORD& record = add(description);
@@ -128,7 +129,8 @@ TEST_F(PropertyParser, AnUnterminatedOddWideStringOverrunsThePayload) {
     const auto* info = schema.event_info();
     const auto* name_entry = &info->EventPropertyInfoArray[0] + 1;
     const auto* name = reinterpret_cast<const std::byte*>(info) + name_entry->NameOffset;
-    EXPECT_EQ(parser.measure_property(static_cast<const std::byte*>(record.UserData) + 4, name, record, *name_entry),
+    EXPECT_EQ(parser.measure_property(static_cast<const std::byte*>(record.UserData) + 4, name, record,
+                                      *name_entry),
               6u);
 
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -148,7 +150,8 @@ TEST_F(PropertyParser, DeclarationsOutsideTheRulesGoToThePlatform) {
     param_length.flags = 0x2;
     auto no_string_out_type = record_property::unicode(u"Text", u"hi");
     no_string_out_type.out_type = 0;
-    const EVENT_RECORD& record = add({param_length, no_string_out_type, record_property::uint32(u"After", 3)});
+    const EVENT_RECORD& record =
+        add({param_length, no_string_out_type, record_property::uint32(u"After", 3)});
     const event_schema schema(record, context);
     property_parser parser(schema);
     EXPECT_EQ(parser.read_property<std::uint32_t>(u"After"), 3u);

@@ -12,12 +12,13 @@ namespace etw {
 namespace {
 
 class RecordFilter : public ::testing::Test {
-protected:
+  protected:
     event_callback note(std::string what) {
         return [this, what](const EVENT_RECORD&, const trace_context&) { seen.push_back(what); };
     }
     event_error_callback note_error(std::string what) {
-        return [this, what](const EVENT_RECORD&, const std::string& message) { seen.push_back(what + message); };
+        return
+            [this, what](const EVENT_RECORD&, const std::string& message) { seen.push_back(what + message); };
     }
     static bool throws_schema(const EVENT_RECORD&, const trace_context&) {
         throw could_not_find_schema("status_code=1168 provider_id=x event_id=1");
@@ -29,7 +30,8 @@ protected:
 };
 
 TEST_F(RecordFilter, WithoutEventCallbacksThePredicateIsNeverAsked) {
-    record_filter filter({}, [](const EVENT_RECORD&, const trace_context&) -> bool { throw std::logic_error("asked"); });
+    record_filter filter(
+        {}, [](const EVENT_RECORD&, const trace_context&) -> bool { throw std::logic_error("asked"); });
     filter.add_error_callback(note_error("error: "));
     EXPECT_NO_THROW(filter.handle_event(record, context));
     EXPECT_TRUE(seen.empty());
@@ -72,7 +74,8 @@ TEST_F(RecordFilter, AMissingSchemaGoesToTheErrorCallbacksInstead) {
 }
 
 TEST_F(RecordFilter, OtherFailuresGoToTheCaller) {
-    record_filter failing({}, [](const EVENT_RECORD&, const trace_context&) -> bool { throw unexpected_error(6u); });
+    record_filter failing(
+        {}, [](const EVENT_RECORD&, const trace_context&) -> bool { throw unexpected_error(6u); });
     failing.add_event_callback(note("never"));
     failing.add_error_callback(note_error("error: "));
     EXPECT_THROW(failing.handle_event(record, context), unexpected_error);

@@ -9,8 +9,8 @@
 namespace etw {
 namespace {
 
-using testing::simulated::record_property;
 using tallowick::testing::event_information_call;
+using testing::simulated::record_property;
 
 TEST(SchemaCacheKey, HashesAsDocumented) {
     EXPECT_EQ(schema_cache_key_hash{}(schema_cache_key{}), 0x010444C2C3304391u);
@@ -22,7 +22,7 @@ TEST(SchemaCacheKey, HashesAsDocumented) {
 }
 
 class SchemaCache : public testing::decoding_fixture {
-protected:
+  protected:
     testing::simulated::record_description description() const {
         testing::simulated::record_description d;
         d.header.provider = testing::simulated::kernel_file_provider;

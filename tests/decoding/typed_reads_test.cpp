@@ -34,7 +34,7 @@ record_property exact(std::u16string name, std::vector<std::byte> bytes, std::ui
 }
 
 class TypedReads : public testing::decoding_fixture {
-protected:
+  protected:
     template <typename T> T read(const EVENT_RECORD& record, std::u16string_view name) {
         const event_schema schema(record, context);
         property_parser parser(schema);
@@ -78,7 +78,8 @@ TEST_F(TypedReads, WideStringsLoseTheirTrailingZerosAndKeepInnerOnes) {
         {std::u16string(u"a\0b\0\0", 5), std::u16string(u"a\0b", 3)},
     };
     for (const auto& c : cases) {
-        const EVENT_RECORD& record = add_one({exact(u"FileName", wide_bytes(c.units), sdk::tdh_intype_unicodestring)});
+        const EVENT_RECORD& record =
+            add_one({exact(u"FileName", wide_bytes(c.units), sdk::tdh_intype_unicodestring)});
         EXPECT_EQ(read<std::u16string>(record, u"FileName"), c.text);
     }
     const EVENT_RECORD& written = add_one({record_property::unicode(u"FileName", u"\\Device\\x.txt")});
@@ -86,9 +87,9 @@ TEST_F(TypedReads, WideStringsLoseTheirTrailingZerosAndKeepInnerOnes) {
 }
 
 TEST_F(TypedReads, NarrowStringsAreCopiedByteForByte) {
-    const EVENT_RECORD& record =
-        add_one({exact(u"ImageFileName", narrow_bytes(std::string_view("xy\0\0\0", 5)), sdk::tdh_intype_ansistring),
-                 record_property::ansi(u"Utf8", "caf\xc3\xa9.exe")});
+    const EVENT_RECORD& record = add_one(
+        {exact(u"ImageFileName", narrow_bytes(std::string_view("xy\0\0\0", 5)), sdk::tdh_intype_ansistring),
+         record_property::ansi(u"Utf8", "caf\xc3\xa9.exe")});
     EXPECT_EQ(read<std::string>(record, u"ImageFileName"), "xy");
     EXPECT_EQ(read<std::string>(record, u"Utf8"), "caf\xc3\xa9.exe");
     EXPECT_EQ(failure<std::string>(record, u"Missing"), "Property with the given name does not exist");
@@ -99,9 +100,9 @@ TEST_F(TypedReads, SidsComeFromSidAndWbemsidProperties) {
     const EVENT_RECORD& sid_record = add_one({record_property::sid(u"UserSID", "S-1-5-21-1-2-3-1001")});
     EXPECT_EQ(read<sid>(sid_record, u"UserSID").sid_string, "S-1-5-21-1-2-3-1001");
     for (const std::uint16_t flags : {std::uint16_t{0x40}, std::uint16_t{0x20}}) {
-        const EVENT_RECORD& record =
-            add_one({record_property::wbemsid(u"UserSID", "S-1-5-18"), record_property::ansi(u"Image", "a.exe")},
-                    flags);
+        const EVENT_RECORD& record = add_one(
+            {record_property::wbemsid(u"UserSID", "S-1-5-18"), record_property::ansi(u"Image", "a.exe")},
+            flags);
         EXPECT_EQ(read<sid>(record, u"UserSID").sid_string, "S-1-5-18");
         EXPECT_EQ(read<std::string>(record, u"Image"), "a.exe");
     }
@@ -113,7 +114,8 @@ TEST_F(TypedReads, AWbemsidMustBeLongerThanItsPointerHeader) {
         const std::size_t header = flags == 0x20 ? 8 : 16;
         std::vector<std::byte> blob(header, std::byte{0x11});
         const EVENT_RECORD& header_only = add_one({exact(u"UserSID", blob, sdk::tdh_intype_wbemsid)}, flags);
-        EXPECT_EQ(failure<sid>(header_only, u"UserSID"), "Requested a WBEMSID property but data is too small");
+        EXPECT_EQ(failure<sid>(header_only, u"UserSID"),
+                  "Requested a WBEMSID property but data is too small");
         blob.insert(blob.end(), system_sid.begin(), system_sid.end());
         const EVENT_RECORD& with_sid = add_one({exact(u"UserSID", blob, sdk::tdh_intype_wbemsid)}, flags);
         EXPECT_EQ(read<sid>(with_sid, u"UserSID").sid_string, "S-1-5-18");
@@ -134,8 +136,8 @@ TEST_F(TypedReads, ASidThatDoesNotFitItsPropertyNeverReachesThePlatform) {
 }
 
 TEST_F(TypedReads, OtherSidFailuresAreReportedAsSuch) {
-    const EVENT_RECORD& record = add_one(
-        {record_property::unicode(u"FileName", u"x"), record_property::sid(u"UserSID", "S-1-5-18")});
+    const EVENT_RECORD& record =
+        add_one({record_property::unicode(u"FileName", u"x"), record_property::sid(u"UserSID", "S-1-5-18")});
     EXPECT_EQ(failure<sid>(record, u"FileName"), "SID was not a SID or WBEMSID");
     EXPECT_EQ(failure<sid>(record, u"Missing"), "Property with the given name does not exist");
     system.refuse_sid_conversion = true;

@@ -28,14 +28,16 @@ TEST(UnitSearch, FindsTheFirstMatchingUnitInEveryPositionOfABlock) {
             const odd_units units(text);
             for (std::size_t from = 0; from <= length; from += 3) {
                 const std::size_t expected = at < length && at >= from ? at : length;
-                EXPECT_EQ(find_unit(units.data(), from, length, u'\0'), expected) << length << ' ' << at << ' ' << from;
+                EXPECT_EQ(find_unit(units.data(), from, length, u'\0'), expected)
+                    << length << ' ' << at << ' ' << from;
             }
         }
     }
 }
 
 TEST(UnitSearch, CaselessCandidatesAreEveryFoldedMatchAndEveryNonAsciiUnit) {
-    const std::u16string text = u"\\Device\\HarddiskVolume3\\Users\\\u00e9l\u0131se\\AppData\\wINDOWS\\x\uFFFF\u8000";
+    const std::u16string text =
+        u"\\Device\\HarddiskVolume3\\Users\\\u00e9l\u0131se\\AppData\\wINDOWS\\x\uFFFF\u8000";
     const odd_units units(text);
     for (const char16_t wanted : {u'\\', u'A', u'W', u'I', u'3', u'Z'}) {
         std::vector<std::size_t> expected;

@@ -54,9 +54,9 @@ TEST(RecordBuilder, LaysOutAFileOpenAsKernelFileVersion1) {
     EXPECT_EQ(record.EventHeader.EventDescriptor.Keyword, 0xA0u);
     EXPECT_EQ(record.EventHeader.ProcessId, 4242u);
     EXPECT_EQ(record.EventHeader.Flags, 0x40);
-    EXPECT_EQ(property_names(built), (std::vector<std::u16string>{u"Irp", u"FileObject", u"IssuingThreadId",
-                                                                  u"CreateOptions", u"CreateAttributes",
-                                                                  u"ShareAccess", u"FileName"}));
+    EXPECT_EQ(property_names(built),
+              (std::vector<std::u16string>{u"Irp", u"FileObject", u"IssuingThreadId", u"CreateOptions",
+                                           u"CreateAttributes", u"ShareAccess", u"FileName"}));
     EXPECT_EQ(u32_at(built.payload(), 28), 3u);
     EXPECT_EQ(wide_at(built.payload(), 32), open.name);
     EXPECT_EQ(record.UserDataLength, 32 + 2 * (open.name.size() + 1));
@@ -75,19 +75,19 @@ TEST(RecordBuilder, UsesTheVersion0LayoutsAndThePathEvents) {
     file_event open;
     open.version = 0;
     EXPECT_EQ(property_names(build_record(describe_file_event(open))),
-              (std::vector<std::u16string>{u"Irp", u"ThreadId", u"FileObject", u"CreateOptions", u"CreateAttributes",
-                                           u"ShareAccess", u"FileName"}));
+              (std::vector<std::u16string>{u"Irp", u"ThreadId", u"FileObject", u"CreateOptions",
+                                           u"CreateAttributes", u"ShareAccess", u"FileName"}));
     file_event rename;
     rename.id = 27;
     const auto renamed = build_record(describe_file_event(rename));
-    EXPECT_EQ(property_names(renamed), (std::vector<std::u16string>{u"Irp", u"FileObject", u"FileKey",
-                                                                    u"ExtraInformation", u"IssuingThreadId",
-                                                                    u"InfoClass", u"FilePath"}));
+    EXPECT_EQ(property_names(renamed),
+              (std::vector<std::u16string>{u"Irp", u"FileObject", u"FileKey", u"ExtraInformation",
+                                           u"IssuingThreadId", u"InfoClass", u"FilePath"}));
     EXPECT_EQ(renamed.record().EventHeader.EventDescriptor.Keyword, 0x800u);
     rename.version = 0;
     EXPECT_EQ(property_names(build_record(describe_file_event(rename))),
-              (std::vector<std::u16string>{u"Irp", u"ThreadId", u"FileObject", u"FileKey", u"ExtraInformation",
-                                           u"InfoClass", u"FilePath"}));
+              (std::vector<std::u16string>{u"Irp", u"ThreadId", u"FileObject", u"FileKey",
+                                           u"ExtraInformation", u"InfoClass", u"FilePath"}));
 }
 
 TEST(RecordBuilder, LaysOutAProcessStartAsTheV4Class) {
@@ -110,7 +110,8 @@ TEST(RecordBuilder, LaysOutAProcessStartAsTheV4Class) {
         const auto sid = sid_from_text("S-1-5-18");
         EXPECT_EQ(std::memcmp(payload.data() + blob + 2 * pointer, sid->data(), sid->size()), 0);
         EXPECT_EQ(built.property_sizes()[7], 2 * pointer + 12);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(payload.data() + blob + 2 * pointer + 12)), "cmd.exe");
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(payload.data() + blob + 2 * pointer + 12)),
+                  "cmd.exe");
         EXPECT_EQ(property_at(built, 7).nonStructType.InType, 310);
     }
 }
@@ -144,11 +145,11 @@ TEST(TdhCatalog, AnswersTheTwoCallContractAndPropertySizes) {
     EXPECT_EQ(size, record.event_info().size());
     std::vector<std::byte> buffer(size);
     std::uint32_t short_size = size - 1;
-    EXPECT_EQ(catalog.get_event_information(record.record(), reinterpret_cast<TRACE_EVENT_INFO*>(buffer.data()),
-                                            &short_size),
+    EXPECT_EQ(catalog.get_event_information(record.record(),
+                                            reinterpret_cast<TRACE_EVENT_INFO*>(buffer.data()), &short_size),
               122u);
-    EXPECT_EQ(catalog.get_event_information(record.record(), reinterpret_cast<TRACE_EVENT_INFO*>(buffer.data()),
-                                            &size),
+    EXPECT_EQ(catalog.get_event_information(record.record(),
+                                            reinterpret_cast<TRACE_EVENT_INFO*>(buffer.data()), &size),
               0u);
     EXPECT_EQ(std::memcmp(buffer.data(), record.event_info().data(), size), 0);
 

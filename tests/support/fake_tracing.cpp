@@ -26,7 +26,9 @@ std::vector<std::byte> copy_properties(const EVENT_TRACE_PROPERTIES* properties)
 
 } // namespace
 
-void fake_tracing::record(tracing_call call) { calls_.push_back(std::move(call)); }
+void fake_tracing::record(tracing_call call) {
+    calls_.push_back(std::move(call));
+}
 
 std::vector<tracing_call> fake_tracing::calls() const {
     const std::lock_guard lock(mutex_);
@@ -66,17 +68,27 @@ std::uint32_t fake_tracing::control_trace(trace_handle handle, const char16_t* n
 std::uint32_t fake_tracing::enable_trace_ex2(trace_handle handle, const GUID* provider,
                                              std::uint32_t control_code, std::uint8_t level,
                                              std::uint64_t match_any_keyword, std::uint64_t match_all_keyword,
-                                             std::uint32_t timeout, const ENABLE_TRACE_PARAMETERS* parameters) {
+                                             std::uint32_t timeout,
+                                             const ENABLE_TRACE_PARAMETERS* parameters) {
     const std::lock_guard lock(mutex_);
-    enable_trace_call call{handle,  provider == nullptr ? GUID{} : *provider,
-                           control_code, level, match_any_keyword, match_all_keyword, timeout, std::nullopt, {}, {}};
+    enable_trace_call call{handle,
+                           provider == nullptr ? GUID{} : *provider,
+                           control_code,
+                           level,
+                           match_any_keyword,
+                           match_all_keyword,
+                           timeout,
+                           std::nullopt,
+                           {},
+                           {}};
     if (parameters != nullptr) {
         call.parameters = *parameters;
-        for (std::uint32_t i = 0; parameters->EnableFilterDesc != nullptr && i < parameters->FilterDescCount; ++i) {
+        for (std::uint32_t i = 0; parameters->EnableFilterDesc != nullptr && i < parameters->FilterDescCount;
+             ++i) {
             const EVENT_FILTER_DESCRIPTOR& descriptor = parameters->EnableFilterDesc[i];
             call.filter_descriptors.push_back(descriptor);
-            call.filter_data.push_back(
-                copy_bytes(reinterpret_cast<const void*>(static_cast<std::uintptr_t>(descriptor.Ptr)), descriptor.Size));
+            call.filter_data.push_back(copy_bytes(
+                reinterpret_cast<const void*>(static_cast<std::uintptr_t>(descriptor.Ptr)), descriptor.Size));
         }
     }
     record(std::move(call));
@@ -97,8 +109,8 @@ std::uint32_t fake_tracing::process_trace(trace_handle* handles, std::uint32_t h
     std::optional<EVENT_TRACE_LOGFILEW> logfile;
     {
         const std::lock_guard lock(mutex_);
-        record(process_trace_call{std::vector<trace_handle>(handles, handles + handle_count), start_time != nullptr,
-                                  end_time != nullptr});
+        record(process_trace_call{std::vector<trace_handle>(handles, handles + handle_count),
+                                  start_time != nullptr, end_time != nullptr});
         logfile = opened_logfile_;
     }
     if (!on_process_trace || !logfile)
@@ -127,17 +139,22 @@ std::uint32_t fake_tracing::tdh_get_event_information(const EVENT_RECORD* record
     return tdh.get_event_information(*record_pointer, buffer, buffer_size);
 }
 
-std::uint32_t fake_tracing::tdh_get_property_size(const EVENT_RECORD* record_pointer, std::uint32_t context_count,
-                                                  const TDH_CONTEXT* context, std::uint32_t descriptor_count,
+std::uint32_t fake_tracing::tdh_get_property_size(const EVENT_RECORD* record_pointer,
+                                                  std::uint32_t context_count, const TDH_CONTEXT* context,
+                                                  std::uint32_t descriptor_count,
                                                   const PROPERTY_DATA_DESCRIPTOR* descriptors,
                                                   std::uint32_t* property_size) {
     const std::lock_guard lock(mutex_);
-    property_size_call call{record_pointer, context_count, context,
-                            std::vector<PROPERTY_DATA_DESCRIPTOR>(descriptors, descriptors + descriptor_count), {},
-                            *property_size};
+    property_size_call call{
+        record_pointer,
+        context_count,
+        context,
+        std::vector<PROPERTY_DATA_DESCRIPTOR>(descriptors, descriptors + descriptor_count),
+        {},
+        *property_size};
     if (descriptor_count > 0)
-        call.property_name =
-            text_at(reinterpret_cast<const char16_t*>(static_cast<std::uintptr_t>(descriptors[0].PropertyName)));
+        call.property_name = text_at(
+            reinterpret_cast<const char16_t*>(static_cast<std::uintptr_t>(descriptors[0].PropertyName)));
     record(std::move(call));
     if (!property_size_answers.empty()) {
         const tdh_answer answer = property_size_answers.front();

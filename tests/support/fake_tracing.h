@@ -198,7 +198,7 @@ struct tdh_answer {
 };
 
 class fake_tracing final : public platform::tracing_api {
-public:
+  public:
     // Sessions.
     scripted<start_trace_answer> start_trace_answers;
     scripted<std::uint32_t> control_trace_answers;
@@ -294,7 +294,7 @@ public:
     hresult get_guid(void* provider, GUID* guid) override;
     std::uint32_t release(void* object) override;
 
-private:
+  private:
     void record(tracing_call call);
 
     mutable std::mutex mutex_;

@@ -8,13 +8,15 @@
 namespace tallowick::testing {
 
 class sid_and_text_system final : public platform::system_api {
-public:
+  public:
     bool refuse_sid_conversion = false;
     int sid_conversions = 0;
 
     platform::open_result open_process(std::uint32_t, std::uint32_t) override { return {0, 87}; }
     std::optional<std::u16string> process_image_file_name(platform::native_handle) override { return {}; }
-    platform::open_result open_process_token(platform::native_handle, std::uint32_t) override { return {0, 6}; }
+    platform::open_result open_process_token(platform::native_handle, std::uint32_t) override {
+        return {0, 6};
+    }
     std::uint32_t get_token_user(platform::native_handle, std::span<std::byte>, std::uint32_t&) override {
         return 6;
     }

@@ -42,7 +42,8 @@ TEST(CheckStatus, ZeroPassesBothChecks) {
 
 TEST(CheckStatus, ChoosesTheClassAndMessageOfEachStatus) {
     const EVENT_RECORD record = record_of(process_class, 1);
-    const auto both = [&](std::uint32_t status, auto tag, const std::string& plain, const std::string& detailed) {
+    const auto both = [&](std::uint32_t status, auto tag, const std::string& plain,
+                          const std::string& detailed) {
         using expected = typename decltype(tag)::type;
         const outcome from_status = run<expected>([&] { check_status(status); });
         EXPECT_EQ(from_status.kind, "expected") << status;

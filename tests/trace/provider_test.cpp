@@ -23,7 +23,7 @@ const GUID process_guid{0x22FB2CD6, 0x0E7B, 0x422B, {0xA0, 0xC7, 0x2F, 0xAD, 0x1
 const GUID other_guid{0x11111111, 0x2222, 0x3333, {4, 4, 5, 5, 5, 5, 5, 5}};
 
 class ProviderLookup : public ::testing::Test {
-protected:
+  protected:
     ProviderLookup() {
         tracing.providers = {{u"Microsoft-Windows-Kernel-File", file_guid},
                              {u"Microsoft-Windows-Kernel-Process", process_guid}};
@@ -56,8 +56,8 @@ TEST_F(ProviderLookup, FindsTheGuidByDisplayNameWithTheDefaultSettings) {
 
     EXPECT_EQ(tracing.call_names(),
               (std::vector<std::string_view>{"CoInitializeEx", "CoCreateInstance", "GetTraceDataProviders",
-                                             "get_Count", "get_Item", "get_DisplayName", "Release", "get_Item",
-                                             "get_DisplayName", "get_Guid", "Release", "Release",
+                                             "get_Count", "get_Item", "get_DisplayName", "Release",
+                                             "get_Item", "get_DisplayName", "get_Guid", "Release", "Release",
                                              "CoUninitialize"}));
     const auto init = tracing.calls_of<tallowick::testing::co_initialize_call>().front();
     EXPECT_EQ(init.reserved, nullptr);
@@ -103,7 +103,9 @@ TEST_F(ProviderLookup, ReportsEachFailureWithItsHresult) {
          },
          "Provider name does not exist. (Microsoft-Windows-Kernel-File), hr = 0x1"},
         {"zero GUID found", u"Zero",
-         [](fake_tracing& t) { t.providers.push_back({u"Zero", GUID{}}); },
+         [](fake_tracing& t) {
+             t.providers.push_back({u"Zero", GUID{}});
+         },
          "Provider name does not exist. (Zero), hr = 0x0"},
         {"UTF-8 name", u"Pr\u00f6vider", [](fake_tracing&) {},
          "Provider name does not exist. (Pr\xc3\xb6vider), hr = 0x0"},
@@ -111,10 +113,14 @@ TEST_F(ProviderLookup, ReportsEachFailureWithItsHresult) {
          [](fake_tracing& t) { t.co_initialize_answers.otherwise = static_cast<std::int32_t>(0x80010106); },
          "Error in creating instance of trace providers, hr = 0x80010106"},
         {"class not registered", u"Microsoft-Windows-Kernel-File",
-         [](fake_tracing& t) { t.co_create_instance_answers.otherwise = static_cast<std::int32_t>(0x80040154); },
+         [](fake_tracing& t) {
+             t.co_create_instance_answers.otherwise = static_cast<std::int32_t>(0x80040154);
+         },
          "Error in creating instance of trace providers, hr = 0x80040154"},
         {"providers not read", u"X",
-         [](fake_tracing& t) { t.get_trace_data_providers_answers.otherwise = static_cast<std::int32_t>(0x80004005); },
+         [](fake_tracing& t) {
+             t.get_trace_data_providers_answers.otherwise = static_cast<std::int32_t>(0x80004005);
+         },
          "Error in constructing guid from provider name (X), hr = 0x80004005"},
         {"count fails", u"X",
          [](fake_tracing& t) { t.get_count_answers.otherwise = static_cast<std::int32_t>(0x8000FFFF); },
@@ -123,7 +129,9 @@ TEST_F(ProviderLookup, ReportsEachFailureWithItsHresult) {
          [](fake_tracing& t) { t.get_item_answers.then(0).then(static_cast<std::int32_t>(0x80070057)); },
          "Error in constructing guid from provider name (X), hr = 0x80070057"},
         {"display name fails", u"X",
-         [](fake_tracing& t) { t.get_display_name_answers.otherwise = static_cast<std::int32_t>(0x8007000E); },
+         [](fake_tracing& t) {
+             t.get_display_name_answers.otherwise = static_cast<std::int32_t>(0x8007000E);
+         },
          "Error in constructing guid from provider name (X), hr = 0x8007000e"},
         {"GUID fails", u"Microsoft-Windows-Kernel-File",
          [](fake_tracing& t) { t.get_guid_answers.otherwise = static_cast<std::int32_t>(0x80004005); },
@@ -175,9 +183,8 @@ TEST(ProviderDispatch, RunsCopiesOfTheFiltersInOrder) {
     first.add_event_callback(note("first"));
     process.attach_filter(first);
     first.add_event_callback(note("added later"));
-    record_filter schema_missing({}, [](const EVENT_RECORD&, const trace_context&) -> bool {
-        throw could_not_find_schema("detail");
-    });
+    record_filter schema_missing(
+        {}, [](const EVENT_RECORD&, const trace_context&) -> bool { throw could_not_find_schema("detail"); });
     schema_missing.add_event_callback(note("never"));
     schema_missing.add_error_callback(
         [&seen](const EVENT_RECORD&, const std::string& message) { seen.push_back(message); });
@@ -196,7 +203,8 @@ TEST(ProviderDispatch, RunsCopiesOfTheFiltersInOrder) {
 TEST(ProviderDispatch, AnyOtherFailureStopsTheWalk) {
     kernel::process_provider process;
     record_filter failing({}, {});
-    failing.add_event_callback([](const EVENT_RECORD&, const trace_context&) { throw std::runtime_error("boom"); });
+    failing.add_event_callback(
+        [](const EVENT_RECORD&, const trace_context&) { throw std::runtime_error("boom"); });
     process.attach_filter(failing);
     bool later_ran = false;
     record_filter later({}, {});

@@ -7,7 +7,7 @@
 
 #if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
 
-#define TALLOWICK_CHECK_OFFSET(type, field, offset)                                                       \
+#define TALLOWICK_CHECK_OFFSET(type, field, offset)                                                          \
     static_assert(offsetof(type, field) == (offset), #type "." #field " is not at " #offset)
 
 static_assert(sizeof(tallowick::platform::sdk::wide_char) == 2);

@@ -146,8 +146,8 @@ std::vector<std::byte> lay_out_event_info(const record_description& description)
     const bool classic = (header.flags & sdk::event_header_flag_classic_header) != 0;
     if (classic)
         info.EventGuid = header.provider;
-    info.EventDescriptor = {header.id,    header.version, header.channel, header.level,
-                            header.opcode, header.task,   header.keywords};
+    info.EventDescriptor = {header.id,     header.version, header.channel, header.level,
+                            header.opcode, header.task,    header.keywords};
     info.DecodingSource = classic ? DecodingSourceWbem : DecodingSourceXMLFile;
     info.PropertyCount = static_cast<std::uint32_t>(count);
     info.TopLevelPropertyCount = static_cast<std::uint32_t>(count);
@@ -249,8 +249,8 @@ built_record build_record(const record_description& description) {
     event_header.ProcessId = header.process_id;
     event_header.TimeStamp.QuadPart = header.timestamp;
     event_header.ProviderId = header.provider;
-    event_header.EventDescriptor = {header.id,    header.version, header.channel, header.level,
-                                    header.opcode, header.task,   header.keywords};
+    event_header.EventDescriptor = {header.id,     header.version, header.channel, header.level,
+                                    header.opcode, header.task,    header.keywords};
     built.record_.UserDataLength = static_cast<std::uint16_t>(built.payload_.size());
     built.record_.UserData = built.payload_.data();
     return built;
@@ -320,7 +320,8 @@ record_description describe_process_event(const process_event& event) {
     header.opcode = event.opcode;
     header.level = 0;
     header.flags = event.header_flags;
-    header.process_id = event.header_process_id.value_or(event.opcode == 1 ? event.parent_id : event.process_id);
+    header.process_id =
+        event.header_process_id.value_or(event.opcode == 1 ? event.parent_id : event.process_id);
 
     auto& properties = description.properties;
     properties.push_back(property::pointer(u"UniqueProcessKey", 0xFFFF'B000'0000'0000 + event.process_id));

@@ -14,7 +14,19 @@
 
 namespace tallowick::platform::simulated {
 
-enum class property_type { uint8, uint16, uint32, uint64, int32, pointer, unicode, ansi, sid, wbemsid, bytes };
+enum class property_type {
+    uint8,
+    uint16,
+    uint32,
+    uint64,
+    int32,
+    pointer,
+    unicode,
+    ansi,
+    sid,
+    wbemsid,
+    bytes
+};
 
 // One property of a record, in payload order. The value sits in the member its
 // type uses; the optional members override what the schema declares for it.
@@ -66,7 +78,7 @@ struct record_description {
 
 // A built record. Move-only: the EVENT_RECORD points into the payload it owns.
 class built_record {
-public:
+  public:
     built_record() = default;
     built_record(built_record&&) noexcept = default;
     built_record& operator=(built_record&&) noexcept = default;
@@ -84,7 +96,7 @@ public:
     std::span<const std::uint32_t> property_sizes() const { return property_sizes_; }
     bool schema_known() const { return schema_known_; }
 
-private:
+  private:
     friend built_record build_record(const record_description& description);
 
     EVENT_RECORD record_{};

@@ -16,7 +16,7 @@
 namespace tallowick::platform::simulated {
 
 class tdh_catalog {
-public:
+  public:
     // Makes the record's schema known for its kind (provider, id, opcode,
     // version, level), unless the record says TDH does not know it, and keeps the
     // sizes of its properties for size queries about this very record.
@@ -35,7 +35,7 @@ public:
     std::uint32_t get_property_size(const EVENT_RECORD& record, const PROPERTY_DATA_DESCRIPTOR& descriptor,
                                     std::uint32_t* property_size) const;
 
-private:
+  private:
     using kind = std::pair<std::array<std::uint8_t, sizeof(GUID)>, std::uint64_t>;
     static kind kind_of(const EVENT_RECORD& record);
 
