@@ -23,11 +23,11 @@ TEST(Scenario, MinimalScenarioGetsTheDefaultMachine) {
     EXPECT_EQ(parsed.machine.trace_session_limit, 64u);
     ASSERT_EQ(parsed.machine.providers.size(), 2u);
     EXPECT_EQ(parsed.machine.providers[0].name, "Microsoft-Windows-Kernel-File");
-    EXPECT_EQ(parsed.machine.providers[0].guid.data1, 0xEDD08927u);
-    EXPECT_EQ(parsed.machine.providers[0].guid.data4[7], 0x89u);
-    ASSERT_EQ(parsed.machine.volumes.size(), 1u);
-    EXPECT_EQ(parsed.machine.volumes[0].device, "\\Device\\HarddiskVolume3\\");
-    EXPECT_EQ(parsed.machine.accounts.size(), 3u);
+    EXPECT_EQ(parsed.machine.providers[0].guid.Data1, 0xEDD08927u);
+    EXPECT_EQ(parsed.machine.providers[0].guid.Data4[7], 0x89u);
+    ASSERT_EQ(parsed.machine.system.volumes.size(), 1u);
+    EXPECT_EQ(parsed.machine.system.volumes[0].device, "\\Device\\HarddiskVolume3\\");
+    EXPECT_EQ(parsed.machine.system.accounts.size(), 3u);
     EXPECT_FALSE(parsed.machine.older_than_windows8());
 }
 
@@ -59,26 +59,32 @@ TEST(Scenario, ReadsMachineAndEveryStepKind) {
     EXPECT_TRUE(parsed.machine.older_than_windows8());
     EXPECT_FALSE(parsed.machine.admin);
     EXPECT_EQ(parsed.machine.running_sessions.at(0).stop_status, 5u);
-    EXPECT_EQ(parsed.machine.accounts.size(), 1u); // a given list replaces the default
-    EXPECT_EQ(parsed.machine.processes.at(0).access, process_access::limited);
-    EXPECT_EQ(parsed.machine.files.at(0).type, file_type::dir);
+    EXPECT_EQ(parsed.machine.system.accounts.size(), 1u); // a given list replaces the default
+    EXPECT_EQ(parsed.machine.system.processes.at(0).access, process_access::limited);
+    EXPECT_EQ(parsed.machine.system.files.at(0).type, file_type::dir);
     ASSERT_EQ(parsed.steps.size(), 6u);
-    EXPECT_EQ(std::get<file_step>(parsed.steps[0].action).share_access, 3u);
-    EXPECT_EQ(std::get<file_step>(parsed.steps[1].action).event, file_step::kind::remove);
-    EXPECT_EQ(std::get<file_step>(parsed.steps[1].action).version, 0u);
+    EXPECT_EQ(std::get<file_event>(parsed.steps[0].action).share_access, 3u);
+    EXPECT_EQ(std::get<file_event>(parsed.steps[0].action).name, u"\\Device\\HarddiskVolume3\\a.txt");
+    EXPECT_EQ(std::get<file_event>(parsed.steps[1].action).id, 26u);
+    EXPECT_EQ(std::get<file_event>(parsed.steps[1].action).version, 0u);
     EXPECT_EQ(parsed.steps[1].delay_ms, 5u);
-    EXPECT_TRUE(std::get<process_start_step>(parsed.steps[2].action).image.has_value());
-    EXPECT_EQ(std::get<process_end_step>(parsed.steps[3].action).user_sid, "S-1-5-18");
-    const auto& record = std::get<record_step>(parsed.steps[4].action);
-    EXPECT_TRUE(record.kernel_process);
+    const auto& start = std::get<process_start_step>(parsed.steps[2].action);
+    EXPECT_TRUE(start.image.has_value());
+    EXPECT_EQ(start.event.opcode, 1u);
+    EXPECT_EQ(start.event.parent_id, 8u);
+    EXPECT_EQ(std::get<process_end_step>(parsed.steps[3].action).event.user_sid, "S-1-5-18");
+    EXPECT_EQ(std::get<process_end_step>(parsed.steps[3].action).event.opcode, 2u);
+    const auto& record = std::get<record_description>(parsed.steps[4].action);
+    EXPECT_EQ(record.header.provider.Data1, 0x3D6FA8D0u);
     EXPECT_FALSE(record.schema_known);
-    EXPECT_EQ(record.keywords, 0x10u);
-    EXPECT_EQ(record.header_flags, 32u);
-    EXPECT_EQ(record.level, 4u);
+    EXPECT_EQ(record.header.keywords, 0x10u);
+    EXPECT_EQ(record.header.flags, 32u);
+    EXPECT_EQ(record.header.level, 4u);
     EXPECT_EQ(record.truncate, 3u);
     EXPECT_EQ(record.properties.at(0).number, 4294967295u);
     EXPECT_EQ(record.properties.at(1).number, 0xFFFFFFFEu);
-    EXPECT_EQ(record.properties.at(3).text, std::string("\x00\xff", 2));
+    EXPECT_EQ(record.properties.at(2).narrow, "S-1-5-18");
+    EXPECT_EQ(record.properties.at(3).bytes, (std::vector<std::byte>{std::byte{0}, std::byte{0xff}}));
     EXPECT_TRUE(std::holds_alternative<interrupt_step>(parsed.steps[5].action));
 }
 
@@ -128,7 +134,7 @@ TEST(Scenario, UnreadableFileIsNamed) {
 
 TEST(Scenario, GuidText) {
     EXPECT_TRUE(parse_guid("3d6fa8d0-fe05-11d0-9dda-00c04fd7ba7c"));
-    EXPECT_EQ(parse_guid("3d6fa8d0-fe05-11d0-9dda-00c04fd7ba7c")->data2, 0xfe05u);
+    EXPECT_EQ(parse_guid("3d6fa8d0-fe05-11d0-9dda-00c04fd7ba7c")->Data2, 0xfe05u);
     for (const char* bad : {"", "3d6fa8d0fe0511d09dda00c04fd7ba7c", "3d6fa8d0-fe05-11d0-9dda-00c04fd7ba7g",
                             "+d6fa8d0-fe05-11d0-9dda-00c04fd7ba7c", "3d6fa8d0-fe05-11d0-9dda-00c04fd7ba7c0"})
         EXPECT_FALSE(parse_guid(bad)) << bad;

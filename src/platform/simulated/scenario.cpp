@@ -1,6 +1,7 @@
 #include "platform/simulated/scenario.h"
 
 #include "platform/simulated/sid_text.h"
+#include "platform/utf_codec.h"
 
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
@@ -128,7 +129,7 @@ constexpr std::uint64_t u16_max = 0xFFFF;
 constexpr std::uint64_t u32_max = 0xFFFFFFFF;
 constexpr std::uint64_t u64_max = std::numeric_limits<std::uint64_t>::max();
 
-scenario_guid guid_at(object_reader& reader, const char* key) {
+GUID guid_at(object_reader& reader, const char* key) {
     const std::string text = reader.text(key, "", true);
     const auto guid = parse_guid(text);
     if (!guid)
@@ -160,7 +161,7 @@ std::vector<Item> read_list(object_reader& parent, const char* key, std::vector<
 }
 
 machine_description read_machine(object_reader& reader) {
-    machine_description machine = default_machine();
+    machine_description machine;
     if (const json* version = reader.find("windows_version")) {
         const std::string place = reader.where("windows_version");
         if (!version->IsString())
@@ -195,18 +196,20 @@ machine_description read_machine(object_reader& reader) {
             provider.guid = guid_at(item, "guid");
             return provider;
         });
-    machine.volumes = read_list<volume>(reader, "volumes", machine.volumes, [](object_reader& item) {
-        return volume{item.text("device", "", true), item.text("root", "", true)};
-    });
-    machine.accounts = read_list<account>(reader, "accounts", machine.accounts, [](object_reader& item) {
-        account entry;
+    machine.system.volumes =
+        read_list<volume_entry>(reader, "volumes", machine.system.volumes, [](object_reader& item) {
+            return volume_entry{item.text("device", "", true), item.text("root", "", true)};
+        });
+    machine.system.accounts =
+        read_list<account_entry>(reader, "accounts", machine.system.accounts, [](object_reader& item) {
+        account_entry entry;
         entry.sid = sid_at(item, "sid", "", true);
         entry.name = item.text("name", "", true);
         entry.domain = item.text("domain", "");
         return entry;
     });
-    machine.processes = read_list<process>(reader, "processes", {}, [](object_reader& item) {
-        process entry;
+    machine.system.processes = read_list<process_entry>(reader, "processes", {}, [](object_reader& item) {
+        process_entry entry;
         entry.pid = static_cast<std::uint32_t>(item.number("pid", u32_max, 0, true));
         entry.image = item.text("image", "", true);
         entry.user_sid = sid_at(item, "user_sid", "S-1-5-18", false);
@@ -223,7 +226,7 @@ machine_description read_machine(object_reader& reader) {
             throw scenario_error(item.where("access"), "expected \"full\", \"limited\", \"denied\" or \"gone\"");
         return entry;
     });
-    machine.files = read_list<file_entry>(reader, "files", {}, [](object_reader& item) {
+    machine.system.files = read_list<file_entry>(reader, "files", {}, [](object_reader& item) {
         file_entry entry;
         entry.path = item.text("path", "", true);
         const std::string type = item.text("type", "", true);
@@ -253,6 +256,8 @@ std::uint64_t number_or_hex(object_reader& reader, const char* key, std::uint64_
     return object_reader::number_value(*found, reader.where(key), limit);
 }
 
+std::u16string wide(const std::string& text) { return utf16_from_utf8(text); }
+
 record_property read_property(object_reader& item) {
     static const std::pair<const char*, property_type> types[] = {
         {"uint8", property_type::uint8},     {"uint16", property_type::uint16}, {"uint32", property_type::uint32},
@@ -261,7 +266,7 @@ record_property read_property(object_reader& item) {
         {"wbemsid", property_type::wbemsid}, {"bytes", property_type::bytes},
     };
     record_property property;
-    property.name = item.text("name", "", true);
+    property.name = wide(item.text("name", "", true));
     const std::string type = item.text("type", "", true);
     bool known = false;
     for (const auto& [type_name, value] : types) {
@@ -275,6 +280,11 @@ record_property read_property(object_reader& item) {
 
     const json& value = item.require("value");
     const std::string place = item.where("value");
+    const auto string_value = [&]() {
+        if (!value.IsString())
+            throw scenario_error(place, "expected a string");
+        return std::string(value.GetString(), value.GetStringLength());
+    };
     switch (property.type) {
     case property_type::uint8: property.number = object_reader::number_value(value, place, u8_max); break;
     case property_type::uint16: property.number = object_reader::number_value(value, place, u16_max); break;
@@ -286,28 +296,24 @@ record_property read_property(object_reader& item) {
             throw scenario_error(place, "expected a signed 32-bit number");
         property.number = static_cast<std::uint32_t>(value.GetInt());
         break;
-    case property_type::unicode:
-    case property_type::ansi:
-        if (!value.IsString())
-            throw scenario_error(place, "expected a string");
-        property.text.assign(value.GetString(), value.GetStringLength());
-        break;
+    case property_type::unicode: property.text = wide(string_value()); break;
+    case property_type::ansi: property.narrow = string_value(); break;
     case property_type::sid:
     case property_type::wbemsid:
-        property.text = value.IsString() ? std::string(value.GetString(), value.GetStringLength()) : std::string();
-        if (!sid_from_text(property.text))
+        property.narrow = string_value();
+        if (!sid_from_text(property.narrow))
             throw scenario_error(place, "expected a SID such as S-1-5-18");
         break;
     case property_type::bytes: {
-        if (!value.IsString() || value.GetStringLength() % 2 != 0)
+        const std::string hex = string_value();
+        if (hex.size() % 2 != 0)
             throw scenario_error(place, "expected an even number of hexadecimal digits");
-        const std::string_view hex(value.GetString(), value.GetStringLength());
         for (std::size_t i = 0; i < hex.size(); i += 2) {
             unsigned byte = 0;
             const auto [end, error] = std::from_chars(hex.data() + i, hex.data() + i + 2, byte, 16);
             if (error != std::errc() || end != hex.data() + i + 2)
                 throw scenario_error(place, "expected an even number of hexadecimal digits");
-            property.text.push_back(static_cast<char>(byte));
+            property.bytes.push_back(static_cast<std::byte>(byte));
         }
         break;
     }
@@ -315,31 +321,42 @@ record_property read_property(object_reader& item) {
     return property;
 }
 
-record_step read_record(object_reader& reader) {
-    record_step record;
+record_description read_record(object_reader& reader) {
+    record_description record;
     const std::string provider = reader.text("provider", "", true);
     if (provider == "kernel_process") {
-        record.kernel_process = true;
+        record.header.provider = sdk::process_guid;
     } else if (const auto guid = parse_guid(provider)) {
-        record.provider = *guid;
+        record.header.provider = *guid;
     } else {
         throw scenario_error(reader.where("provider"), "expected a GUID or \"kernel_process\"");
     }
-    record.id = static_cast<std::uint16_t>(reader.number("id", u16_max, 0));
-    record.version = static_cast<std::uint8_t>(reader.number("version", u8_max, 0));
-    record.opcode = static_cast<std::uint8_t>(reader.number("opcode", u8_max, 0));
-    record.level = static_cast<std::uint8_t>(reader.number("level", u8_max, 4));
-    record.keywords = number_or_hex(reader, "keywords", u64_max, 0);
-    record.pid = static_cast<std::uint32_t>(reader.number("pid", u32_max, 0));
-    record.header_flags = static_cast<std::uint16_t>(number_or_hex(reader, "header_flags", u16_max, 0x0040));
+    record.header.id = static_cast<std::uint16_t>(reader.number("id", u16_max, 0));
+    record.header.version = static_cast<std::uint8_t>(reader.number("version", u8_max, 0));
+    record.header.opcode = static_cast<std::uint8_t>(reader.number("opcode", u8_max, 0));
+    record.header.level = static_cast<std::uint8_t>(reader.number("level", u8_max, 4));
+    record.header.keywords = number_or_hex(reader, "keywords", u64_max, 0);
+    record.header.process_id = static_cast<std::uint32_t>(reader.number("pid", u32_max, 0));
+    record.header.flags = static_cast<std::uint16_t>(number_or_hex(reader, "header_flags", u16_max, 0x0040));
     const std::string schema = reader.text("schema", "known");
     if (schema != "known" && schema != "unknown")
         throw scenario_error(reader.where("schema"), "expected \"known\" or \"unknown\"");
     record.schema_known = schema == "known";
     record.properties = read_list<record_property>(reader, "properties", {}, read_property);
     if (reader.has("truncate"))
-        record.truncate = static_cast<std::uint32_t>(reader.number("truncate", u16_max, 0));
+        record.truncate = static_cast<std::size_t>(reader.number("truncate", u16_max, 0));
     return record;
+}
+
+file_event read_file_step(object_reader& body, std::string_view kind) {
+    file_event file;
+    file.id = kind == "file_open" ? 12 : kind == "file_delete" ? 26 : kind == "file_rename" ? 27 : 30;
+    file.process_id = static_cast<std::uint32_t>(body.number("pid", u32_max, 0, true));
+    file.name = wide(body.text("name", "", true));
+    if (file.id == 12)
+        file.share_access = static_cast<std::uint32_t>(body.number("share_access", u32_max, 0, true));
+    file.version = static_cast<std::uint8_t>(body.number("version", u8_max, 1));
+    return file;
 }
 
 step read_step(object_reader& item) {
@@ -362,35 +379,24 @@ step read_step(object_reader& item) {
     object_reader body(item.require(chosen), item.where(chosen));
     const std::string_view kind = chosen;
     if (kind.substr(0, 5) == "file_") {
-        file_step file;
-        file.event = kind == "file_open"     ? file_step::kind::open
-                     : kind == "file_delete" ? file_step::kind::remove
-                     : kind == "file_rename" ? file_step::kind::rename
-                                             : file_step::kind::create;
-        file.pid = static_cast<std::uint32_t>(body.number("pid", u32_max, 0, true));
-        file.name = body.text("name", "", true);
-        if (file.event == file_step::kind::open)
-            file.share_access = static_cast<std::uint32_t>(body.number("share_access", u32_max, 0, true));
-        file.version = static_cast<std::uint32_t>(body.number("version", u8_max, 1));
-        result.action = file;
-    } else if (kind == "process_start") {
-        process_start_step start;
-        start.pid = static_cast<std::uint32_t>(body.number("pid", u32_max, 0, true));
-        start.parent_pid = static_cast<std::uint32_t>(body.number("parent_pid", u32_max, 0, true));
-        start.image_file_name = body.text("image_file_name", "", true);
-        start.command_line = body.text("command_line", "", true);
-        start.user_sid = sid_at(body, "user_sid", "", true);
-        if (body.has("image"))
-            start.image = body.text("image", "");
-        result.action = start;
-    } else if (kind == "process_end") {
-        process_end_step end;
-        end.pid = static_cast<std::uint32_t>(body.number("pid", u32_max, 0, true));
-        end.image_file_name = body.text("image_file_name", "", true);
-        end.command_line = body.text("command_line", "");
-        end.user_sid = sid_at(body, "user_sid", "S-1-5-18", false);
-        end.parent_pid = static_cast<std::uint32_t>(body.number("parent_pid", u32_max, 0));
-        result.action = end;
+        result.action = read_file_step(body, kind);
+    } else if (kind == "process_start" || kind == "process_end") {
+        const bool start = kind == "process_start";
+        process_event event;
+        event.opcode = start ? 1 : 2;
+        event.process_id = static_cast<std::uint32_t>(body.number("pid", u32_max, 0, true));
+        event.parent_id = static_cast<std::uint32_t>(body.number("parent_pid", u32_max, 0, start));
+        event.image_file_name = body.text("image_file_name", "", true);
+        event.command_line = wide(body.text("command_line", "", start));
+        event.user_sid = sid_at(body, "user_sid", "S-1-5-18", start);
+        if (start) {
+            process_start_step started{event, std::nullopt};
+            if (body.has("image"))
+                started.image = body.text("image", "");
+            result.action = started;
+        } else {
+            result.action = process_end_step{event};
+        }
     } else if (kind == "record") {
         result.action = read_record(body);
     } else {
@@ -402,7 +408,7 @@ step read_step(object_reader& item) {
 
 } // namespace
 
-std::optional<scenario_guid> parse_guid(std::string_view text) {
+std::optional<GUID> parse_guid(std::string_view text) {
     // 8-4-4-4-12 hexadecimal digits
     if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-')
         return std::nullopt;
@@ -416,39 +422,31 @@ std::optional<scenario_guid> parse_guid(std::string_view text) {
         std::from_chars(text.data() + from, text.data() + from + count, out, 16);
         return true;
     };
-    scenario_guid guid;
+    GUID guid{};
     std::uint64_t value = 0;
     if (!hex(0, 8, value))
         return std::nullopt;
-    guid.data1 = static_cast<std::uint32_t>(value);
+    guid.Data1 = static_cast<std::uint32_t>(value);
     if (!hex(9, 4, value))
         return std::nullopt;
-    guid.data2 = static_cast<std::uint16_t>(value);
+    guid.Data2 = static_cast<std::uint16_t>(value);
     if (!hex(14, 4, value))
         return std::nullopt;
-    guid.data3 = static_cast<std::uint16_t>(value);
+    guid.Data3 = static_cast<std::uint16_t>(value);
     const std::size_t byte_offsets[8] = {19, 21, 24, 26, 28, 30, 32, 34};
     for (std::size_t i = 0; i < 8; ++i) {
         if (!hex(byte_offsets[i], 2, value))
             return std::nullopt;
-        guid.data4[i] = static_cast<std::uint8_t>(value);
+        guid.Data4[i] = static_cast<std::uint8_t>(value);
     }
     return guid;
 }
 
-machine_description default_machine() {
-    machine_description machine;
-    machine.providers = {
-        {"Microsoft-Windows-Kernel-File", *parse_guid("EDD08927-9CC4-4E65-B970-C2560FB5C289")},
-        {"Microsoft-Windows-Kernel-Process", *parse_guid("22FB2CD6-0E7B-422B-A0C7-2FAD1FD0E716")},
+std::vector<registered_provider> machine_description::default_providers() {
+    return {
+        {"Microsoft-Windows-Kernel-File", kernel_file_provider},
+        {"Microsoft-Windows-Kernel-Process", kernel_process_provider},
     };
-    machine.volumes = {{"\\Device\\HarddiskVolume3\\", "C:\\"}};
-    machine.accounts = {
-        {"S-1-5-18", "SYSTEM", "NT AUTHORITY"},
-        {"S-1-5-19", "LOCAL SERVICE", "NT AUTHORITY"},
-        {"S-1-5-20", "NETWORK SERVICE", "NT AUTHORITY"},
-    };
-    return machine;
 }
 
 scenario parse_scenario(std::string_view text) {
@@ -467,8 +465,6 @@ scenario parse_scenario(std::string_view text) {
         object_reader reader(*machine, "/machine");
         result.machine = read_machine(reader);
         reader.finish();
-    } else {
-        result.machine = default_machine();
     }
     result.steps = read_list<step>(top, "steps", {}, read_step);
     top.finish();
