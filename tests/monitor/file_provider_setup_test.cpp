@@ -5,14 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 namespace tallowick {
 namespace {
 
 using namespace testing;
 using simulated::describe_file_event;
-using simulated::file_event;
 using simulated::record_property;
 
 constexpr unsigned word = 100, tenth = 10;
@@ -75,12 +72,6 @@ TEST_F(FileProvider, AsksForFileEventsByKeywordAndId) {
     EXPECT_EQ(provider.level, 5);
     ASSERT_EQ(provider.filters().size(), 1u);
     EXPECT_EQ(provider.filters().front().event_ids(), (std::vector<std::uint16_t>{12, 26, 27, 30}));
-}
-
-TEST_F(FileProvider, AnOpenGoesFromRecordToDatagram) {
-    const std::string path = "\\Users\\alice\\report.docx";
-    EXPECT_EQ(run(open_of(path)),
-              (outcome{"READ C:" + path + " N/A " + word_image + " 100 alice\n", {open_json(path)}}));
 }
 
 TEST_F(FileProvider, NameTestsDropNoiseWithTheirOwnCaseRules) {
@@ -183,12 +174,6 @@ TEST_F(FileProvider, AnUnreadableOpenPrintsOneErrorLineAndQueuesNothing) {
     // Without a name every name test is false, so the record reaches the callback.
     EXPECT_EQ(run(without(open, u"FileName")),
               outcome{prefix + "Property with the given name does not exist\n"});
-}
-
-TEST_F(FileProvider, ARecordWithoutSchemaIsDroppedSilently) {
-    auto unknown = open_of("\\a.txt");
-    unknown.schema_known = false;
-    EXPECT_EQ(run(unknown), outcome{});
 }
 
 } // namespace
