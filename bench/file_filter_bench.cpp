@@ -1,56 +1,32 @@
-// The file provider's whole filter on Kernel-File event 12 records: the version
-// test, then fourteen negated tests on FileName. Beside it, its floor: one
-// schema lookup and parser walk to FileName.
-#include "decoding/comparers.h"
-#include "decoding/predicates.h"
-#include "decoding/property_view_predicate.h"
+// The file provider's filter on Kernel-File event 12 records, as its set-up
+// attaches it: the version test, then fourteen negated tests on FileName.
+// Beside it, its floor (one schema lookup and parser walk to FileName) and the
+// whole session-thread cost of a record that passes (the set-up's provider:
+// filter, the callback's reads and one queued task).
+#include "decoding/event_schema.h"
+#include "decoding/property_parser.h"
 #include "decoding/record_filter.h"
+#include "monitor/file_provider_setup.h"
 #include "platform/simulated/record_builder.h"
+#include "pool/thread_pool.h"
 #include "support/fake_tracing.h"
+#include "support/sid_and_text_system.h"
+#include "trace/provider.h"
 
 #include <benchmark/benchmark.h>
 
-#include <functional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace {
 
-using namespace etw::predicates;
 namespace simulated = tallowick::platform::simulated;
-
-template <typename Comparer> auto not_name(std::u16string expected) {
-    using test =
-        details::property_view_predicate<std::u16string, adapters::generic_string<char16_t>, Comparer>;
-    return details::not_filter<test>(test(u"FileName", std::move(expected)));
-}
-
-template <typename L> L chain_left(L left) {
-    return left;
-}
-template <typename L, typename R, typename... Rest> auto chain_left(L left, R right, Rest... rest) {
-    return chain_left(details::and_filter<L, R>(std::move(left), std::move(right)), std::move(rest)...);
-}
-
-etw::event_predicate file_filter() {
-    using exact = comparers::contains<std::equal_to<char16_t>>;
-    using caseless = comparers::contains<comparers::iequal_to<char16_t>>;
-    using ends = comparers::ends_with<std::equal_to<char16_t>>;
-    auto names = chain_left(
-        not_name<exact>(u"\\desktop.ini"), not_name<caseless>(u"\\appdata\\"),
-        not_name<exact>(u"ProgramData\\Microsoft\\Search\\Data\\"), not_name<exact>(u"Windows\\Prefetch\\"),
-        not_name<exact>(u"\\$RECYCLE.BIN\\"),
-        not_name<exact>(u"ProgramData\\Foxit Software\\Foxit PDF Reader\\FoxitData.txt"),
-        not_name<exact>(u"Windows\\INF\\"), not_name<caseless>(u"windows\\system32\\driverstore"),
-        not_name<caseless>(u"windows\\system32\\drivers"), not_name<ends>(u".dll"),
-        not_name<exact>(u".dll\\"), not_name<ends>(u"\\"), not_name<caseless>(u"windows\\system32\\spool"),
-        not_name<caseless>(u"windows\\appcompat\\"));
-    return details::and_filter(version_is(1), std::move(names));
-}
 
 class filter_run {
   public:
-    filter_run(std::uint8_t version, std::u16string name) : filter_({12, 26, 27, 30}, file_filter()) {
+    filter_run(std::uint8_t version, std::u16string name)
+        : filter_({12, 26, 27, 30}, tallowick::file_event_predicate()) {
         simulated::file_event open;
         open.version = version;
         open.process_id = 4242;
@@ -109,10 +85,28 @@ void locate_file_name(benchmark::State& state) {
     }
 }
 
+// Out of scope for the monitored path, the queued task ends at its first test.
+void dispatch_through_set_up(benchmark::State& state) {
+    filter_run run(1, document);
+    run.tracing().providers = {{u"Microsoft-Windows-Kernel-File", simulated::kernel_file_provider}};
+    tallowick::testing::sid_and_text_system system;
+    const tallowick::platform::scoped_system system_scope(system);
+    const tallowick::platform::scoped_tracing tracing_scope(run.tracing());
+    const std::vector<std::string> monitored = {"\\nowhere\\"};
+    const std::vector<std::string> excluded;
+    tallowick::thread_pool pool(1);
+    etw::provider<std::uint64_t> provider(u"Microsoft-Windows-Kernel-File");
+    tallowick::setup_filekernel_provider(provider, pool, monitored, excluded);
+    for (auto _ : state)
+        provider.dispatch(run.record(), run.context());
+    state.SetItemsProcessed(state.iterations());
+}
+
 BENCHMARK(rejected_by_version);
 BENCHMARK(rejected_at_appdata);
 BENCHMARK(passes_all_fourteen);
 BENCHMARK(locate_file_name);
+BENCHMARK(dispatch_through_set_up);
 
 } // namespace
 

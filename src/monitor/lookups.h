@@ -28,6 +28,10 @@ std::string get_process_owner(std::uint32_t process_id);
 // The account name (without domain) of the token's user, or "UNKNOWN".
 std::string get_token_user_name(platform::native_handle token);
 
+// The account name (without domain) of the SID written as `sid_text` (S-1-...),
+// or "UNKNOWN" when the text is no SID or the account cannot be found.
+std::string get_account_name(const std::string& sid_text);
+
 // The path with its first \Device\HarddiskVolumeN\ prefix replaced by that
 // volume's drive root, learnt once per prefix through `cache` (by default the
 // process-wide one). Unchanged when there is no such prefix, when the volume

@@ -9,6 +9,17 @@ namespace tallowick {
 
 using platform::current_system;
 
+namespace {
+// The account name (without domain) of a binary SID, or "UNKNOWN".
+std::string account_name_of(const std::byte* sid) {
+    platform::system_api& system = current_system();
+    const auto account = system.lookup_account_sid(sid);
+    if (!account)
+        return std::string(unknown_owner);
+    return system.utf16_to_utf8(account->name);
+}
+} // namespace
+
 std::string get_process_image_path(std::uint32_t process_id) {
     platform::system_api& system = current_system();
     std::string image;
@@ -55,10 +66,14 @@ std::string get_token_user_name(platform::native_handle token) {
     std::memcpy(&header, buffer.data(), sizeof header);
     if (header.sid == nullptr)
         return std::string(unknown_owner);
-    const auto account = system.lookup_account_sid(static_cast<const std::byte*>(header.sid));
-    if (!account)
+    return account_name_of(static_cast<const std::byte*>(header.sid));
+}
+
+std::string get_account_name(const std::string& sid_text) {
+    const auto sid = current_system().convert_string_to_sid(sid_text);
+    if (!sid || sid->empty())
         return std::string(unknown_owner);
-    return system.utf16_to_utf8(account->name);
+    return account_name_of(sid->data());
 }
 
 } // namespace tallowick

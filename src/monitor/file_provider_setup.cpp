@@ -1,0 +1,106 @@
+#include "monitor/file_provider_setup.h"
+
+#include "decoding/comparers.h"
+#include "decoding/event_schema.h"
+#include "decoding/predicates.h"
+#include "decoding/property_parser.h"
+#include "decoding/property_view_predicate.h"
+#include "monitor/file_event_handler.h"
+#include "output/console.h"
+#include "platform/system_api.h"
+#include "pool/thread_pool.h"
+
+#include <exception>
+#include <functional>
+#include <utility>
+
+namespace tallowick {
+namespace {
+
+using namespace etw::predicates;
+
+// File I/O, create, read, write, delete-path, rename/set-link-path and
+// create-new-file events.
+constexpr std::uint64_t file_keywords = 0x1FA0;
+// Ids 0 to 9 belong to the idle process and the system itself.
+constexpr unsigned int first_user_process_id = 10;
+
+// A test that holds when FileName does not match `expected` under `Comparer`.
+template <typename Comparer> auto file_name_is_not(std::u16string expected) {
+    using test =
+        details::property_view_predicate<std::u16string, adapters::generic_string<char16_t>, Comparer>;
+    return details::not_filter<test>(test(u"FileName", std::move(expected)));
+}
+
+// Joins the tests with and_filter, nested to the left: ((1 and 2) and 3) ...
+template <typename L> L chain_left(L left) {
+    return left;
+}
+template <typename L, typename R, typename... Rest> auto chain_left(L left, R right, Rest... rest) {
+    return chain_left(details::and_filter<L, R>(std::move(left), std::move(right)), std::move(rest)...);
+}
+
+} // namespace
+
+etw::event_predicate file_event_predicate() {
+    using contains_exact = comparers::contains<std::equal_to<char16_t>>;
+    using contains_caseless = comparers::contains<comparers::iequal_to<char16_t>>;
+    using ends_exact = comparers::ends_with<std::equal_to<char16_t>>;
+    auto names = chain_left(
+        file_name_is_not<contains_exact>(u"\\desktop.ini"),
+        file_name_is_not<contains_caseless>(u"\\appdata\\"),
+        file_name_is_not<contains_exact>(u"ProgramData\\Microsoft\\Search\\Data\\"),
+        file_name_is_not<contains_exact>(u"Windows\\Prefetch\\"),
+        file_name_is_not<contains_exact>(u"\\$RECYCLE.BIN\\"),
+        file_name_is_not<contains_exact>(u"ProgramData\\Foxit Software\\Foxit PDF Reader\\FoxitData.txt"),
+        file_name_is_not<contains_exact>(u"Windows\\INF\\"),
+        file_name_is_not<contains_caseless>(u"windows\\system32\\driverstore"),
+        file_name_is_not<contains_caseless>(u"windows\\system32\\drivers"),
+        file_name_is_not<ends_exact>(u".dll"), file_name_is_not<contains_exact>(u".dll\\"),
+        file_name_is_not<ends_exact>(u"\\"), file_name_is_not<contains_caseless>(u"windows\\system32\\spool"),
+        file_name_is_not<contains_caseless>(u"windows\\appcompat\\"));
+    return details::and_filter(version_is(1), std::move(names));
+}
+
+void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, thread_pool& pool,
+                               const std::vector<std::string>& monitored_paths,
+                               const std::vector<std::string>& excluded_processes) {
+    provider.set_any_keywords(file_keywords);
+    etw::record_filter filter({12, 26, 27, 30}, file_event_predicate());
+    filter.add_event_callback([&pool, &monitored_paths, &excluded_processes](
+                                  const EVENT_RECORD& record, const etw::trace_context& context) {
+        file_event_callback(record, context, pool, monitored_paths, excluded_processes);
+    });
+    provider.attach_filter(filter);
+}
+
+void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, thread_pool& pool,
+                         const std::vector<std::string>& monitored_paths,
+                         const std::vector<std::string>& excluded_processes) {
+    try {
+        const etw::event_schema schema(record, context);
+        etw::property_parser parser(schema);
+        const int event_id = schema.event_id();
+        const unsigned int process_id = record.EventHeader.ProcessId;
+        if (process_id < first_user_process_id)
+            return;
+        if (event_id == 12) {
+            std::string name =
+                platform::current_system().utf16_to_utf8(parser.read_property<std::u16string>(u"FileName"));
+            const auto share_access = parser.read_property<std::uint32_t>(u"ShareAccess");
+            pool.enqueue_task(handle_file_access_event, event_id, process_id, std::move(name),
+                              static_cast<unsigned int>(share_access), std::cref(monitored_paths),
+                              std::cref(excluded_processes));
+        } else if (event_id == 26 || event_id == 27 || event_id == 30) {
+            std::u16string name = u"UNKNOWN";
+            if (!parser.try_read_property(u"FileName", name))
+                parser.try_read_property(u"FilePath", name);
+            pool.enqueue_task(handle_file_path_event, event_id, process_id, std::move(name),
+                              std::cref(monitored_paths), std::cref(excluded_processes));
+        }
+    } catch (const std::exception& error) {
+        write_line(std::string("FILESYSTEM HANDLER CAUGHT ERROR: ") + error.what(), true);
+    }
+}
+
+} // namespace tallowick

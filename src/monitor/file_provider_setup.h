@@ -1,0 +1,38 @@
+#pragma once
+
+#include "decoding/record_filter.h"
+#include "decoding/trace_context.h"
+#include "platform/sdk/etw_types.h"
+#include "trace/provider.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tallowick {
+
+class thread_pool;
+
+// Configures the Microsoft-Windows-Kernel-File provider before its session
+// starts: the keywords and events the platform delivers, the name tests that
+// drop noise on the session thread, and the callback that queues the file
+// tasks. The pool and both lists are kept by reference and must outlive the
+// session.
+void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, thread_pool& pool,
+                               const std::vector<std::string>& monitored_paths,
+                               const std::vector<std::string>& excluded_processes);
+
+// The filter's predicate: version 1, then fourteen tests on FileName, each of
+// which drops the record when it holds (system, profile and driver locations,
+// libraries, names ending in a backslash).
+etw::event_predicate file_event_predicate();
+
+// Reads the few properties the file tasks need from a record that passed the
+// predicate and queues one task; records of processes 0 to 9 are skipped. A
+// record that cannot be read is dropped with a "FILESYSTEM HANDLER CAUGHT
+// ERROR: " line.
+void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, thread_pool& pool,
+                         const std::vector<std::string>& monitored_paths,
+                         const std::vector<std::string>& excluded_processes);
+
+} // namespace tallowick

@@ -1,0 +1,74 @@
+#include "monitor/process_event_handler.h"
+
+#include "app/exclusion_tables.h"
+#include "monitor/lookups.h"
+#include "monitor/messages.h"
+#include "output/console.h"
+#include "output/send_event.h"
+
+#include <algorithm>
+#include <cctype>
+#include <string_view>
+
+namespace tallowick {
+namespace {
+
+constexpr int process_started = 1;
+constexpr int process_ended = 2;
+
+// The agent's own process list queries and the console hosts they start.
+bool is_excluded_command_line(std::string_view command_line) {
+    return command_line.starts_with("tasklist.exe /fo csv /nh /fi") ||
+           command_line.ends_with("conhost.exe 0xffffffff -ForceV1");
+}
+
+// Byte by byte in the default "C" locale, so only A to Z change; the cast keeps
+// bytes above 0x7F out of tolower's undefined negative range.
+std::string lower_case(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); });
+    return text;
+}
+
+template <typename List> bool ends_with_any(std::string_view text, const List& endings) {
+    return std::any_of(endings.begin(), endings.end(),
+                       [text](const std::string& ending) { return text.ends_with(ending); });
+}
+
+void report_start(unsigned int process_id, const std::string& image_name, const std::string& command_line,
+                  const etw::sid& user_sid, unsigned int parent_process_id) {
+    const std::string user = get_account_name(user_sid.sid_string);
+    const std::string parent_name = lower_case(get_process_image_path(parent_process_id));
+    if (ends_with_any(parent_name, excluded_agent_images))
+        return;
+    write_line("DEBUG PROCESS STARTED: " + std::to_string(process_id) + " " + image_name + " " +
+               command_line + " " + parent_name);
+    send_event(process_started_message(
+        {parent_name, image_name, process_id, parent_process_id, command_line, user, user_sid.sid_string}));
+}
+
+void report_end(unsigned int process_id, const std::string& image_name) {
+    write_line("DEBUG PROCESS ENDED: " + std::to_string(process_id) + " " + image_name);
+    send_event(process_ended_message(image_name, process_id));
+}
+
+} // namespace
+
+void handle_process_event(int opcode, unsigned int process_id, const std::string& command_line,
+                          const std::string& image_file_name, const etw::sid& user_sid,
+                          unsigned int parent_process_id,
+                          const std::vector<std::string>& excluded_processes) {
+    if (is_excluded_command_line(command_line))
+        return;
+    // Lowered first, so only entries written in lower case can match.
+    const std::string image_name = lower_case(image_file_name);
+    if (ends_with_any(image_name, default_excluded_processes) ||
+        ends_with_any(image_name, excluded_processes))
+        return;
+    if (opcode == process_started)
+        report_start(process_id, image_name, command_line, user_sid, parent_process_id);
+    else if (opcode == process_ended)
+        report_end(process_id, image_name);
+}
+
+} // namespace tallowick

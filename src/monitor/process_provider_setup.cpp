@@ -1,0 +1,57 @@
+#include "monitor/process_provider_setup.h"
+
+#include "decoding/event_schema.h"
+#include "decoding/predicates.h"
+#include "decoding/property_parser.h"
+#include "decoding/record_filter.h"
+#include "monitor/process_event_handler.h"
+#include "output/console.h"
+#include "platform/system_api.h"
+#include "pool/thread_pool.h"
+
+#include <cstdint>
+#include <exception>
+#include <utility>
+
+namespace tallowick {
+namespace {
+// Ids 0 to 9 belong to the idle process and the system itself.
+constexpr std::uint32_t first_user_process_id = 10;
+} // namespace
+
+void setup_kernel_process_provider(etw::kernel::process_provider& provider, thread_pool& pool,
+                                   const std::vector<std::string>& excluded_processes) {
+    using etw::predicates::opcode_is;
+    // The kernel's process events all carry id 0: the opcode tells them apart.
+    etw::record_filter filter({0}, etw::predicates::details::or_filter(opcode_is(1), opcode_is(2)));
+    filter.add_event_callback(
+        [&pool, &excluded_processes](const EVENT_RECORD& record, const etw::trace_context& context) {
+            process_event_callback(record, context, pool, excluded_processes);
+        });
+    provider.attach_filter(filter);
+}
+
+void process_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, thread_pool& pool,
+                            const std::vector<std::string>& excluded_processes) {
+    try {
+        const etw::event_schema schema(record, context);
+        etw::property_parser parser(schema);
+        const int opcode = schema.event_opcode();
+        // A start is logged in its creator's context: the header's id is not the process's.
+        const auto process_id = parser.read_property<std::uint32_t>(u"ProcessId");
+        if (process_id < first_user_process_id)
+            return;
+        std::string command_line =
+            platform::current_system().utf16_to_utf8(parser.read_property<std::u16string>(u"CommandLine"));
+        std::string image_file_name = parser.read_property<std::string>(u"ImageFileName");
+        etw::sid user_sid = parser.read_property<etw::sid>(u"UserSID");
+        const auto parent_id = parser.read_property<std::uint32_t>(u"ParentId");
+        pool.enqueue_task(handle_process_event, opcode, static_cast<unsigned int>(process_id),
+                          std::move(command_line), std::move(image_file_name), std::move(user_sid),
+                          static_cast<unsigned int>(parent_id), excluded_processes);
+    } catch (const std::exception& error) {
+        write_line(std::string("WINDOWS KERNEL PROCESS HANDLER CAUGHT ERROR: ") + error.what(), true);
+    }
+}
+
+} // namespace tallowick
