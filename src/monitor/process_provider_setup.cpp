@@ -7,6 +7,7 @@
 #include "monitor/process_event_handler.h"
 #include "output/console.h"
 #include "platform/system_api.h"
+#include "platform/utf_codec.h"
 #include "pool/thread_pool.h"
 
 #include <cstdint>
@@ -43,7 +44,8 @@ void process_event_callback(const EVENT_RECORD& record, const etw::trace_context
             return;
         std::string command_line =
             platform::current_system().utf16_to_utf8(parser.read_property<std::u16string>(u"CommandLine"));
-        std::string image_file_name = parser.read_property<std::string>(u"ImageFileName");
+        // Narrow text as the kernel wrote it; what is not UTF-8 is replaced so the message stays valid JSON.
+        std::string image_file_name = platform::valid_utf8(parser.read_property<std::string>(u"ImageFileName"));
         etw::sid user_sid = parser.read_property<etw::sid>(u"UserSID");
         const auto parent_id = parser.read_property<std::uint32_t>(u"ParentId");
         pool.enqueue_task(handle_process_event, opcode, static_cast<unsigned int>(process_id),

@@ -121,4 +121,8 @@ bool is_valid_utf8(std::string_view text) {
     return true;
 }
 
+std::string valid_utf8(std::string_view text) {
+    return is_valid_utf8(text) ? std::string(text) : utf8_from_utf16(utf16_from_utf8(text));
+}
+
 } // namespace tallowick::platform

@@ -13,5 +13,7 @@ std::string utf8_from_utf16(std::u16string_view text);
 std::u16string utf16_from_utf8(std::string_view text);
 
 bool is_valid_utf8(std::string_view text);
+// `text` itself when it is UTF-8, otherwise with each ill-formed part replaced by U+FFFD.
+std::string valid_utf8(std::string_view text);
 
 } // namespace tallowick::platform

@@ -54,3 +54,16 @@ TEST(UtfCodec, ReplacesUnpairedSurrogatesAndKeepsWhatFollows) {
 
 } // namespace
 } // namespace tallowick::platform
+
+namespace tallowick::platform {
+namespace {
+
+TEST(UtfCodec, ValidUtf8KeepsTextAndRepairsTheRest) {
+    EXPECT_EQ(valid_utf8("notepad.exe"), "notepad.exe");
+    EXPECT_EQ(valid_utf8("caf\xC3\xA9.exe"), "caf\xC3\xA9.exe");
+    EXPECT_EQ(valid_utf8("caf\xE9.exe"), "caf\xEF\xBF\xBD.exe"); // a code-page byte
+    EXPECT_TRUE(is_valid_utf8(valid_utf8("\xFF\xFE\x80")));
+}
+
+} // namespace
+} // namespace tallowick::platform

@@ -1,0 +1,156 @@
+#include "app/trace_orchestration.h"
+
+#include "app/interrupt.h"
+#include "monitor/file_provider_setup.h"
+#include "monitor/process_provider_setup.h"
+#include "output/console.h"
+#include "platform/utf_codec.h"
+#include "pool/thread_pool.h"
+#include "trace/kernel_logger_trace.h"
+#include "trace/kernel_provider.h"
+#include "trace/manifest_trace.h"
+#include "trace/provider.h"
+
+#include <array>
+#include <chrono>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+namespace tallowick {
+namespace {
+
+std::string session_text(const etw::trace_session& session) { return platform::utf8_from_utf16(session.name()); }
+
+// The first failure of any session thread, reported once the sessions are down.
+class session_failures {
+public:
+    void record(std::string line) {
+        std::lock_guard lock(mutex_);
+        if (!first_)
+            first_ = std::move(line);
+        failed_.store(true);
+    }
+    bool any() const { return failed_.load(); }
+    std::optional<std::string> first() const {
+        std::lock_guard lock(mutex_);
+        return first_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::optional<std::string> first_;
+    std::atomic<bool> failed_{false};
+};
+
+// One session on its own thread. A session that fails to start, or whose
+// processing ends without a stop, ends the run: the agent must not go on
+// looking as if it watched what it no longer sees.
+// Errors that come once the shutdown has begun are the stop's own doing.
+void run_session(etw::trace_session& session, session_failures& failures, const std::atomic<bool>& shutting_down) {
+    try {
+        session.start();
+        if (!shutting_down.load())
+            failures.record("trace session " + session_text(session) + " ended unexpectedly");
+    } catch (const std::exception& error) {
+        if (!shutting_down.load())
+            failures.record("trace session " + session_text(session) + " failed: " + error.what());
+    } catch (...) {
+        if (!shutting_down.load())
+            failures.record("trace session " + session_text(session) + " failed");
+    }
+}
+
+// Stops every session (a failing stop does not keep the others running).
+bool stop_all(const std::array<etw::trace_session*, 3>& sessions) {
+    bool clean = true;
+    for (etw::trace_session* session : sessions) {
+        try {
+            session->stop();
+        } catch (const std::exception& error) {
+            write_error_line("tallowick: trace session " + session_text(*session) + " did not stop: " + error.what());
+            clean = false;
+        }
+    }
+    return clean;
+}
+
+std::uint32_t requested_workers() {
+    const unsigned hardware = std::thread::hardware_concurrency();
+    return hardware > 0 ? hardware - 1 : 0;
+}
+
+} // namespace
+
+int run_traces(std::vector<std::string>& paths, std::vector<std::string>& excluded) {
+    etw::manifest_trace file_session(u"Velmar_Trace_FileKernel");
+    etw::kernel_logger_trace kernel_session(u"Velmar_Trace_WindowsKernel");
+    etw::manifest_trace process_session(u"Velmar_Trace_ProcessThreadKernel");
+
+    std::optional<etw::provider<std::uint64_t>> file_provider;
+    std::optional<etw::provider<std::uint64_t>> process_provider;
+    try {
+        file_provider.emplace(u"Microsoft-Windows-Kernel-File");
+    } catch (const std::exception& error) {
+        write_error_line(std::string("tallowick: provider Microsoft-Windows-Kernel-File: ") + error.what());
+        return 1;
+    }
+    etw::kernel::process_provider kernel_process_provider;
+    try {
+        process_provider.emplace(u"Microsoft-Windows-Kernel-Process");
+    } catch (const std::exception& error) {
+        write_error_line(std::string("tallowick: provider Microsoft-Windows-Kernel-Process: ") + error.what());
+        return 1;
+    }
+
+    thread_pool pool(requested_workers());
+
+    setup_filekernel_provider(*file_provider, pool, paths, excluded);
+    setup_kernel_process_provider(kernel_process_provider, pool, excluded);
+
+    kernel_session.enable(kernel_process_provider);
+    file_session.enable(*file_provider);
+    process_session.enable(*process_provider);
+
+    // Stop order and join order alike: kernel, file, process.
+    const std::array<etw::trace_session*, 3> sessions{&kernel_session, &file_session, &process_session};
+    session_failures failures;
+    std::atomic<bool> shutting_down{false};
+    std::array<std::thread, 3> threads;
+    int status = 0;
+    try {
+        for (std::size_t i = 0; i < sessions.size(); ++i)
+            threads[i] = std::thread(run_session, std::ref(*sessions[i]), std::ref(failures), std::cref(shutting_down));
+    } catch (const std::system_error& error) {
+        write_error_line(std::string("tallowick: cannot start a session thread: ") + error.what());
+        status = 1;
+    }
+
+    if (status == 0) {
+        write_line("starting traces...", true);
+        install_interrupt_handler();
+        while (!stop_requested.load() && !failures.any())
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        write_line("stopping traces...", true);
+    }
+
+    // A stop that reaches a session still starting is kept by it, so no thread
+    // is left processing after this.
+    shutting_down.store(true);
+    if (!stop_all(sessions))
+        status = 1;
+    for (std::thread& thread : threads) {
+        if (thread.joinable())
+            thread.join();
+    }
+    if (const auto failure = failures.first()) {
+        write_error_line("tallowick: " + *failure);
+        status = 1;
+    }
+    return status;
+    // The pool drains here, before the providers and sessions go.
+}
+
+} // namespace tallowick
