@@ -1,5 +1,7 @@
 #include "trace/guid.h"
 
+#include "platform/tracing_api.h"
+
 #include <cstdio>
 
 namespace etw {
@@ -14,6 +16,12 @@ std::string guid_text(const GUID& guid) {
                   static_cast<unsigned>(guid.Data4[5]), static_cast<unsigned>(guid.Data4[6]),
                   static_cast<unsigned>(guid.Data4[7]));
     return text;
+}
+
+GUID create_guid() {
+    GUID guid{};
+    tallowick::platform::current_tracing().co_create_guid(&guid);
+    return guid;
 }
 
 } // namespace etw

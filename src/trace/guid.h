@@ -19,4 +19,7 @@ inline bool is_null_guid(const GUID& guid) {
 // 36 lower-case characters, no braces: 3d6fa8d0-fe05-11d0-9dda-00c04fd7ba7c.
 std::string guid_text(const GUID& guid);
 
+// A fresh GUID from the platform (CoCreateGuid); its status is not examined.
+GUID create_guid();
+
 } // namespace etw

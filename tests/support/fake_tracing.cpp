@@ -48,8 +48,41 @@ int fake_tracing::outstanding_com_objects() const {
     return outstanding_com_objects_;
 }
 
+bool fake_tracing::wait_until_processing(std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [this] { return waiting_processes_ > 0; });
+}
+
+void fake_tracing::session_call(std::string_view name) const {
+    if (on_session_call)
+        on_session_call(name);
+}
+
+void fake_tracing::end_consumer() {
+    consumer_ended_ = true;
+    changed_.notify_all();
+}
+
+std::uint32_t fake_tracing::deliver_and_wait(const EVENT_TRACE_LOGFILEW& logfile) {
+    for (const EVENT_RECORD* delivered : delivered_records) {
+        EVENT_RECORD copy = *delivered;
+        copy.UserContext = logfile.Context;
+        logfile.EventRecordCallback(&copy);
+    }
+    if (!process_until_stopped)
+        return 0;
+    std::unique_lock lock(mutex_);
+    ++waiting_processes_;
+    changed_.notify_all();
+    const bool ended = changed_.wait_for(lock, std::chrono::minutes(1), [this] { return consumer_ended_; });
+    --waiting_processes_;
+    constexpr std::uint32_t error_timeout = 1460;
+    return ended ? 0 : error_timeout;
+}
+
 std::uint32_t fake_tracing::start_trace(trace_handle* handle, const char16_t* name,
                                         EVENT_TRACE_PROPERTIES* properties) {
+    session_call(start_trace_call::name);
     const std::lock_guard lock(mutex_);
     record(start_trace_call{text_at(name), copy_properties(properties)});
     const start_trace_answer answer = start_trace_answers.next();
@@ -60,8 +93,11 @@ std::uint32_t fake_tracing::start_trace(trace_handle* handle, const char16_t* na
 
 std::uint32_t fake_tracing::control_trace(trace_handle handle, const char16_t* name,
                                           EVENT_TRACE_PROPERTIES* properties, std::uint32_t control_code) {
+    session_call(control_trace_call::name);
     const std::lock_guard lock(mutex_);
     record(control_trace_call{handle, text_at(name), copy_properties(properties), control_code});
+    if (control_code == platform::sdk::event_trace_control_stop)
+        end_consumer();
     return control_trace_answers.next();
 }
 
@@ -70,6 +106,7 @@ std::uint32_t fake_tracing::enable_trace_ex2(trace_handle handle, const GUID* pr
                                              std::uint64_t match_any_keyword, std::uint64_t match_all_keyword,
                                              std::uint32_t timeout,
                                              const ENABLE_TRACE_PARAMETERS* parameters) {
+    session_call(enable_trace_call::name);
     const std::lock_guard lock(mutex_);
     enable_trace_call call{handle,
                            provider == nullptr ? GUID{} : *provider,
@@ -96,31 +133,44 @@ std::uint32_t fake_tracing::enable_trace_ex2(trace_handle handle, const GUID* pr
 }
 
 trace_handle fake_tracing::open_trace(EVENT_TRACE_LOGFILEW* logfile) {
+    session_call(open_trace_call::name);
     const std::lock_guard lock(mutex_);
     record(open_trace_call{*logfile, text_at(reinterpret_cast<const char16_t*>(logfile->LoggerName))});
     const trace_handle handle = open_trace_answers.next();
-    if (handle != platform::sdk::invalid_processtrace_handle)
+    if (handle != platform::sdk::invalid_processtrace_handle) {
         opened_logfile_ = *logfile;
+        closed_handles_.erase(handle);
+        consumer_ended_ = false;
+    }
     return handle;
 }
 
 std::uint32_t fake_tracing::process_trace(trace_handle* handles, std::uint32_t handle_count,
                                           const FILETIME* start_time, const FILETIME* end_time) {
+    session_call(process_trace_call::name);
     std::optional<EVENT_TRACE_LOGFILEW> logfile;
     {
         const std::lock_guard lock(mutex_);
         record(process_trace_call{std::vector<trace_handle>(handles, handles + handle_count),
                                   start_time != nullptr, end_time != nullptr});
+        constexpr std::uint32_t error_invalid_handle = 6;
+        if (handle_count > 0 && closed_handles_.count(handles[0]) > 0)
+            return error_invalid_handle;
         logfile = opened_logfile_;
     }
-    if (!on_process_trace || !logfile)
+    if (!logfile)
         return 0;
-    return on_process_trace(*logfile);
+    if (on_process_trace)
+        return on_process_trace(*logfile);
+    return deliver_and_wait(*logfile);
 }
 
 std::uint32_t fake_tracing::close_trace(trace_handle handle) {
+    session_call(close_trace_call::name);
     const std::lock_guard lock(mutex_);
     record(close_trace_call{handle});
+    closed_handles_.insert(handle);
+    end_consumer();
     return close_trace_answers.next();
 }
 
@@ -132,6 +182,8 @@ std::uint32_t fake_tracing::tdh_get_event_information(const EVENT_RECORD* record
     if (!event_information_answers.empty()) {
         const tdh_answer answer = event_information_answers.front();
         event_information_answers.pop_front();
+        if (buffer != nullptr && !answer.event_info.empty() && answer.event_info.size() <= *buffer_size)
+            std::memcpy(buffer, answer.event_info.data(), answer.event_info.size());
         if (answer.size)
             *buffer_size = *answer.size;
         return answer.status;

@@ -6,12 +6,15 @@
 #include "platform/simulated/tdh_catalog.h"
 #include "platform/tracing_api.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -191,10 +194,12 @@ struct start_trace_answer {
     trace_handle handle = 0x1000;
 };
 
-// A scripted TDH answer: the status, and the size stored (nothing: none stored).
+// A scripted TDH answer: the status, the size stored (nothing: none stored), and
+// for TdhGetEventInformation the block copied into a buffer given (when it fits).
 struct tdh_answer {
     std::uint32_t status = 0;
     std::optional<std::uint32_t> size;
+    std::vector<std::byte> event_info{};
 };
 
 class fake_tracing final : public platform::tracing_api {
@@ -207,8 +212,21 @@ class fake_tracing final : public platform::tracing_api {
     scripted<std::uint32_t> close_trace_answers;
     // Runs inside ProcessTrace, without the fake's lock, with the logfile of the
     // last OpenTraceW: deliver records by calling its callbacks. Its result is
-    // ProcessTrace's status. Unset: ProcessTrace returns 0 at once.
+    // ProcessTrace's status. Unset: ProcessTrace plays `delivered_records` and,
+    // with `process_until_stopped`, waits for the end of its session (below).
     std::function<std::uint32_t(EVENT_TRACE_LOGFILEW& logfile)> on_process_trace;
+    // Handed in order to the opened logfile's record callback, each as a copy
+    // whose UserContext is the logfile's Context.
+    std::vector<const EVENT_RECORD*> delivered_records;
+    // After delivering, ProcessTrace waits until its session ends (a ControlTraceW
+    // stop, or a CloseTrace, after the last OpenTraceW) and returns 0; 1460 after
+    // a minute without. A handle closed before ProcessTrace gives 6 at once, as on
+    // Windows.
+    bool process_until_stopped = false;
+    // Runs first in each session call (StartTraceW, ControlTraceW, EnableTraceEx2,
+    // OpenTraceW, ProcessTrace, CloseTrace), without the fake's lock, with the
+    // call's name: to act from inside a call.
+    std::function<void(std::string_view call)> on_session_call;
 
     // TDH: scripted answers first, then the catalog.
     platform::simulated::tdh_catalog tdh;
@@ -253,6 +271,8 @@ class fake_tracing final : public platform::tracing_api {
     template <typename Call> std::size_t count_of() const { return calls_of<Call>().size(); }
     // COM objects handed out and not yet released.
     int outstanding_com_objects() const;
+    // Waits at most `timeout` until a ProcessTrace waits for its session to end.
+    bool wait_until_processing(std::chrono::milliseconds timeout) const;
 
     std::uint32_t start_trace(trace_handle* handle, const char16_t* name,
                               EVENT_TRACE_PROPERTIES* properties) override;
@@ -296,10 +316,17 @@ class fake_tracing final : public platform::tracing_api {
 
   private:
     void record(tracing_call call);
+    void session_call(std::string_view name) const;
+    void end_consumer(); // under the lock
+    std::uint32_t deliver_and_wait(const EVENT_TRACE_LOGFILEW& logfile);
 
     mutable std::mutex mutex_;
+    mutable std::condition_variable changed_;
     std::vector<tracing_call> calls_;
     std::optional<EVENT_TRACE_LOGFILEW> opened_logfile_;
+    std::set<trace_handle> closed_handles_;
+    bool consumer_ended_ = false;
+    int waiting_processes_ = 0;
     int outstanding_com_objects_ = 0;
     std::uint32_t next_guid_ = 1;
     char collection_object_ = 0; // its address is the collection's identity

@@ -1,0 +1,83 @@
+#include "trace/kernel_logger_trace.h"
+
+#include "platform/tracing_api.h"
+#include "trace/errors.h"
+#include "trace/group_mask.h"
+#include "trace/guid.h"
+#include "trace/record_dispatch.h"
+#include "trace/session_name.h"
+#include "trace/windows_version.h"
+
+#include <cstdint>
+#include <utility>
+
+namespace etw {
+namespace sdk = tallowick::platform::sdk;
+using tallowick::platform::current_tracing;
+
+namespace {
+
+// The kernel's rundown provider.
+constexpr GUID kernel_rundown_guid{
+    0x3B9C9951, 0x3480, 0x4220, {0x93, 0x77, 0x9C, 0x8E, 0x51, 0x84, 0xF5, 0xCD}};
+
+std::u16string kernel_session_name(std::u16string name) {
+    check_session_name(name);
+    if (!is_windows8_or_greater())
+        return u"NT Kernel Logger";
+    return session_name_or_guid(std::move(name));
+}
+
+} // namespace
+
+kernel_logger_trace::kernel_logger_trace(std::u16string name)
+    : trace_session(kernel_session_name(std::move(name))) {}
+
+kernel_logger_trace::~kernel_logger_trace() {
+    stop_quietly();
+}
+
+void kernel_logger_trace::on_kernel_record(EVENT_RECORD* record) {
+    auto& session = session_of<kernel_logger_trace>(*record);
+    session.deliver([&] { dispatch_kernel_record(*record, session.providers_, session.context()); });
+}
+
+session_properties kernel_logger_trace::fill_properties() {
+    // Before Windows 8 there is one kernel logger, known by its control GUID; from
+    // Windows 8 on, any session may be a system logger.
+    const GUID guid = is_windows8_or_greater() ? create_guid() : sdk::system_trace_control_guid;
+    const std::uint32_t mode = is_windows8_or_greater()
+                                   ? session_log_file_mode | sdk::event_trace_system_logger_mode
+                                   : session_log_file_mode;
+    std::uint32_t flags = 0;
+    for (const kernel::kernel_provider& registered : providers_)
+        flags |= registered.enable_flags;
+    return etw::fill_properties(name(), {guid, mode, flags});
+}
+
+void kernel_logger_trace::activate_providers() {
+    // Also after attaching, with no handle of our own: the kernel answers for it.
+    group_mask_information information;
+    information.trace_handle = controller_handle();
+    auto& tracing = current_tracing();
+    check_status(tracing.nt_query_system_information(sdk::system_performance_trace_information, &information,
+                                                     sizeof information, nullptr));
+    if (add_group_masks(information, providers_))
+        check_status(tracing.nt_set_system_information(sdk::system_performance_trace_information,
+                                                       &information, sizeof information));
+}
+
+void kernel_logger_trace::request_rundown() {
+    bool requested = false;
+    std::uint32_t keywords = 0;
+    for (const kernel::kernel_provider& registered : providers_) {
+        requested = requested || registered.rundown_requested;
+        keywords |= registered.rundown_keywords;
+    }
+    if (requested)
+        check_status(current_tracing().enable_trace_ex2(controller_handle(), &kernel_rundown_guid,
+                                                        sdk::event_control_code_enable_provider, 0, keywords,
+                                                        0, 0, nullptr));
+}
+
+} // namespace etw

@@ -1,0 +1,72 @@
+#include "trace/manifest_trace.h"
+
+#include "platform/tracing_api.h"
+#include "trace/errors.h"
+#include "trace/guid.h"
+#include "trace/provider_merge.h"
+#include "trace/record_dispatch.h"
+#include "trace/session_name.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace etw {
+namespace sdk = tallowick::platform::sdk;
+using tallowick::platform::current_tracing;
+
+manifest_trace::manifest_trace(std::u16string name) : trace_session(session_name_or_guid(std::move(name))) {}
+
+manifest_trace::~manifest_trace() {
+    stop_quietly();
+}
+
+void manifest_trace::on_user_record(EVENT_RECORD* record) {
+    auto& session = session_of<manifest_trace>(*record);
+    session.deliver([&] { dispatch_user_record(*record, session.providers_, session.context()); });
+}
+
+session_properties manifest_trace::fill_properties() {
+    return etw::fill_properties(name(), {create_guid(), session_log_file_mode, 0});
+}
+
+void manifest_trace::activate_providers() {
+    if (controller_handle() == sdk::invalid_processtrace_handle)
+        return;
+    for (const auto& [guid, settings] : merge_providers(providers_)) {
+        ENABLE_TRACE_PARAMETERS parameters{};
+        parameters.Version = sdk::enable_trace_parameters_version_2;
+        parameters.EnableProperty = settings.enable_property;
+        parameters.ControlFlags = 0;
+        parameters.SourceId = guid;
+        // Unwanted events are dropped by the platform, before they reach us.
+        std::vector<std::byte> filter;
+        EVENT_FILTER_DESCRIPTOR descriptor{};
+        if (!settings.event_ids.empty()) {
+            filter = event_id_filter(settings.event_ids);
+            descriptor.Ptr = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(filter.data()));
+            descriptor.Size = static_cast<std::uint32_t>(filter.size());
+            descriptor.Type = sdk::event_filter_type_event_id;
+            parameters.EnableFilterDesc = &descriptor;
+            parameters.FilterDescCount = 1;
+        }
+        check_status(current_tracing().enable_trace_ex2(
+            controller_handle(), &guid, sdk::event_control_code_enable_provider, settings.level,
+            settings.any_keywords, settings.all_keywords, 0, &parameters));
+    }
+}
+
+void manifest_trace::request_rundown() {
+    if (controller_handle() == sdk::invalid_processtrace_handle)
+        return;
+    // Not merged: a GUID registered twice is asked twice.
+    for (const manifest_provider& registered : providers_) {
+        if (registered.rundown_requested)
+            check_status(current_tracing().enable_trace_ex2(controller_handle(), &registered.guid,
+                                                            sdk::event_control_code_capture_state, 0, 0, 0, 0,
+                                                            nullptr));
+    }
+}
+
+} // namespace etw

@@ -1,0 +1,169 @@
+#include "trace/trace_session.h"
+
+#include "output/console.h"
+#include "platform/tracing_api.h"
+#include "platform/utf_codec.h"
+#include "trace/errors.h"
+
+#include <stdexcept>
+
+namespace etw {
+namespace sdk = tallowick::platform::sdk;
+using tallowick::platform::current_tracing;
+
+namespace {
+constexpr TRACEHANDLE invalid_handle = sdk::invalid_processtrace_handle;
+
+// Stops whatever session runs under `name`; none running is no failure.
+void stop_by_name(const std::u16string& name, session_properties block) {
+    const std::uint32_t status =
+        current_tracing().control_trace(0, name.c_str(), block.get(), sdk::event_trace_control_stop);
+    if (status != sdk::error_wmi_instance_not_found)
+        check_status(status);
+}
+} // namespace
+
+trace_session::trace_session(std::u16string name)
+    : name_(std::move(name)), printable_name_(tallowick::platform::utf8_from_utf16(name_)),
+      controller_handle_(invalid_handle), consumer_handle_(invalid_handle) {}
+
+void trace_session::start() {
+    TRACEHANDLE consumer = invalid_handle;
+    {
+        const std::lock_guard lock(state_mutex_);
+        if (processing_)
+            throw std::logic_error("trace session already started");
+        if (std::exchange(stop_requested_, false))
+            return;
+        consumer = start_up();
+        processing_ = true;
+    }
+    // A stop from now on ends this call: by ending the platform session, or by
+    // closing the handle before processing begins (ProcessTrace then fails at once).
+    // Processing gets its own copy of the handle, which stop overwrites.
+    std::uint32_t status = sdk::error_success;
+    try {
+        status = current_tracing().process_trace(&consumer, 1, nullptr, nullptr);
+    } catch (...) {
+        end_processing();
+        throw;
+    }
+    // How processing ended after a stop is the stop's doing, not a failure.
+    if (!end_processing())
+        check_status(status);
+}
+
+bool trace_session::end_processing() {
+    const std::lock_guard lock(state_mutex_);
+    processing_ = false;
+    return std::exchange(stop_requested_, false);
+}
+
+TRACEHANDLE trace_session::start_up() {
+    if (consumer_handle_ == invalid_handle) {
+        register_session();
+        activate_providers();
+        open_session();
+    }
+    if (consumer_handle_ == invalid_handle)
+        throw open_trace_failure();
+    request_rundown();
+    return consumer_handle_;
+}
+
+void trace_session::register_session() {
+    auto& tracing = current_tracing();
+    session_properties block = fill_properties();
+    TRACEHANDLE handle = invalid_handle;
+    std::uint32_t status = tracing.start_trace(&handle, name_.c_str(), block.get());
+    if (status == sdk::error_already_exists) {
+        // Left over from an earlier run, or someone else's: replace it, or use it as
+        // it is when we may not stop it.
+        bool may_replace = true;
+        try {
+            stop_by_name(name_, fill_properties());
+        } catch (const need_to_be_admin_failure&) {
+            may_replace = false;
+        } catch (const invalid_parameter&) {
+            may_replace = false;
+        }
+        if (!may_replace) {
+            open_session(); // fails here when it cannot be consumed either
+            close_session();
+            controller_handle_ = invalid_handle;
+            return;
+        }
+        status = tracing.start_trace(&handle, name_.c_str(), block.get());
+    }
+    check_status(status);
+    controller_handle_ = handle;
+}
+
+void trace_session::open_session() {
+    EVENT_TRACE_LOGFILEW logfile{};
+    // The name outlives the consumer handle.
+    logfile.LoggerName = reinterpret_cast<sdk::wide_char*>(name_.data());
+    logfile.ProcessTraceMode = sdk::process_trace_mode_event_record | sdk::process_trace_mode_real_time;
+    logfile.Context = this;
+    logfile.EventRecordCallback = record_callback();
+    logfile.BufferCallback = &trace_session::on_buffer;
+    consumer_handle_ = current_tracing().open_trace(&logfile);
+    if (consumer_handle_ == invalid_handle)
+        throw open_trace_failure();
+}
+
+void trace_session::close_session() {
+    if (consumer_handle_ == invalid_handle)
+        return;
+    const std::uint32_t status = current_tracing().close_trace(consumer_handle_);
+    // Forgotten even when the close fails; still delivering is no failure.
+    consumer_handle_ = invalid_handle;
+    if (status != sdk::error_ctx_close_pending)
+        check_status(status);
+}
+
+void trace_session::stop() {
+    const std::lock_guard lock(state_mutex_);
+    stop_requested_ = true;
+    std::exception_ptr failure;
+    try {
+        stop_by_name(name_, fill_properties());
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    // Closed whatever the stop call said: a consumer left open would keep the
+    // thread that processes it blocked.
+    try {
+        close_session();
+    } catch (...) {
+        if (!failure)
+            failure = std::current_exception();
+    }
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void trace_session::stop_quietly() noexcept {
+    try {
+        stop();
+    } catch (const std::exception& error) {
+        report_caught(error.what());
+    } catch (...) {
+        report_caught("unknown exception");
+    }
+}
+
+buffer_callback_result trace_session::on_buffer(EVENT_TRACE_LOGFILEW*) {
+    return 1;
+}
+
+void trace_session::report_caught(std::string_view what) const noexcept {
+    try {
+        tallowick::write_line("TRACE SESSION " + printable_name_ + " CAUGHT ERROR: " + std::string(what),
+                              true);
+    } catch (...) {
+        // Nothing left to tell it with.
+    }
+}
+
+} // namespace etw

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "decoding/trace_context.h"
+#include "platform/sdk/etw_types.h"
+#include "trace/session_properties.h"
+
+#include <exception>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace etw {
+
+// What the buffer callback returns: ULONG on Windows.
+using buffer_callback_result = decltype(std::declval<PEVENT_TRACE_BUFFER_CALLBACKW>()(nullptr));
+
+// One real-time trace session of the platform, controller and consumer in one:
+// `start` creates it under its name, switches its providers on and delivers its
+// records on the calling thread until `stop` ends it. The two kinds of session
+// differ in their properties block, how they switch providers on, and how they
+// dispatch records.
+class trace_session {
+  public:
+    trace_session(const trace_session&) = delete;
+    trace_session& operator=(const trace_session&) = delete;
+    virtual ~trace_session() = default;
+
+    // Registers the session (stopping and replacing a leftover one of the same
+    // name, or attaching to it when it may not be stopped), enables the
+    // providers, opens it and processes its records until it is stopped. A stop
+    // that came while no start was running is honoured by the next start, which
+    // then returns at once: so a stop can never miss a start that was on its way.
+    // Throws the trace errors; std::logic_error while another start runs.
+    void start();
+
+    // Stops the platform session by name and closes the consumer handle, which
+    // makes a running start return. Any thread; harmless twice. The handle is
+    // closed even when the stop call fails, then that failure is thrown.
+    void stop();
+
+    const std::u16string& name() const { return name_; }
+    const trace_context& context() const { return context_; }
+
+    // The buffer callback: processing always goes on.
+    static buffer_callback_result on_buffer(EVENT_TRACE_LOGFILEW* logfile);
+
+  protected:
+    // `name` is final: checked and resolved by the kind of session.
+    explicit trace_session(std::u16string name);
+
+    // A new block for a control call.
+    virtual session_properties fill_properties() = 0;
+    // Switch the providers on for a registered session.
+    virtual void activate_providers() = 0;
+    // Ask for the providers' capture-state (rundown) passes before processing.
+    virtual void request_rundown() = 0;
+    virtual PEVENT_RECORD_CALLBACK record_callback() const = 0;
+
+    // Valid after a registration of our own; invalid after attaching.
+    TRACEHANDLE controller_handle() const { return controller_handle_; }
+
+    // The destructor's stop: a failure is printed, never thrown.
+    void stop_quietly() noexcept;
+
+    // The session whose records `record` belongs to (the consumer's Context).
+    template <typename Session> static Session& session_of(const EVENT_RECORD& record) {
+        return static_cast<Session&>(*static_cast<trace_session*>(record.UserContext));
+    }
+
+    // The record callbacks' boundary towards the platform: whatever `dispatch`
+    // throws is printed, the record dropped, and processing goes on.
+    template <typename Dispatch> void deliver(Dispatch&& dispatch) noexcept {
+        try {
+            std::forward<Dispatch>(dispatch)();
+        } catch (const std::exception& error) {
+            report_caught(error.what());
+        } catch (...) {
+            report_caught("unknown exception");
+        }
+    }
+
+  private:
+    // Everything up to processing; returns the consumer handle to process.
+    TRACEHANDLE start_up();
+    // Returns whether a stop ended the processing (and answers it).
+    bool end_processing();
+    void register_session();
+    void open_session();
+    void close_session();
+    void report_caught(std::string_view what) const noexcept;
+
+    std::u16string name_;
+    std::string printable_name_; // UTF-8, for console lines
+    TRACEHANDLE controller_handle_;
+    TRACEHANDLE consumer_handle_;
+    trace_context context_;
+
+    // Serialises start-up and stop, and guards the handles and the two flags
+    // below; never held while records are delivered.
+    std::mutex state_mutex_;
+    bool processing_ = false;
+    bool stop_requested_ = false; // a stop no start has answered yet
+};
+
+} // namespace etw
