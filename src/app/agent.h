@@ -1,6 +1,11 @@
 #pragma once
 
+#include <cstddef>
+
 namespace tallowick {
+
+// The trace sessions the agent runs at once (file, kernel, process).
+inline constexpr std::size_t agent_trace_sessions = 3;
 
 // The agent's entry function: command line, then the trace sessions until Ctrl+C.
 // Returns the process exit status.

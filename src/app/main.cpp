@@ -5,6 +5,12 @@
 
 #ifdef _WIN32
 #include "platform/windows/windows_system.h"
+#else
+#include "platform/simulated/simulated_machine.h"
+#include "platform/tracing_api.h"
+
+#include <cstdlib>
+#include <memory>
 #endif
 
 #include <exception>
@@ -29,8 +35,21 @@ int main(int argc, char** argv) {
     platform::windows::windows_system system;
     const platform::scoped_system installed(system);
 #else
-    // Off Windows the simulated machine is installed here, configured by
-    // TALLOWICK_SIM_SCENARIO or the built-in demo scenario.
+    // Off Windows the program runs on a simulated machine: the scenario that
+    // TALLOWICK_SIM_SCENARIO names, or the built-in demo. Its steps play once
+    // the agent's sessions process records.
+    std::unique_ptr<platform::simulated::simulated_machine> machine;
+    try {
+        platform::simulated::player_settings settings;
+        settings.sessions = agent_trace_sessions;
+        machine =
+            platform::simulated::make_simulated_machine(std::getenv("TALLOWICK_SIM_SCENARIO"), settings);
+    } catch (const std::exception& error) {
+        write_error_line(std::string("tallowick: ") + error.what());
+        return 2;
+    }
+    const platform::scoped_system installed_system(machine->system());
+    const platform::scoped_tracing installed_tracing(machine->tracing());
 #endif
     return run_agent(static_cast<int>(args.size()), utf8_argv.data());
 }

@@ -1,0 +1,167 @@
+#include "platform/simulated/record_delivery.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace tallowick::platform::simulated {
+namespace {
+constexpr std::uint32_t error_invalid_handle = 6;
+constexpr std::uint32_t error_busy = 170;
+
+// The SDK's wide characters are UTF-16 code units on every platform.
+const char16_t* utf16(const sdk::wide_char* text) {
+    return reinterpret_cast<const char16_t*>(text);
+}
+} // namespace
+
+TRACEHANDLE record_delivery::open(EVENT_TRACE_LOGFILEW* logfile) {
+    if (logfile == nullptr || logfile->LoggerName == nullptr)
+        return sdk::invalid_processtrace_handle;
+    const std::uint32_t wanted = sdk::process_trace_mode_real_time | sdk::process_trace_mode_event_record;
+    // Log files and the older event callback are not simulated.
+    if ((logfile->ProcessTraceMode & wanted) != wanted || logfile->EventRecordCallback == nullptr)
+        return sdk::invalid_processtrace_handle;
+    std::shared_ptr<const trace_session> session = sessions_.find(utf16(logfile->LoggerName));
+    if (!session)
+        return sdk::invalid_processtrace_handle;
+
+    logfile->IsKernelTrace = session->kernel_logger ? 1 : 0;
+    const TRACEHANDLE handle = next_handle_++;
+    consumer& reader = consumers_[handle];
+    reader.session = std::move(session);
+    reader.logfile = *logfile;
+    reader.logger_name = utf16(logfile->LoggerName);
+    reader.logfile.LoggerName = reinterpret_cast<sdk::wide_char*>(reader.logger_name.data());
+    return handle;
+}
+
+std::uint32_t record_delivery::process(const TRACEHANDLE* handles, std::uint32_t handle_count,
+                                       lock_type& lock) {
+    if (handles == nullptr || handle_count != 1)
+        return sdk::error_invalid_parameter; // one real-time session per call
+    const auto found = consumers_.find(*handles);
+    if (found == consumers_.end() || found->second.closed)
+        return error_invalid_handle;
+    consumer& reader = found->second;
+    if (reader.processing)
+        return error_busy;
+    reader.processing = true;
+    changed_.notify_all();
+
+    std::exception_ptr failure;
+    bool keep_going = true;
+    while (keep_going && !failure) {
+        if (!reader.closed && !reader.queue.empty()) {
+            ticket* next = reader.queue.front();
+            reader.queue.pop_front();
+            EVENT_RECORD record = *next->record;
+            record.UserContext = reader.logfile.Context;
+            lock.unlock();
+            try {
+                reader.logfile.EventRecordCallback(&record);
+                if (reader.logfile.BufferCallback != nullptr) {
+                    ++reader.logfile.BuffersRead;
+                    keep_going = reader.logfile.BufferCallback(&reader.logfile) != 0;
+                }
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            --next->outstanding;
+            changed_.notify_all();
+            continue;
+        }
+        // A stopped session's consumers still get what was handed to them.
+        if (reader.closed || reader.session->stopped)
+            break;
+        changed_.wait(lock);
+    }
+    end_processing(found);
+    if (failure)
+        std::rethrow_exception(failure);
+    return sdk::error_success;
+}
+
+std::uint32_t record_delivery::close(TRACEHANDLE handle) {
+    const auto found = consumers_.find(handle);
+    if (found == consumers_.end() || found->second.closed)
+        return error_invalid_handle;
+    found->second.closed = true;
+    if (found->second.processing) {
+        changed_.notify_all();
+        return sdk::error_ctx_close_pending;
+    }
+    consumers_.erase(found);
+    return sdk::error_success;
+}
+
+bool record_delivery::wait_for_processing(std::size_t count, lock_type& lock, std::stop_token stop) {
+    return changed_.wait(lock, stop, [&] { return processing_count() >= count; });
+}
+
+delivery_outcome record_delivery::deliver(const EVENT_RECORD& record, std::chrono::milliseconds patience,
+                                          lock_type& lock, std::stop_token stop) {
+    delivery_outcome outcome;
+    const auto every_taker_processing = [&] {
+        const auto takers = sessions_.takers(record);
+        return std::all_of(takers.begin(), takers.end(),
+                           [&](const auto& taker) { return is_processing(*taker); });
+    };
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    if (!changed_.wait_until(lock, stop, deadline, every_taker_processing)) {
+        if (stop.stop_requested()) {
+            outcome.abandoned = true;
+            return outcome;
+        }
+        for (const auto& taker : sessions_.takers(record))
+            if (!is_processing(*taker))
+                outcome.not_processing.push_back(taker->name);
+    }
+
+    ticket handed{&record, 0};
+    for (const auto& taker : sessions_.takers(record)) {
+        for (auto& [handle, reader] : consumers_) {
+            if (reader.session == taker && is_processing(reader)) {
+                reader.queue.push_back(&handed);
+                ++handed.outstanding;
+            }
+        }
+    }
+    outcome.consumers = handed.outstanding;
+    changed_.notify_all();
+    if (!changed_.wait(lock, stop, [&] { return handed.outstanding == 0; })) {
+        // Withdraw it where no callback has begun; a callback under way finishes.
+        for (auto& [handle, reader] : consumers_) {
+            const auto before = reader.queue.size();
+            std::erase(reader.queue, &handed);
+            handed.outstanding -= before - reader.queue.size();
+        }
+        changed_.wait(lock, [&] { return handed.outstanding == 0; });
+        outcome.abandoned = true;
+    }
+    return outcome;
+}
+
+std::size_t record_delivery::processing_count() const {
+    return static_cast<std::size_t>(
+        std::count_if(consumers_.begin(), consumers_.end(),
+                      [&](const auto& entry) { return is_processing(entry.second); }));
+}
+
+bool record_delivery::is_processing(const trace_session& session) const {
+    return std::any_of(consumers_.begin(), consumers_.end(), [&](const auto& entry) {
+        return entry.second.session.get() == &session && is_processing(entry.second);
+    });
+}
+
+void record_delivery::end_processing(consumer_map::iterator reader) {
+    for (ticket* dropped : reader->second.queue)
+        --dropped->outstanding;
+    reader->second.queue.clear();
+    reader->second.processing = false;
+    if (reader->second.closed)
+        consumers_.erase(reader);
+    changed_.notify_all();
+}
+
+} // namespace tallowick::platform::simulated

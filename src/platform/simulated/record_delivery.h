@@ -1,0 +1,86 @@
+#pragma once
+
+#include "platform/sdk/etw_types.h"
+#include "platform/simulated/session_table.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+namespace tallowick::platform::simulated {
+
+// What became of one record handed to the sessions.
+struct delivery_outcome {
+    std::size_t consumers = 0;                  // consumers whose callback received it
+    std::vector<std::u16string> not_processing; // sessions that took it but never processed in time
+    bool abandoned = false;                     // the wait was given up on request
+};
+
+// The consumer side of the machine's sessions: consumer handles, ProcessTrace
+// delivering records on the calling thread until its session stops or the handle
+// closes, CloseTrace, and the hand-over of a record to every processing consumer
+// of the sessions that take it. Every call comes with the tracing realisation's
+// lock held (`lock`); callbacks run without it.
+class record_delivery {
+  public:
+    using lock_type = std::unique_lock<std::mutex>;
+
+    explicit record_delivery(const session_table& sessions) : sessions_(sessions) {}
+
+    // OpenTraceW: a real-time, event-record consumer of a running session.
+    TRACEHANDLE open(EVENT_TRACE_LOGFILEW* logfile);
+    // ProcessTrace for one handle. An exception thrown by a callback ends the
+    // processing and leaves through here.
+    std::uint32_t process(const TRACEHANDLE* handles, std::uint32_t handle_count, lock_type& lock);
+    // CloseTrace: 7007 while ProcessTrace runs on the handle (it returns soon
+    // after), else 0; 6 for a handle that is not open.
+    std::uint32_t close(TRACEHANDLE handle);
+    // Wakes the consumers after sessions stopped.
+    void sessions_changed() { changed_.notify_all(); }
+
+    // Waits until `count` consumers are processing at once; false when stopped.
+    bool wait_for_processing(std::size_t count, lock_type& lock, std::stop_token stop);
+    // Waits until every session that takes the record is processing (giving up
+    // on the laggards after `patience`), hands the record to their consumers and
+    // waits until each has dispatched it.
+    delivery_outcome deliver(const EVENT_RECORD& record, std::chrono::milliseconds patience, lock_type& lock,
+                             std::stop_token stop);
+
+    std::size_t processing_count() const;
+
+  private:
+    // A record on its way: the consumers still to dispatch it.
+    struct ticket {
+        const EVENT_RECORD* record = nullptr;
+        std::size_t outstanding = 0;
+    };
+    struct consumer {
+        std::shared_ptr<const trace_session> session;
+        EVENT_TRACE_LOGFILEW logfile{}; // what the buffer callback is given
+        std::u16string logger_name;     // logfile.LoggerName points here
+        bool processing = false;
+        bool closed = false;
+        std::deque<ticket*> queue;
+    };
+    using consumer_map = std::map<TRACEHANDLE, consumer>;
+
+    bool is_processing(const consumer& reader) const { return reader.processing && !reader.closed; }
+    bool is_processing(const trace_session& session) const;
+    // Ends a ProcessTrace: drops what is queued, forgets a closed handle.
+    void end_processing(consumer_map::iterator reader);
+
+    const session_table& sessions_;
+    std::condition_variable_any changed_;
+    consumer_map consumers_;
+    TRACEHANDLE next_handle_ = 0x1'0000'0001;
+};
+
+} // namespace tallowick::platform::simulated

@@ -1,0 +1,146 @@
+#include "platform/simulated/scenario_player.h"
+
+#include "output/console.h"
+#include "platform/utf_codec.h"
+
+#include <csignal>
+#include <string>
+#include <type_traits>
+#include <utility>
+
+#if !defined(_WIN32)
+#include <signal.h>
+#endif
+
+namespace tallowick::platform::simulated {
+namespace {
+
+// Whether SIGINT has a handler (or is ignored), so that raising it does not
+// end the process. Nothing announces the installation of a handler, so the
+// player asks. Windows has no way to ask: the handler is taken as installed.
+bool sigint_handled() {
+#if defined(_WIN32)
+    return true;
+#else
+    struct sigaction current {};
+    if (sigaction(SIGINT, nullptr, &current) != 0)
+        return true;
+    return (current.sa_flags & SA_SIGINFO) != 0 || current.sa_handler != SIG_DFL;
+#endif
+}
+
+std::string seconds_text(std::chrono::milliseconds duration) {
+    const auto count = duration.count();
+    return count % 1000 == 0 ? std::to_string(count / 1000) + " s" : std::to_string(count) + " ms";
+}
+
+} // namespace
+
+scenario_player::scenario_player(const std::vector<step>& steps, simulated_tracing& tracing,
+                                 simulated_system& system, player_settings settings)
+    : tracing_(tracing), system_(system), settings_(std::move(settings)) {
+    if (!settings_.report)
+        settings_.report = [](std::string_view line) { write_error_line(line); };
+    for (std::size_t index = 0; index < steps.size(); ++index) {
+        prepared_step prepared;
+        prepared.delay_ms = steps[index].delay_ms;
+        try {
+            std::visit(
+                [&](const auto& action) {
+                    using action_type = std::decay_t<decltype(action)>;
+                    if constexpr (std::is_same_v<action_type, file_event>) {
+                        prepared.record = build_record(describe_file_event(action));
+                    } else if constexpr (std::is_same_v<action_type, process_start_step>) {
+                        prepared.record = build_record(describe_process_event(action.event));
+                        if (action.image)
+                            prepared.started = process_entry{action.event.process_id, *action.image,
+                                                             action.event.user_sid, process_access::full};
+                    } else if constexpr (std::is_same_v<action_type, process_end_step>) {
+                        prepared.record = build_record(describe_process_event(action.event));
+                        prepared.ended = action.event.process_id;
+                    } else if constexpr (std::is_same_v<action_type, record_description>) {
+                        prepared.record = build_record(action);
+                    }
+                },
+                steps[index].action);
+        } catch (const std::exception& error) {
+            throw scenario_error("/steps/" + std::to_string(index), error.what());
+        }
+        steps_.push_back(std::move(prepared));
+    }
+    thread_ = std::jthread([this](std::stop_token stop) { play(std::move(stop)); });
+}
+
+scenario_player::~scenario_player() {
+    thread_.request_stop();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool scenario_player::wait_until_played(std::size_t count, std::chrono::milliseconds timeout) const {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return played_ >= count; });
+}
+
+std::size_t scenario_player::steps_played() const {
+    const std::lock_guard lock(mutex_);
+    return played_;
+}
+
+void scenario_player::play(std::stop_token stop) {
+    if (!tracing_.wait_for_processing(settings_.sessions, stop))
+        return;
+    for (std::size_t index = 0; index < steps_.size(); ++index) {
+        prepared_step& step = steps_[index];
+        if (!pause(std::chrono::milliseconds(step.delay_ms), stop))
+            return;
+        if (step.record)
+            deliver(step, index, stop);
+        else
+            interrupt(stop);
+        if (stop.stop_requested())
+            return;
+        const std::lock_guard lock(mutex_);
+        ++played_;
+        changed_.notify_all();
+    }
+}
+
+bool scenario_player::pause(std::chrono::milliseconds duration, const std::stop_token& stop) {
+    if (duration.count() == 0)
+        return !stop.stop_requested();
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, stop, duration, [] { return false; });
+    return !stop.stop_requested();
+}
+
+void scenario_player::deliver(prepared_step& step, std::size_t index, const std::stop_token& stop) {
+    // A process exists when its start is reported, and until its end has been.
+    if (step.started)
+        system_.add_process(*step.started);
+    const delivery_outcome outcome = tracing_.deliver(*step.record, settings_.patience, stop);
+    for (const std::u16string& session : outcome.not_processing)
+        settings_.report("simulated machine: trace session " + utf8_from_utf16(session) +
+                         " did not process records within " + seconds_text(settings_.patience) + "; step " +
+                         std::to_string(index) + "'s record was not delivered to it");
+    if (step.ended)
+        system_.remove_process(*step.ended);
+}
+
+void scenario_player::interrupt(const std::stop_token& stop) {
+    // The agent installs its handler once its sessions run; until then a SIGINT
+    // would end it the hard way.
+    const auto deadline = std::chrono::steady_clock::now() + settings_.patience;
+    while (!sigint_handled()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            settings_.report("simulated machine: no SIGINT handler within " +
+                             seconds_text(settings_.patience) + "; raising the interrupt anyway");
+            break;
+        }
+        if (!pause(std::chrono::milliseconds(1), stop))
+            return;
+    }
+    std::raise(SIGINT);
+}
+
+} // namespace tallowick::platform::simulated

@@ -1,0 +1,82 @@
+#pragma once
+
+#include "platform/simulated/record_builder.h"
+#include "platform/simulated/scenario.h"
+#include "platform/simulated/simulated_system.h"
+#include "platform/simulated/simulated_tracing.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace tallowick::platform::simulated {
+
+struct player_settings {
+    // Consumers that must be processing at once before the first step: the
+    // sessions the agent runs.
+    std::size_t sessions = 1;
+    // How long a record waits for the sessions that take it to process.
+    std::chrono::milliseconds patience{10'000};
+    // Receives a line about a record or interrupt that could not wait any
+    // longer; standard error when unset.
+    std::function<void(std::string_view)> report;
+};
+
+// Plays a scenario's steps on a thread of its own once the agent's sessions are
+// processing: waits each step's delay, delivers its record through the
+// simulated tracing (a process start adds its process to the machine first, an
+// end removes it once its record is dispatched) and raises SIGINT for an
+// interrupt. Then the machine stays idle.
+class scenario_player {
+  public:
+    // Builds every step's record first: a step whose record cannot be built
+    // throws scenario_error naming the step, before anything is played.
+    scenario_player(const std::vector<step>& steps, simulated_tracing& tracing, simulated_system& system,
+                    player_settings settings);
+    // Stops playing, also in the middle of a delay or a wait, and joins.
+    ~scenario_player();
+    scenario_player(const scenario_player&) = delete;
+    scenario_player& operator=(const scenario_player&) = delete;
+
+    // Waits until `count` steps have been played; false after `timeout`.
+    bool wait_until_played(std::size_t count, std::chrono::milliseconds timeout) const;
+    // Waits until the last step has been played; false after `timeout`.
+    bool wait_until_finished(std::chrono::milliseconds timeout) const {
+        return wait_until_played(steps_.size(), timeout);
+    }
+    std::size_t steps_played() const;
+
+  private:
+    struct prepared_step {
+        std::uint32_t delay_ms = 0;
+        std::optional<built_record> record; // none: an interrupt
+        std::optional<process_entry> started;
+        std::optional<std::uint32_t> ended;
+    };
+
+    void play(std::stop_token stop);
+    // Waits `duration` unless stopped first; false when stopped.
+    bool pause(std::chrono::milliseconds duration, const std::stop_token& stop);
+    void deliver(prepared_step& step, std::size_t index, const std::stop_token& stop);
+    void interrupt(const std::stop_token& stop);
+
+    simulated_tracing& tracing_;
+    simulated_system& system_;
+    player_settings settings_;
+    std::vector<prepared_step> steps_;
+
+    mutable std::mutex mutex_;
+    mutable std::condition_variable_any changed_;
+    std::size_t played_ = 0;
+    std::jthread thread_; // last: it starts once everything else exists
+};
+
+} // namespace tallowick::platform::simulated

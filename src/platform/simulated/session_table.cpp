@@ -1,0 +1,251 @@
+#include "platform/simulated/session_table.h"
+
+#include "platform/utf_codec.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace tallowick::platform::simulated {
+namespace {
+
+constexpr std::uint32_t error_bad_length = 24;
+constexpr std::uint32_t event_trace_control_flush = 3;
+constexpr std::uint32_t max_event_filters = 13;
+constexpr std::uint32_t max_event_filter_event_ids = 64;
+
+// NTSTATUS values of the group-mask exchange.
+constexpr std::uint32_t status_success = 0;
+constexpr std::uint32_t status_invalid_info_class = 0xC0000003;
+constexpr std::uint32_t status_info_length_mismatch = 0xC0000004;
+constexpr std::uint32_t status_invalid_parameter = 0xC000000D;
+constexpr std::uint32_t status_wmi_instance_not_found = 0xC0000295;
+constexpr std::uint32_t event_trace_group_mask_information = 1;
+constexpr std::size_t group_mask_block_size = 48;
+constexpr std::size_t group_mask_handle_offset = 8;
+constexpr std::size_t group_mask_words_offset = 16;
+
+constexpr std::u16string_view kernel_logger_name = u"NT Kernel Logger";
+
+// Windows compares session names without regard to ASCII case.
+std::u16string folded(std::u16string_view name) {
+    std::u16string result(name);
+    for (char16_t& unit : result)
+        if (unit >= u'A' && unit <= u'Z')
+            unit = static_cast<char16_t>(unit - u'A' + u'a');
+    return result;
+}
+
+std::u16string_view view_of(const char16_t* name) {
+    return name == nullptr ? std::u16string_view() : std::u16string_view(name);
+}
+
+// The platform writes the session name back into the block at LoggerNameOffset
+// when the block has room for it.
+void write_back_name(EVENT_TRACE_PROPERTIES& properties, std::u16string_view name) {
+    const std::size_t offset = properties.LoggerNameOffset;
+    const std::size_t bytes = (name.size() + 1) * sizeof(char16_t);
+    if (offset < sizeof(EVENT_TRACE_PROPERTIES) || offset + bytes > properties.Wnode.BufferSize)
+        return;
+    auto* block = reinterpret_cast<std::byte*>(&properties);
+    std::memcpy(block + offset, name.data(), name.size() * sizeof(char16_t));
+    std::memset(block + offset + name.size() * sizeof(char16_t), 0, sizeof(char16_t));
+}
+
+// Reads the event-id filters among the parameters' descriptors; false when one
+// is malformed.
+bool read_event_id_filter(const ENABLE_TRACE_PARAMETERS& parameters, std::optional<event_id_filter>& filter) {
+    if (parameters.FilterDescCount > max_event_filters ||
+        (parameters.FilterDescCount > 0 && parameters.EnableFilterDesc == nullptr))
+        return false;
+    for (std::uint32_t i = 0; i < parameters.FilterDescCount; ++i) {
+        const EVENT_FILTER_DESCRIPTOR& descriptor = parameters.EnableFilterDesc[i];
+        if (descriptor.Type != sdk::event_filter_type_event_id)
+            continue; // other kinds of filter are not simulated
+        const auto* data = reinterpret_cast<const std::byte*>(static_cast<std::uintptr_t>(descriptor.Ptr));
+        if (filter || data == nullptr || descriptor.Size < 4)
+            return false;
+        std::uint16_t count = 0;
+        std::memcpy(&count, data + 2, sizeof count);
+        if (count == 0 || count > max_event_filter_event_ids || descriptor.Size < 4u + 2u * count)
+            return false;
+        event_id_filter read;
+        read.filter_in = std::to_integer<std::uint8_t>(data[0]) != 0;
+        for (std::uint16_t k = 0; k < count; ++k) {
+            std::uint16_t id = 0;
+            std::memcpy(&id, data + 4 + 2 * k, sizeof id);
+            read.ids.insert(id);
+        }
+        filter = std::move(read);
+    }
+    return true;
+}
+
+} // namespace
+
+session_table::session_table(const machine_description& machine)
+    : admin_(machine.admin), windows8_or_later_(!machine.older_than_windows8()),
+      session_limit_(machine.trace_session_limit) {
+    for (const running_session& running : machine.running_sessions) {
+        auto session = std::make_shared<trace_session>();
+        session->name = utf16_from_utf8(running.name);
+        session->leftover = true;
+        session->stop_status = running.stop_status;
+        sessions_.emplace(folded(session->name), std::move(session));
+    }
+}
+
+std::uint32_t session_table::start(TRACEHANDLE* handle, const char16_t* name,
+                                   EVENT_TRACE_PROPERTIES* properties) {
+    if (handle == nullptr || name == nullptr || properties == nullptr)
+        return sdk::error_invalid_parameter;
+    if (properties->Wnode.BufferSize < sizeof(EVENT_TRACE_PROPERTIES))
+        return error_bad_length;
+    if (!admin_)
+        return sdk::error_access_denied;
+
+    const std::u16string_view given = name;
+    const bool kernel_name = folded(given) == folded(kernel_logger_name);
+    const bool kernel_guid = same_guid(properties->Wnode.Guid, sdk::system_trace_control_guid);
+    const bool system_logger_mode = (properties->LogFileMode & sdk::event_trace_system_logger_mode) != 0;
+    const bool real_time = (properties->LogFileMode & sdk::event_trace_real_time_mode) != 0;
+    if (given.empty() || (kernel_guid && !kernel_name) || (system_logger_mode && !windows8_or_later_) ||
+        (!real_time && properties->LogFileNameOffset == 0))
+        return sdk::error_invalid_parameter;
+
+    const std::u16string key = folded(given);
+    if (sessions_.count(key) != 0)
+        return sdk::error_already_exists;
+    if (sessions_.size() >= session_limit_)
+        return sdk::error_no_system_resources;
+
+    auto session = std::make_shared<trace_session>();
+    session->name = std::u16string(given);
+    session->controller = next_handle_++;
+    session->kernel_logger = kernel_name || system_logger_mode;
+    if (session->kernel_logger)
+        session->group_masks[0] = properties->EnableFlags;
+    *handle = session->controller;
+    write_back_name(*properties, given);
+    sessions_.emplace(key, std::move(session));
+    return sdk::error_success;
+}
+
+std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name, std::uint32_t control_code) {
+    if (handle == 0 && view_of(name).empty())
+        return sdk::error_invalid_parameter;
+    const std::shared_ptr<trace_session> session = handle != 0 ? find_by_handle(handle) : find(view_of(name));
+    if (control_code != sdk::event_trace_control_query && control_code != sdk::event_trace_control_stop &&
+        control_code != event_trace_control_flush)
+        return sdk::error_not_supported;
+    if (!session)
+        return sdk::error_wmi_instance_not_found;
+    if (control_code != sdk::event_trace_control_stop)
+        return sdk::error_success;
+
+    if (session->leftover && session->stop_status != sdk::error_success)
+        return session->stop_status;
+    session->stopped = true;
+    sessions_.erase(folded(session->name));
+    return sdk::error_success;
+}
+
+std::uint32_t session_table::enable(TRACEHANDLE handle, const GUID* provider, std::uint32_t control_code,
+                                    std::uint8_t level, std::uint64_t match_any_keyword,
+                                    std::uint64_t match_all_keyword,
+                                    const ENABLE_TRACE_PARAMETERS* parameters) {
+    const std::shared_ptr<trace_session> session = find_by_handle(handle);
+    if (!session || provider == nullptr)
+        return sdk::error_invalid_parameter;
+    switch (control_code) {
+    case sdk::event_control_code_disable_provider:
+        session->providers.erase(*provider);
+        return sdk::error_success;
+    case sdk::event_control_code_capture_state:
+        return sdk::error_success; // the providers simulated here have no state to replay
+    case sdk::event_control_code_enable_provider:
+        break;
+    default:
+        return sdk::error_invalid_parameter;
+    }
+
+    enabled_provider enabled{level, match_any_keyword, match_all_keyword, std::nullopt};
+    if (parameters != nullptr) {
+        if (parameters->Version != sdk::enable_trace_parameters_version_2)
+            return sdk::error_invalid_parameter;
+        if (!read_event_id_filter(*parameters, enabled.event_ids))
+            return sdk::error_invalid_parameter;
+    }
+    session->providers.insert_or_assign(*provider, std::move(enabled));
+    return sdk::error_success;
+}
+
+std::uint32_t session_table::group_mask_session(std::uint32_t information_class, const void* information,
+                                                std::uint32_t length,
+                                                std::shared_ptr<trace_session>& session) const {
+    if (information_class != sdk::system_performance_trace_information)
+        return status_invalid_info_class;
+    if (information == nullptr || length < group_mask_block_size)
+        return status_info_length_mismatch;
+    const auto* block = static_cast<const std::byte*>(information);
+    std::uint32_t kind = 0;
+    std::memcpy(&kind, block, sizeof kind);
+    if (kind != event_trace_group_mask_information)
+        return status_invalid_parameter;
+    TRACEHANDLE handle = 0;
+    std::memcpy(&handle, block + group_mask_handle_offset, sizeof handle);
+    session = find_by_handle(handle);
+    if (!session)
+        return status_wmi_instance_not_found;
+    if (!session->kernel_logger)
+        return status_invalid_parameter; // only kernel loggers have group masks
+    return status_success;
+}
+
+std::uint32_t session_table::query_group_masks(std::uint32_t information_class, void* information,
+                                               std::uint32_t length, std::uint32_t* return_length) const {
+    std::shared_ptr<trace_session> session;
+    const std::uint32_t status = group_mask_session(information_class, information, length, session);
+    if (status != status_success)
+        return status;
+    std::memcpy(static_cast<std::byte*>(information) + group_mask_words_offset, session->group_masks.data(),
+                sizeof session->group_masks);
+    if (return_length != nullptr)
+        *return_length = group_mask_block_size;
+    return status_success;
+}
+
+std::uint32_t session_table::set_group_masks(std::uint32_t information_class, const void* information,
+                                             std::uint32_t length) {
+    std::shared_ptr<trace_session> session;
+    const std::uint32_t status = group_mask_session(information_class, information, length, session);
+    if (status != status_success)
+        return status;
+    std::memcpy(session->group_masks.data(),
+                static_cast<const std::byte*>(information) + group_mask_words_offset,
+                sizeof session->group_masks);
+    return status_success;
+}
+
+std::shared_ptr<trace_session> session_table::find(std::u16string_view name) const {
+    const auto found = sessions_.find(folded(name));
+    return found == sessions_.end() ? nullptr : found->second;
+}
+
+std::shared_ptr<trace_session> session_table::find_by_handle(TRACEHANDLE controller) const {
+    if (controller == sdk::invalid_processtrace_handle)
+        return nullptr;
+    for (const auto& [key, session] : sessions_)
+        if (session->controller == controller)
+            return session;
+    return nullptr;
+}
+
+std::vector<std::shared_ptr<trace_session>> session_table::takers(const EVENT_RECORD& record) const {
+    std::vector<std::shared_ptr<trace_session>> result;
+    for (const auto& [key, session] : sessions_)
+        if (session->takes(record))
+            result.push_back(session);
+    return result;
+}
+
+} // namespace tallowick::platform::simulated

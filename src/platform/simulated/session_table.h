@@ -1,0 +1,58 @@
+#pragma once
+
+#include "platform/sdk/etw_types.h"
+#include "platform/simulated/scenario.h"
+#include "platform/simulated/trace_session.h"
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tallowick::platform::simulated {
+
+// The machine's named trace sessions, from the controller's side: creation under
+// the machine's admin rule and session limit, stops and queries by name or
+// handle, providers enabled per session, the kernel logger and its group masks.
+// Sessions left running from before count like any other. Not locked: the
+// tracing realisation serialises every call.
+class session_table {
+  public:
+    explicit session_table(const machine_description& machine);
+
+    // StartTraceW.
+    std::uint32_t start(TRACEHANDLE* handle, const char16_t* name, EVENT_TRACE_PROPERTIES* properties);
+    // ControlTraceW with a query, stop or flush: the session by `handle` when it
+    // is nonzero, else by `name`. A stopped session is marked and forgotten.
+    std::uint32_t control(TRACEHANDLE handle, const char16_t* name, std::uint32_t control_code);
+    // EnableTraceEx2 (the timeout does not matter here).
+    std::uint32_t enable(TRACEHANDLE handle, const GUID* provider, std::uint32_t control_code,
+                         std::uint8_t level, std::uint64_t match_any_keyword, std::uint64_t match_all_keyword,
+                         const ENABLE_TRACE_PARAMETERS* parameters);
+    // NtQuerySystemInformation / NtSetSystemInformation: NTSTATUS results.
+    std::uint32_t query_group_masks(std::uint32_t information_class, void* information, std::uint32_t length,
+                                    std::uint32_t* return_length) const;
+    std::uint32_t set_group_masks(std::uint32_t information_class, const void* information,
+                                  std::uint32_t length);
+
+    // The running session of that name, or null.
+    std::shared_ptr<trace_session> find(std::u16string_view name) const;
+    // Every running session that takes the record.
+    std::vector<std::shared_ptr<trace_session>> takers(const EVENT_RECORD& record) const;
+
+  private:
+    std::shared_ptr<trace_session> find_by_handle(TRACEHANDLE controller) const;
+    // The session a group-mask block names, or an NTSTATUS error.
+    std::uint32_t group_mask_session(std::uint32_t information_class, const void* information,
+                                     std::uint32_t length, std::shared_ptr<trace_session>& session) const;
+
+    bool admin_;
+    bool windows8_or_later_;
+    std::uint32_t session_limit_;
+    TRACEHANDLE next_handle_ = 0x21;
+    std::map<std::u16string, std::shared_ptr<trace_session>> sessions_; // by folded name
+};
+
+} // namespace tallowick::platform::simulated

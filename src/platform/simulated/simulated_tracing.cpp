@@ -1,0 +1,201 @@
+#include "platform/simulated/simulated_tracing.h"
+
+#include "platform/simulated/guids.h"
+
+namespace tallowick::platform::simulated {
+namespace {
+
+constexpr hresult e_pointer = static_cast<hresult>(0x80004003);
+// 100-nanosecond intervals from 1601 to 1970: a FILETIME of the Unix epoch.
+constexpr std::int64_t filetime_of_unix_epoch = 116'444'736'000'000'000;
+
+std::int64_t filetime_now() {
+    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
+    return filetime_of_unix_epoch +
+           std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100;
+}
+
+} // namespace
+
+simulated_tracing::simulated_tracing(const machine_description& machine)
+    : version_(windows_version::of(machine.major_version, machine.minor_version)),
+      providers_(machine.providers), sessions_(machine), guid_source_(std::random_device{}()) {}
+
+bool simulated_tracing::wait_for_processing(std::size_t count, std::stop_token stop) {
+    std::unique_lock lock(mutex_);
+    return delivery_.wait_for_processing(count, lock, std::move(stop));
+}
+
+delivery_outcome simulated_tracing::deliver(built_record& record, std::chrono::milliseconds patience,
+                                            std::stop_token stop) {
+    record.record().EventHeader.TimeStamp.QuadPart = filetime_now();
+    tdh_.add(record);
+    delivery_outcome outcome;
+    {
+        std::unique_lock lock(mutex_);
+        outcome = delivery_.deliver(record.record(), patience, lock, std::move(stop));
+    }
+    tdh_.remove(record);
+    return outcome;
+}
+
+std::size_t simulated_tracing::processing_count() const {
+    const std::lock_guard lock(mutex_);
+    return delivery_.processing_count();
+}
+
+std::uint32_t simulated_tracing::start_trace(trace_handle* handle, const char16_t* name,
+                                             EVENT_TRACE_PROPERTIES* properties) {
+    const std::lock_guard lock(mutex_);
+    return sessions_.start(handle, name, properties);
+}
+
+std::uint32_t simulated_tracing::control_trace(trace_handle handle, const char16_t* name,
+                                               EVENT_TRACE_PROPERTIES* /*properties*/,
+                                               std::uint32_t control_code) {
+    const std::lock_guard lock(mutex_);
+    const std::uint32_t status = sessions_.control(handle, name, control_code);
+    delivery_.sessions_changed();
+    return status;
+}
+
+std::uint32_t simulated_tracing::enable_trace_ex2(trace_handle handle, const GUID* provider,
+                                                  std::uint32_t control_code, std::uint8_t level,
+                                                  std::uint64_t match_any_keyword,
+                                                  std::uint64_t match_all_keyword, std::uint32_t /*timeout*/,
+                                                  const ENABLE_TRACE_PARAMETERS* parameters) {
+    const std::lock_guard lock(mutex_);
+    const std::uint32_t status = sessions_.enable(handle, provider, control_code, level, match_any_keyword,
+                                                  match_all_keyword, parameters);
+    delivery_.sessions_changed();
+    return status;
+}
+
+trace_handle simulated_tracing::open_trace(EVENT_TRACE_LOGFILEW* logfile) {
+    const std::lock_guard lock(mutex_);
+    return delivery_.open(logfile);
+}
+
+std::uint32_t simulated_tracing::process_trace(trace_handle* handles, std::uint32_t handle_count,
+                                               const FILETIME* /*start_time*/, const FILETIME* /*end_time*/) {
+    std::unique_lock lock(mutex_);
+    return delivery_.process(handles, handle_count, lock);
+}
+
+std::uint32_t simulated_tracing::close_trace(trace_handle handle) {
+    const std::lock_guard lock(mutex_);
+    return delivery_.close(handle);
+}
+
+std::uint32_t simulated_tracing::tdh_get_event_information(const EVENT_RECORD* record,
+                                                           std::uint32_t /*context_count*/,
+                                                           const TDH_CONTEXT* /*context*/,
+                                                           TRACE_EVENT_INFO* buffer,
+                                                           std::uint32_t* buffer_size) {
+    if (record == nullptr || buffer_size == nullptr)
+        return sdk::error_invalid_parameter;
+    return tdh_.get_event_information(*record, buffer, buffer_size);
+}
+
+std::uint32_t simulated_tracing::tdh_get_property_size(const EVENT_RECORD* record,
+                                                       std::uint32_t /*context_count*/,
+                                                       const TDH_CONTEXT* /*context*/,
+                                                       std::uint32_t descriptor_count,
+                                                       const PROPERTY_DATA_DESCRIPTOR* descriptors,
+                                                       std::uint32_t* property_size) {
+    if (record == nullptr || descriptor_count == 0 || descriptors == nullptr || property_size == nullptr)
+        return sdk::error_invalid_parameter;
+    return tdh_.get_property_size(*record, descriptors[0], property_size);
+}
+
+std::uint32_t simulated_tracing::nt_query_system_information(std::uint32_t information_class,
+                                                             void* information, std::uint32_t length,
+                                                             std::uint32_t* return_length) {
+    const std::lock_guard lock(mutex_);
+    return sessions_.query_group_masks(information_class, information, length, return_length);
+}
+
+std::uint32_t simulated_tracing::nt_set_system_information(std::uint32_t information_class, void* information,
+                                                           std::uint32_t length) {
+    const std::lock_guard lock(mutex_);
+    const std::uint32_t status = sessions_.set_group_masks(information_class, information, length);
+    delivery_.sessions_changed();
+    return status;
+}
+
+std::uint64_t simulated_tracing::ver_set_condition_mask(std::uint64_t condition_mask, std::uint32_t type_mask,
+                                                        std::uint8_t condition) {
+    return simulated::ver_set_condition_mask(condition_mask, type_mask, condition);
+}
+
+std::int32_t simulated_tracing::verify_version_info(OSVERSIONINFOEXW* info, std::uint32_t type_mask,
+                                                    std::uint64_t condition_mask) {
+    if (info == nullptr)
+        return 0;
+    return simulated::verify_version_info(version_, *info, type_mask, condition_mask);
+}
+
+hresult simulated_tracing::co_create_guid(GUID* guid) {
+    if (guid == nullptr)
+        return e_pointer;
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        high = guid_source_();
+        low = guid_source_();
+    }
+    // A random GUID: version 4, variant 10.
+    high = (high & ~std::uint64_t{0xF000}) | 0x4000;
+    low = (low & ~std::uint64_t{0xC0}) | 0x80;
+    guid->Data1 = static_cast<std::uint32_t>(high >> 32);
+    guid->Data2 = static_cast<std::uint16_t>(high >> 16);
+    guid->Data3 = static_cast<std::uint16_t>(high);
+    for (int i = 0; i < 8; ++i)
+        guid->Data4[i] = static_cast<std::uint8_t>(low >> (8 * i));
+    return 0;
+}
+
+hresult simulated_tracing::string_from_clsid(const GUID& clsid, std::u16string& text) {
+    text = clsid_text(clsid);
+    return 0;
+}
+
+hresult simulated_tracing::co_initialize_ex(void* reserved, std::uint32_t co_init) {
+    return providers_.co_initialize_ex(reserved, co_init);
+}
+
+void simulated_tracing::co_uninitialize() {
+    providers_.co_uninitialize();
+}
+
+hresult simulated_tracing::co_create_instance(const GUID& clsid, void* outer, std::uint32_t class_context,
+                                              const GUID& iid, void** object) {
+    return providers_.co_create_instance(clsid, outer, class_context, iid, object);
+}
+
+hresult simulated_tracing::get_trace_data_providers(void* collection, const char16_t* server) {
+    return providers_.get_trace_data_providers(collection, server);
+}
+
+hresult simulated_tracing::get_count(void* collection, std::int32_t* count) {
+    return providers_.get_count(collection, count);
+}
+
+hresult simulated_tracing::get_item(void* collection, std::uint32_t index, void** provider) {
+    return providers_.get_item(collection, index, provider);
+}
+
+hresult simulated_tracing::get_display_name(void* provider, std::optional<std::u16string>& display_name) {
+    return providers_.get_display_name(provider, display_name);
+}
+
+hresult simulated_tracing::get_guid(void* provider, GUID* guid) {
+    return providers_.get_guid(provider, guid);
+}
+
+std::uint32_t simulated_tracing::release(void* object) {
+    return providers_.release(object);
+}
+
+} // namespace tallowick::platform::simulated

@@ -1,0 +1,36 @@
+#include "platform/simulated/trace_session.h"
+
+namespace tallowick::platform::simulated {
+namespace {
+
+bool passes_keywords(std::uint64_t keywords, const enabled_provider& enabled) {
+    if (keywords == 0)
+        return true; // an event without keywords is written whatever the masks
+    if (enabled.match_any_keyword != 0 && (keywords & enabled.match_any_keyword) == 0)
+        return false;
+    return (keywords & enabled.match_all_keyword) == enabled.match_all_keyword;
+}
+
+} // namespace
+
+bool trace_session::takes(const EVENT_RECORD& record) const {
+    if (stopped)
+        return false;
+    const EVENT_HEADER& header = record.EventHeader;
+    if (same_guid(header.ProviderId, sdk::process_guid))
+        return kernel_logger && (group_masks[0] & sdk::event_trace_flag_process) != 0;
+
+    const auto found = providers.find(header.ProviderId);
+    if (found == providers.end())
+        return false;
+    const enabled_provider& enabled = found->second;
+    const EVENT_DESCRIPTOR& descriptor = header.EventDescriptor;
+    if (enabled.event_ids &&
+        (enabled.event_ids->ids.count(descriptor.Id) != 0) != enabled.event_ids->filter_in)
+        return false;
+    // Enabled at level 0, a provider writes events of every level.
+    const bool level_passes = enabled.level == 0 || descriptor.Level <= enabled.level;
+    return level_passes && passes_keywords(descriptor.Keyword, enabled);
+}
+
+} // namespace tallowick::platform::simulated

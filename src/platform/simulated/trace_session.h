@@ -1,0 +1,49 @@
+#pragma once
+
+#include "platform/sdk/etw_types.h"
+#include "platform/simulated/guids.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace tallowick::platform::simulated {
+
+// An event-id filter given when a provider was enabled.
+struct event_id_filter {
+    bool filter_in = true; // true: only these ids pass; false: these ids are dropped
+    std::set<std::uint16_t> ids;
+};
+
+// What one EnableTraceEx2 switched on for a provider in a session.
+struct enabled_provider {
+    std::uint8_t level = 0;
+    std::uint64_t match_any_keyword = 0;
+    std::uint64_t match_all_keyword = 0;
+    std::optional<event_id_filter> event_ids;
+};
+
+// One trace session of the machine, created by StartTraceW or left running from
+// before, with what has been switched on in it.
+struct trace_session {
+    std::u16string name;
+    TRACEHANDLE controller = sdk::invalid_processtrace_handle; // invalid for a leftover session
+    bool leftover = false;
+    std::uint32_t stop_status = 0; // what a stop of a leftover session answers
+    bool kernel_logger = false;
+    // The kernel group masks; word 0 holds the EnableFlags given at creation.
+    std::array<std::uint32_t, 8> group_masks{};
+    std::map<GUID, enabled_provider, guid_less> providers;
+    bool stopped = false;
+
+    // Whether the session takes the record, as Windows decides: kernel process
+    // records go to a kernel logger with the process flag; a manifest provider's
+    // record to a session that enabled the provider and whose event-id filter,
+    // level and keywords let it through.
+    bool takes(const EVENT_RECORD& record) const;
+};
+
+} // namespace tallowick::platform::simulated

@@ -1,0 +1,309 @@
+#include "platform/simulated/simulated_tracing.h"
+
+#include "platform/simulated/simulated_system.h"
+#include "platform/system_api.h"
+#include "platform/trace_consumer.h"
+#include "platform/tracing_api.h"
+#include "trace/provider_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <latch>
+#include <stdexcept>
+#include <thread>
+
+namespace tallowick::platform::simulated {
+namespace {
+
+using testing::make_properties;
+using testing::trace_consumer;
+using namespace std::chrono_literals;
+
+constexpr GUID guid_a{0x11111111, 0x2222, 0x3333, {1, 2, 3, 4, 5, 6, 7, 8}};
+constexpr GUID guid_b{0xAAAAAAAA, 0xBBBB, 0xCCCC, {8, 7, 6, 5, 4, 3, 2, 1}};
+constexpr auto patience = 30s;
+
+bool same(const GUID& left, const GUID& right) {
+    return std::memcmp(&left, &right, sizeof(GUID)) == 0;
+}
+
+built_record file_record(std::uint16_t id, std::uint64_t keywords, std::uint8_t level = 4) {
+    file_event event;
+    event.id = id;
+    event.process_id = 4242;
+    event.name = u"\\Device\\HarddiskVolume3\\a.txt";
+    record_description description = describe_file_event(event);
+    description.header.keywords = keywords;
+    description.header.level = level;
+    return build_record(description);
+}
+
+built_record process_record(std::uint8_t opcode) {
+    process_event event;
+    event.opcode = opcode;
+    event.process_id = 9;
+    event.parent_id = 8;
+    return build_record(describe_process_event(event));
+}
+
+TEST(SimulatedTracing, LooksProvidersUpByNameInCollectionOrder) {
+    machine_description machine;
+    machine.providers = {{"Alpha", guid_a}, {"Beta", guid_b}, {"Alpha", guid_b}};
+    simulated_tracing tracing(machine);
+    simulated_system system;
+    const scoped_tracing installed(tracing);
+    const scoped_system installed_system(system);
+
+    EXPECT_TRUE(same(etw::find_provider_guid(u"Alpha"), guid_a)); // the first of two
+    EXPECT_TRUE(same(etw::find_provider_guid(u"Beta"), guid_b));
+    EXPECT_THROW(
+        {
+            try {
+                etw::find_provider_guid(u"alpha");
+            } catch (const std::runtime_error& error) {
+                EXPECT_STREQ(error.what(), "Provider name does not exist. (alpha), hr = 0x0");
+                throw;
+            }
+        },
+        std::runtime_error);
+    EXPECT_EQ(tracing.live_com_objects(), 0u);
+
+    // A thread in a single-threaded apartment cannot join the multithreaded one.
+    std::thread([&] {
+        EXPECT_EQ(tracing.co_initialize_ex(nullptr, 2), 0);
+        EXPECT_EQ(static_cast<std::uint32_t>(tracing.co_initialize_ex(nullptr, 0)), 0x80010106u);
+        EXPECT_EQ(tracing.co_initialize_ex(nullptr, 2), 1); // S_FALSE
+        tracing.co_uninitialize();
+        tracing.co_uninitialize();
+    }).join();
+}
+
+TEST(SimulatedTracing, CreatesSessionsUnderTheMachinesRules) {
+    machine_description machine;
+    machine.trace_session_limit = 3;
+    machine.running_sessions = {{"Leftover_Stoppable", 0}, {"Leftover_Refusing", 5}};
+    simulated_tracing tracing(machine);
+
+    trace_consumer first(tracing, u"First");
+    EXPECT_EQ(first.start(), 0u);
+    EXPECT_EQ(trace_consumer(tracing, u"FIRST").start(), 183u);   // names compare without case
+    EXPECT_EQ(trace_consumer(tracing, u"Second").start(), 1450u); // the leftovers count
+
+    EXPECT_EQ(trace_consumer(tracing, u"Leftover_Refusing").stop(), 5u);
+    EXPECT_EQ(trace_consumer(tracing, u"Leftover_Refusing").start(), 183u);
+    EXPECT_EQ(trace_consumer(tracing, u"Leftover_Stoppable").stop(), 0u);
+    EXPECT_EQ(trace_consumer(tracing, u"Leftover_Stoppable").stop(), 4201u);
+    trace_consumer again(tracing, u"Leftover_Stoppable");
+    EXPECT_EQ(again.start(), 0u);
+    EXPECT_EQ(trace_consumer(tracing, u"Never_Started").stop(), 4201u);
+
+    machine.admin = false;
+    simulated_tracing no_admin(machine);
+    EXPECT_EQ(trace_consumer(no_admin, u"First").start(), 5u);
+}
+
+TEST(SimulatedTracing, DeliversWhatTheEnabledSettingsLetThrough) {
+    simulated_tracing tracing(machine_description{});
+    trace_consumer file(tracing, u"File");
+    ASSERT_EQ(file.start(), 0u);
+    ASSERT_EQ(file.enable(kernel_file_provider, 4, 0xA0 | 0x400 | 0x800, 0, {12, 26, 27}), 0u);
+    ASSERT_TRUE(file.open());
+    file.process();
+    ASSERT_TRUE(tracing.wait_for_processing(1, {}));
+
+    struct delivery_case {
+        std::uint16_t id;
+        std::uint64_t keywords;
+        std::uint8_t level;
+        std::size_t consumers;
+    };
+    const delivery_case cases[] = {
+        {12, 0xA0, 4, 1},   {26, 0x400, 4, 1},
+        {27, 0x800, 4, 1},  {30, 0x1000, 4, 0}, // not in the event-id filter
+        {12, 0x1000, 4, 0},                     // no keyword in MatchAnyKeyword
+        {12, 0, 4, 1},                          // keywords 0 pass
+        {12, 0xA0, 5, 0},                       // above the enabled level
+    };
+    for (const delivery_case& item : cases) {
+        built_record record = file_record(item.id, item.keywords, item.level);
+        EXPECT_EQ(tracing.deliver(record, patience, {}).consumers, item.consumers)
+            << "event " << item.id << " keywords " << item.keywords << " level " << int{item.level};
+    }
+    built_record kernel = process_record(1);
+    EXPECT_EQ(tracing.deliver(kernel, patience, {}).consumers, 0u);
+
+    // MatchAllKeyword: every bit of it must be in the record's keywords.
+    ASSERT_EQ(file.enable(kernel_file_provider, 5, 0, 0x80 | 0x20, {}), 0u);
+    built_record both = file_record(30, 0xA0);
+    built_record one = file_record(30, 0x80);
+    EXPECT_EQ(tracing.deliver(both, patience, {}).consumers, 1u);
+    EXPECT_EQ(tracing.deliver(one, patience, {}).consumers, 0u);
+    EXPECT_EQ(file.stop(), 0u);
+    EXPECT_EQ(file.wait_for_return(), 0u);
+    EXPECT_EQ(file.records().size(), 5u);
+}
+
+TEST(SimulatedTracing, KernelLoggerTakesProcessRecordsByItsFlags) {
+    struct kernel_case {
+        const char* version;
+        std::u16string name;
+        std::uint32_t mode;
+        std::uint32_t flags;
+        GUID guid;
+        std::uint32_t start_status;
+        std::size_t consumers;
+    };
+    const GUID system_trace = sdk::system_trace_control_guid;
+    const kernel_case cases[] = {
+        {"10.0", u"Kernel", 0x12000100, 0x1, {}, 0, 1},
+        {"10.0", u"Kernel", 0x12000100, 0x8, {}, 0, 0},
+        {"10.0", u"Kernel", 0x10000100, 0x1, {}, 0, 0}, // not a kernel logger
+        {"6.1", u"Kernel", 0x12000100, 0x1, {}, 87, 0}, // no system loggers before Windows 8
+        {"6.1", u"NT Kernel Logger", 0x10000100, 0x1, system_trace, 0, 1},
+        {"6.1", u"Kernel", 0x10000100, 0x1, system_trace, 87, 0},
+    };
+    for (const kernel_case& item : cases) {
+        SCOPED_TRACE(std::string(item.version) + " mode " + std::to_string(item.mode));
+        machine_description machine;
+        machine.major_version = item.version[0] == '6' ? 6 : 10;
+        machine.minor_version = item.version[0] == '6' ? 1 : 0;
+        simulated_tracing tracing(machine);
+        trace_consumer kernel(tracing, item.name);
+        ASSERT_EQ(kernel.start(make_properties(item.mode, item.flags, item.guid)), item.start_status);
+        if (item.start_status != 0)
+            continue;
+        ASSERT_TRUE(kernel.open());
+        kernel.process();
+        ASSERT_TRUE(tracing.wait_for_processing(1, {}));
+        built_record record = process_record(1);
+        EXPECT_EQ(tracing.deliver(record, patience, {}).consumers, item.consumers);
+    }
+}
+
+TEST(SimulatedTracing, ExchangesTheKernelGroupMasks) {
+    simulated_tracing tracing(machine_description{});
+    trace_consumer kernel(tracing, u"Kernel");
+    ASSERT_EQ(kernel.start(make_properties(0x12000100, 0x1)), 0u);
+
+    struct group_mask_block {
+        std::uint32_t information_class = 1;
+        std::uint32_t padding = 0;
+        TRACEHANDLE handle = 0;
+        std::uint32_t masks[8] = {};
+    } block;
+    static_assert(sizeof block == 48);
+    block.handle = kernel.controller;
+    std::uint32_t returned = 0;
+    ASSERT_EQ(tracing.nt_query_system_information(31, &block, 48, &returned), 0u);
+    EXPECT_EQ(returned, 48u);
+    EXPECT_EQ(block.masks[0], 0x1u); // the EnableFlags
+
+    block.masks[0] = 0;
+    block.masks[7] = 0x1;
+    ASSERT_EQ(tracing.nt_set_system_information(31, &block, 48), 0u);
+    ASSERT_TRUE(kernel.open());
+    kernel.process();
+    ASSERT_TRUE(tracing.wait_for_processing(1, {}));
+    built_record record = process_record(1);
+    EXPECT_EQ(tracing.deliver(record, patience, {}).consumers, 0u); // the process flag is off now
+
+    block.handle = sdk::invalid_processtrace_handle; // as after attaching to a leftover session
+    EXPECT_EQ(tracing.nt_query_system_information(31, &block, 48, nullptr), 0xC0000295u);
+    EXPECT_EQ(tracing.nt_query_system_information(30, &block, 48, nullptr), 0xC0000003u);
+}
+
+TEST(SimulatedTracing, ProcessTraceDeliversOnItsOwnThreadUntilTheSessionStops) {
+    simulated_tracing tracing(machine_description{});
+    trace_consumer file(tracing, u"File");
+    ASSERT_EQ(file.start(), 0u);
+    ASSERT_EQ(file.enable(kernel_file_provider, 5, 0, 0), 0u);
+    EXPECT_EQ(tracing.open_trace(nullptr), sdk::invalid_processtrace_handle);
+    trace_consumer unknown(tracing, u"Unknown");
+    EXPECT_FALSE(unknown.open());
+
+    std::optional<std::uint32_t> schema_status;
+    std::uint32_t schema_size = 0;
+    file.on_record = [&](const EVENT_RECORD& record) {
+        schema_status = tracing.tdh_get_event_information(&record, 0, nullptr, nullptr, &schema_size);
+    };
+    ASSERT_TRUE(file.open());
+    file.process();
+    ASSERT_TRUE(tracing.wait_for_processing(1, {}));
+    built_record record = file_record(12, 0xA0);
+    EXPECT_EQ(tracing.deliver(record, patience, {}).consumers, 1u);
+    EXPECT_EQ(schema_status, 122u);
+    EXPECT_EQ(schema_size, record.event_info().size());
+
+    file_event unknown_event;
+    unknown_event.id = 26;
+    record_description unknown_schema = describe_file_event(unknown_event);
+    unknown_schema.schema_known = false;
+    unknown_schema.header.level = 3; // a kind of its own
+    built_record unknown_record = build_record(unknown_schema);
+    EXPECT_EQ(tracing.deliver(unknown_record, patience, {}).consumers, 1u);
+    EXPECT_EQ(schema_status, 1168u);
+
+    EXPECT_FALSE(file.wait_for_return(0s)); // still processing
+    EXPECT_EQ(file.stop(), 0u);
+    EXPECT_EQ(file.wait_for_return(), 0u);
+    const auto records = file.records();
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].user_context, &file);
+    EXPECT_NE(records[0].thread, std::this_thread::get_id());
+    EXPECT_EQ(tracing.close_trace(file.consumer), 0u);
+    EXPECT_EQ(tracing.close_trace(file.consumer), 6u);
+}
+
+TEST(SimulatedTracing, CloseTraceAnswers7007WhileDeliveryIsUnderWay) {
+    simulated_tracing tracing(machine_description{});
+    trace_consumer file(tracing, u"File");
+    ASSERT_EQ(file.start(), 0u);
+    ASSERT_EQ(file.enable(kernel_file_provider, 5, 0, 0), 0u);
+    std::latch in_callback(1);
+    std::latch closed(1);
+    file.on_record = [&](const EVENT_RECORD&) {
+        in_callback.count_down();
+        closed.wait();
+    };
+    ASSERT_TRUE(file.open());
+    file.process();
+    ASSERT_TRUE(tracing.wait_for_processing(1, {}));
+    std::thread player([&] {
+        built_record record = file_record(12, 0xA0);
+        tracing.deliver(record, patience, {});
+    });
+    in_callback.wait();
+    EXPECT_EQ(tracing.close_trace(file.consumer), 7007u);
+    closed.count_down();
+    EXPECT_EQ(file.wait_for_return(), 0u); // ends without the session being stopped
+    player.join();
+    EXPECT_EQ(tracing.processing_count(), 0u);
+}
+
+TEST(SimulatedTracing, VersionTestComparesMajorMinorAndServicePackTogether) {
+    struct version_case {
+        std::uint32_t major, minor;
+        bool windows8_or_greater;
+    };
+    const version_case cases[] = {{6, 1, false}, {6, 2, true}, {6, 3, true}, {10, 0, true}, {5, 2, false}};
+    for (const version_case& item : cases) {
+        machine_description machine;
+        machine.major_version = item.major;
+        machine.minor_version = item.minor;
+        simulated_tracing tracing(machine);
+        OSVERSIONINFOEXW info{};
+        info.dwOSVersionInfoSize = sizeof info;
+        info.dwMajorVersion = 6;
+        info.dwMinorVersion = 2;
+        std::uint64_t mask = tracing.ver_set_condition_mask(0, 0x2, 3);
+        mask = tracing.ver_set_condition_mask(mask, 0x1, 3);
+        mask = tracing.ver_set_condition_mask(mask, 0x20, 3);
+        EXPECT_EQ(mask, (3u << 3) | 3u | (3u << 15));
+        EXPECT_EQ(tracing.verify_version_info(&info, 0x23, mask) != 0, item.windows8_or_greater)
+            << item.major << "." << item.minor;
+    }
+}
+
+} // namespace
+} // namespace tallowick::platform::simulated
