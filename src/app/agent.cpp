@@ -1,6 +1,7 @@
 #include "app/agent.h"
 
 #include "app/command_line.h"
+#include "app/trace_orchestration.h"
 #include "output/console.h"
 
 #include <cstdio>
@@ -27,7 +28,7 @@ int run_agent(int argc, const char* const* argv) {
     excluded_processes = options.excluded_processes;
     for (const std::string& name : excluded_processes)
         write_line("Excluding Process: " + name);
-    return 0;
+    return run_traces(monitored_paths, excluded_processes);
 }
 
 } // namespace tallowick
