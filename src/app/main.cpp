@@ -13,12 +13,18 @@
 #include <memory>
 #endif
 
+#include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
     using namespace tallowick;
+#ifndef _WIN32
+    // Whole lines reach a pipe as they are written, in the order they were
+    // written, also beside the interrupt handler's direct write.
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+#endif
     std::vector<std::string> args;
     try {
         args = platform::process_setup(argc, argv);
