@@ -6,6 +6,7 @@
 #include "output/console.h"
 #include "platform/utf_codec.h"
 #include "pool/thread_pool.h"
+#include "trace/errors.h"
 #include "trace/kernel_logger_trace.h"
 #include "trace/kernel_provider.h"
 #include "trace/manifest_trace.h"
@@ -69,6 +70,12 @@ bool stop_all(const std::array<etw::trace_session*, 3>& sessions) {
     for (etw::trace_session* session : sessions) {
         try {
             session->stop();
+        } catch (const etw::need_to_be_admin_failure& error) {
+            // A leftover session we attached to because we may not stop it:
+            // still not ours to stop. Our consumer is closed all the same.
+            write_error_line("tallowick: trace session " + session_text(*session) + " was left running: " + error.what());
+        } catch (const etw::invalid_parameter& error) {
+            write_error_line("tallowick: trace session " + session_text(*session) + " was left running: " + error.what());
         } catch (const std::exception& error) {
             write_error_line("tallowick: trace session " + session_text(*session) + " did not stop: " + error.what());
             clean = false;

@@ -1,0 +1,216 @@
+// The real tallowick binary on scenarios of the simulated machine, its datagrams
+// received on a real socket.
+#include "collector/message_check.h"
+#include "support/run_process.h"
+#include "support/udp_receiver.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace tallowick::testing {
+namespace {
+
+const std::string agent = TALLOWICK_AGENT_PATH;
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> items) {
+    std::sort(items.begin(), items.end());
+    return items;
+}
+
+struct agent_run {
+    process_result process;
+    std::vector<std::string> datagrams;
+};
+
+class AgentEndToEnd : public ::testing::Test {
+protected:
+    // Runs the agent to its end on `scenario_json` (the built-in demo when
+    // empty) and collects every datagram it sent.
+    agent_run run(const std::vector<std::string>& args, const std::string& scenario_json = "") {
+        std::vector<std::string> environment;
+        if (!scenario_json.empty()) {
+            std::ofstream(scenario_path, std::ios::binary) << scenario_json;
+            environment.push_back("TALLOWICK_SIM_SCENARIO=" + scenario_path);
+        }
+        agent_run result;
+        result.process = run_process(agent, args, environment);
+        result.datagrams = receiver.receive_pending();
+        for (const std::string& datagram : result.datagrams) {
+            const collector::check_result checked = collector::check_message(datagram);
+            EXPECT_TRUE(checked.ok()) << checked.problem << ": " << datagram;
+        }
+        return result;
+    }
+
+    void TearDown() override { std::remove(scenario_path.c_str()); }
+
+    udp_receiver receiver;
+    std::string scenario_path = ::testing::TempDir() + "tallowick-e2e-scenario.json";
+};
+
+// A user's editor in a project folder, a colleague's file, and a deletion.
+const std::string project_scenario = R"({"format": 1,
+  "machine": {
+    "accounts": [{"sid": "S-1-5-21-7-8-9-1001", "name": "alice", "domain": "HOST"}],
+    "processes": [{"pid": 100, "image": "\\Device\\HarddiskVolume3\\Tools\\editor.exe", "user_sid": "S-1-5-21-7-8-9-1001"}],
+    "files": [{"path": "C:\\Users\\alice\\Projects\\main.cpp", "type": "file"}]},
+  "steps": [
+    {"file_open": {"pid": 100, "name": "\\Device\\HarddiskVolume3\\Users\\alice\\Projects\\main.cpp", "share_access": 1}},
+    {"file_open": {"pid": 100, "name": "\\Device\\HarddiskVolume3\\Users\\bob\\notes.txt", "share_access": 3}},
+    {"file_delete": {"pid": 100, "name": "\\Device\\HarddiskVolume3\\Users\\alice\\Projects\\old.cpp"}},
+    {"interrupt": {}}]})";
+
+const std::string main_cpp_read =
+    R"({"id":12,"proc":100,"Operation":"READ","Filename":"C:\\Users\\alice\\Projects\\main.cpp","Path_Type":"FILE","Process_Name":"C:\\Tools\\editor.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
+const std::string old_cpp_deleted =
+    R"({"id":26,"proc":100,"Operation":"DELETE","Filename":"C:\\Users\\alice\\Projects\\old.cpp","Process_Name":"C:\\Tools\\editor.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
+const std::string notes_written =
+    R"({"id":12,"proc":100,"Operation":"READ + WRITE","Filename":"C:\\Users\\bob\\notes.txt","Path_Type":"N/A","Process_Name":"C:\\Tools\\editor.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
+
+TEST_F(AgentEndToEnd, DemoScenarioReportsExactlyTheWorkday) {
+    const agent_run result = run({});
+    EXPECT_EQ(result.process.exit_status, 0);
+    EXPECT_EQ(result.process.err, "");
+
+    const std::string word = R"("Process_Name":"C:\\Program Files\\Microsoft Office\\root\\Office16\\WINWORD.EXE","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
+    const std::string excel = R"("Process_Name":"C:\\Program Files\\Microsoft Office\\root\\Office16\\EXCEL.EXE","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
+    const std::string report = R"("Filename":"C:\\Users\\alice\\Documents\\Quarterly Report.docx","Path_Type":"FILE",)";
+    const std::string budget = R"("Filename":"C:\\Users\\alice\\Documents\\budget-2027.xlsx","Path_Type":"FILE",)";
+    const std::string alice = R"("User":"alice","User_SID":"S-1-5-21-1004336348-1177238915-682003330-1001"})";
+    const std::vector<std::string> expected = {
+        R"({"Parent_Process_Name":"c:\\windows\\explorer.exe","Operation":"PROCESS STARTED","Process_Name":"winword.exe","Process_ID":4242,"Parent_Process_ID":3012,"Command_Line":"\"C:\\Program Files\\Microsoft Office\\root\\Office16\\WINWORD.EXE\" /n \"C:\\Users\\alice\\Documents\\Quarterly Report.docx\"","Event_Type":"PROCESS",)" + alice,
+        R"({"id":12,"proc":4242,"Operation":"READ",)" + report + word,
+        R"({"id":12,"proc":4242,"Operation":"READ + WRITE",)" + report + word,
+        R"({"id":27,"proc":4242,"Operation":"RENAME",)" + report + word,
+        R"({"id":12,"proc":3012,"Operation":"DELETE","Filename":"C:\\Users\\alice\\Documents\\old-draft.docx","Path_Type":"FILE","Process_Name":"C:\\Windows\\explorer.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})",
+        R"({"id":12,"proc":2750,"Operation":"READ + WRITE",)" + budget + R"("Process_Name":"ACCESS_DENIED","Process_Owner":"SYSTEM","Event_Type":"FILESYSTEM"})",
+        R"({"Parent_Process_Name":"c:\\windows\\explorer.exe","Operation":"PROCESS STARTED","Process_Name":"excel.exe","Process_ID":7400,"Parent_Process_ID":3012,"Command_Line":"\"C:\\Program Files\\Microsoft Office\\root\\Office16\\EXCEL.EXE\"","Event_Type":"PROCESS",)" + alice,
+        R"({"id":12,"proc":7400,"Operation":"READ + WRITE",)" + budget + excel,
+        R"({"id":27,"proc":7400,"Operation":"RENAME",)" + budget + excel,
+        R"({"id":12,"proc":5120,"Operation":"READ + WRITE","Filename":"C:\\Users\\alice\\Documents\\notes.txt","Path_Type":"FILE","Process_Name":"C:\\Windows\\System32\\notepad.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})",
+        R"({"Operation":"PROCESS ENDED","Process_Name":"powershell.exe","Process_ID":7788,"Event_Type":"PROCESS"})",
+        R"({"Operation":"PROCESS ENDED","Process_Name":"tasklist.exe","Process_ID":8120,"Event_Type":"PROCESS"})",
+        R"({"Parent_Process_Name":"c:\\windows\\explorer.exe","Operation":"PROCESS STARTED","Process_Name":"werfault.exe","Process_ID":9001,"Parent_Process_ID":3012,"Command_Line":"C:\\Windows\\system32\\WerFault.exe -u -p 7400 -s 512","Event_Type":"PROCESS",)" + alice,
+        R"({"Operation":"PROCESS ENDED","Process_Name":"winword.exe","Process_ID":4242,"Event_Type":"PROCESS"})",
+        R"({"Operation":"PROCESS ENDED","Process_Name":"excel.exe","Process_ID":7400,"Event_Type":"PROCESS"})",
+    };
+    EXPECT_EQ(sorted(result.datagrams), sorted(expected));
+
+    const std::vector<std::string> console = lines_of(result.process.out);
+    ASSERT_GE(console.size(), 3u);
+    EXPECT_EQ(console.front(), "starting traces...");
+    EXPECT_EQ(console[console.size() - 2], "Caught interrupt signal...");
+    EXPECT_EQ(console.back(), "stopping traces...");
+    const std::string word_image = "C:\\Program Files\\Microsoft Office\\root\\Office16\\WINWORD.EXE";
+    const std::string excel_image = "C:\\Program Files\\Microsoft Office\\root\\Office16\\EXCEL.EXE";
+    const std::vector<std::string> expected_console = {
+        "starting traces...",
+        "DEBUG PROCESS STARTED: 4242 winword.exe \"" + word_image +
+            "\" /n \"C:\\Users\\alice\\Documents\\Quarterly Report.docx\" c:\\windows\\explorer.exe",
+        "READ C:\\Users\\alice\\Documents\\Quarterly Report.docx FILE " + word_image + " 4242 alice",
+        "READ + WRITE C:\\Users\\alice\\Documents\\Quarterly Report.docx FILE " + word_image + " 4242 alice",
+        "RENAME C:\\Users\\alice\\Documents\\Quarterly Report.docx " + word_image,
+        "DEBUG FILE RENAME C:\\Users\\alice\\Documents\\Quarterly Report.docx " + word_image + " alice",
+        "DELETE C:\\Users\\alice\\Documents\\old-draft.docx FILE C:\\Windows\\explorer.exe 3012 alice",
+        "READ + WRITE C:\\Users\\alice\\Documents\\budget-2027.xlsx FILE ACCESS_DENIED 2750 SYSTEM",
+        "DEBUG PROCESS STARTED: 7400 excel.exe \"" + excel_image + "\" c:\\windows\\explorer.exe",
+        "READ + WRITE C:\\Users\\alice\\Documents\\budget-2027.xlsx FILE " + excel_image + " 7400 alice",
+        "RENAME C:\\Users\\alice\\Documents\\budget-2027.xlsx " + excel_image,
+        "DEBUG FILE RENAME C:\\Users\\alice\\Documents\\budget-2027.xlsx " + excel_image + " alice",
+        "READ + WRITE C:\\Users\\alice\\Documents\\notes.txt FILE C:\\Windows\\System32\\notepad.exe 5120 alice",
+        "DEBUG PROCESS ENDED: 7788 powershell.exe",
+        "DEBUG PROCESS ENDED: 8120 tasklist.exe",
+        "DEBUG PROCESS STARTED: 9001 werfault.exe C:\\Windows\\system32\\WerFault.exe -u -p 7400 -s 512 "
+        "c:\\windows\\explorer.exe",
+        "DEBUG PROCESS ENDED: 4242 winword.exe",
+        "DEBUG PROCESS ENDED: 7400 excel.exe",
+        "Caught interrupt signal...",
+        "stopping traces...",
+    };
+    EXPECT_EQ(sorted(console), sorted(expected_console));
+}
+
+TEST_F(AgentEndToEnd, PathsScopeEveryFileAndExtensionsScopeDocuments) {
+    const agent_run scoped = run({"--path", "C:\\Users\\alice"}, project_scenario);
+    EXPECT_EQ(scoped.process.exit_status, 0);
+    EXPECT_EQ(sorted(scoped.datagrams), sorted({main_cpp_read, old_cpp_deleted}));
+    EXPECT_EQ(lines_of(scoped.process.out).front(), "Monitoring path: \\Users\\alice");
+
+    const agent_run documents = run({}, project_scenario);
+    EXPECT_EQ(documents.datagrams, std::vector<std::string>{notes_written});
+}
+
+TEST_F(AgentEndToEnd, ExcludedProcessesAreNotReported) {
+    const agent_run result = run({"--path", "C:\\Users", "--excludeproc", "editor.exe"}, project_scenario);
+    EXPECT_EQ(result.process.exit_status, 0);
+    EXPECT_TRUE(result.datagrams.empty());
+    EXPECT_NE(result.process.out.find("Excluding Process: editor.exe\n"), std::string::npos);
+}
+
+TEST_F(AgentEndToEnd, WorkQueuedBeforeTheInterruptIsStillSent) {
+    std::string steps;
+    constexpr int events = 300;
+    for (int i = 0; i < events; ++i)
+        steps += R"({"file_open": {"pid": 100, "name": "\\Device\\HarddiskVolume3\\Users\\alice\\Projects\\f)" +
+                 std::to_string(i) + R"(.txt", "share_access": 2}},)";
+    const std::string scenario = R"({"format": 1, "machine": {"processes": [{"pid": 100, "image": "\\Device\\HarddiskVolume3\\Tools\\editor.exe"}]},
+      "steps": [)" + steps + R"({"interrupt": {}}]})";
+    const agent_run result = run({}, scenario);
+    EXPECT_EQ(result.process.exit_status, 0);
+    EXPECT_EQ(result.datagrams.size(), static_cast<std::size_t>(events));
+}
+
+TEST_F(AgentEndToEnd, WithoutAdministrativeRightsTheAgentSaysSoAndExitsWithOne) {
+    const agent_run result = run({}, R"({"format": 1, "machine": {"admin": false}, "steps": [{"interrupt": {}}]})");
+    EXPECT_EQ(result.process.exit_status, 1);
+    EXPECT_NE(result.process.err.find("Need to be an admin"), std::string::npos) << result.process.err;
+    EXPECT_NE(result.process.err.find("trace session Velmar_Trace_"), std::string::npos);
+    EXPECT_TRUE(result.datagrams.empty());
+}
+
+TEST_F(AgentEndToEnd, OlderWindowsAndARefusedLeftoverSessionStillReportProcesses) {
+    const std::string process_steps = R"("steps": [
+        {"process_start": {"pid": 50, "parent_pid": 4, "image_file_name": "cmd.exe", "command_line": "cmd /c build", "user_sid": "S-1-5-18"}},
+        {"interrupt": {}}]})";
+    const std::string started =
+        R"({"Parent_Process_Name":"","Operation":"PROCESS STARTED","Process_Name":"cmd.exe","Process_ID":50,"Parent_Process_ID":4,"Command_Line":"cmd /c build","Event_Type":"PROCESS","User":"SYSTEM","User_SID":"S-1-5-18"})";
+    for (const std::string machine :
+         {R"({"windows_version": "6.1"})",
+          R"({"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5}]})",
+          R"({"running_sessions": [{"name": "Velmar_Trace_WindowsKernel", "stop_status": 0}]})"}) {
+        const agent_run result = run({}, R"({"format": 1, "machine": )" + machine + "," + process_steps);
+        EXPECT_EQ(result.process.exit_status, 0) << machine << result.process.err;
+        EXPECT_EQ(result.datagrams, std::vector<std::string>{started}) << machine;
+    }
+}
+
+TEST_F(AgentEndToEnd, ABadScenarioStopsBeforeAnySessionWithStatusTwo) {
+    const process_result unreadable =
+        run_process(agent, {}, {"TALLOWICK_SIM_SCENARIO=" + ::testing::TempDir() + "no-such-scenario.json"});
+    EXPECT_EQ(unreadable.exit_status, 2);
+    EXPECT_EQ(unreadable.out, "");
+    EXPECT_NE(unreadable.err.find("no-such-scenario.json"), std::string::npos);
+
+    const agent_run typo = run({}, R"({"format": 1, "steps": [{"file_opn": {}}]})");
+    EXPECT_EQ(typo.process.exit_status, 2);
+    EXPECT_EQ(typo.process.out, "");
+    EXPECT_NE(typo.process.err.find("/steps/0"), std::string::npos) << typo.process.err;
+    EXPECT_EQ(std::count(typo.process.err.begin(), typo.process.err.end(), '\n'), 1);
+}
+
+} // namespace
+} // namespace tallowick::testing
