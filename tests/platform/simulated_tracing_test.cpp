@@ -281,6 +281,30 @@ TEST(SimulatedTracing, CloseTraceAnswers7007WhileDeliveryIsUnderWay) {
     EXPECT_EQ(tracing.processing_count(), 0u);
 }
 
+TEST(SimulatedTracing, AnExceptionFromACallbackLeavesProcessTrace) {
+    simulated_tracing tracing(machine_description{});
+    trace_consumer file(tracing, u"File");
+    ASSERT_EQ(file.start(), 0u);
+    ASSERT_EQ(file.enable(kernel_file_provider, 5, 0, 0), 0u);
+    file.on_record = [](const EVENT_RECORD&) { throw std::runtime_error("bad record"); };
+    ASSERT_TRUE(file.open());
+    std::string caught;
+    std::thread processing([&] {
+        try {
+            tracing.process_trace(&file.consumer, 1, nullptr, nullptr);
+        } catch (const std::runtime_error& error) {
+            caught = error.what();
+        }
+    });
+    ASSERT_TRUE(tracing.wait_for_processing(1, {}));
+    built_record record = file_record(12, 0xA0);
+    EXPECT_EQ(tracing.deliver(record, patience, {}).consumers, 1u);
+    processing.join();
+    EXPECT_EQ(caught, "bad record");
+    EXPECT_EQ(tracing.processing_count(), 0u);
+    EXPECT_EQ(file.stop(), 0u);
+}
+
 TEST(SimulatedTracing, VersionTestComparesMajorMinorAndServicePackTogether) {
     struct version_case {
         std::uint32_t major, minor;
