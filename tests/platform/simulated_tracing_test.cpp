@@ -224,8 +224,14 @@ TEST(SimulatedTracing, ProcessTraceDeliversOnItsOwnThreadUntilTheSessionStops) {
 
     std::optional<std::uint32_t> schema_status;
     std::uint32_t schema_size = 0;
+    std::uint32_t share_access_size = 0;
     file.on_record = [&](const EVENT_RECORD& record) {
         schema_status = tracing.tdh_get_event_information(&record, 0, nullptr, nullptr, &schema_size);
+        static constexpr char16_t share_access[] = u"ShareAccess";
+        PROPERTY_DATA_DESCRIPTOR descriptor{};
+        descriptor.PropertyName = reinterpret_cast<std::uintptr_t>(share_access);
+        descriptor.ArrayIndex = 0xFFFFFFFF;
+        tracing.tdh_get_property_size(&record, 0, nullptr, 1, &descriptor, &share_access_size);
     };
     ASSERT_TRUE(file.open());
     file.process();
@@ -234,6 +240,7 @@ TEST(SimulatedTracing, ProcessTraceDeliversOnItsOwnThreadUntilTheSessionStops) {
     EXPECT_EQ(tracing.deliver(record, patience, {}).consumers, 1u);
     EXPECT_EQ(schema_status, 122u);
     EXPECT_EQ(schema_size, record.event_info().size());
+    EXPECT_EQ(share_access_size, 4u);
 
     file_event unknown_event;
     unknown_event.id = 26;
