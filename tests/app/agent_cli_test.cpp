@@ -3,6 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace tallowick::testing {
 namespace {
@@ -27,6 +34,33 @@ TEST(AgentCommandLine, MalformedCommandLineExitsWithStatusTwo) {
     EXPECT_NE(run.err.find("invalid command line"), std::string::npos);
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
 }
+
+#ifndef _WIN32
+// Off Windows the program runs on the simulated machine that
+// TALLOWICK_SIM_SCENARIO describes; a scenario it cannot use stops it first.
+TEST(AgentCommandLine, UnusableScenarioExitsWithStatusTwo) {
+    const std::filesystem::path malformed = std::filesystem::temp_directory_path() /
+                                            ("tallowick-malformed-" + std::to_string(::getpid()) + ".json");
+    std::ofstream(malformed) << R"({"format": 1, "steps": [{"file_open": {"pid": 1}}]})";
+    struct scenario_case {
+        std::string path;
+        std::string error;
+    };
+    const scenario_case cases[] = {
+        {"/nonexistent/demo.json", "tallowick: scenario file /nonexistent/demo.json: cannot be read\n"},
+        {malformed.string(),
+         "tallowick: scenario file " + malformed.string() + ": /steps/0/file_open/name: required\n"},
+    };
+    for (const scenario_case& item : cases) {
+        const process_result run =
+            run_process(agent, {"--path", "C:\\x"}, {"TALLOWICK_SIM_SCENARIO=" + item.path});
+        EXPECT_EQ(run.exit_status, 2);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err, item.error);
+    }
+    std::filesystem::remove(malformed);
+}
+#endif
 
 } // namespace
 } // namespace tallowick::testing

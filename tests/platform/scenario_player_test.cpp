@@ -139,6 +139,22 @@ TEST(ScenarioPlayer, GivesUpOnASessionThatNeverProcesses) {
     EXPECT_EQ(sessions.kernel.records().size(), 1u); // the next record still went out
 }
 
+TEST(ScenarioPlayer, StopsWhileWaitingForASessionToProcess) {
+    const scenario played = parse_scenario(R"({"format": 1, "steps": [
+      {"file_open": {"pid": 4242, "name": "\\Device\\HarddiskVolume3\\a.docx", "share_access": 1}}
+    ]})");
+    player_settings settings;
+    settings.sessions = 1;
+    settings.patience = 1h;
+    auto machine = std::make_unique<simulated_machine>(played, settings);
+    agent_sessions sessions(machine->tracing());
+    sessions.kernel.process(); // the file session, which takes the record, never processes
+    ASSERT_TRUE(machine->tracing().wait_for_processing(1, {}));
+    EXPECT_EQ(sessions.kernel.stop(), 0u);
+    sessions.kernel.join();
+    machine.reset(); // returns without waiting the hour
+}
+
 TEST(SimulatedMachine, ReportsScenarioErrorsWithTheirSource) {
     const std::string too_long(2 * 70000, '0');
     const scenario oversized = parse_scenario(R"({"format": 1, "steps": [{"interrupt": {}},

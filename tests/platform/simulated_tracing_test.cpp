@@ -224,8 +224,14 @@ TEST(SimulatedTracing, ProcessTraceDeliversOnItsOwnThreadUntilTheSessionStops) {
 
     std::optional<std::uint32_t> schema_status;
     std::uint32_t schema_size = 0;
+    std::uint32_t share_access_size = 0;
     file.on_record = [&](const EVENT_RECORD& record) {
         schema_status = tracing.tdh_get_event_information(&record, 0, nullptr, nullptr, &schema_size);
+        static constexpr char16_t share_access[] = u"ShareAccess";
+        PROPERTY_DATA_DESCRIPTOR descriptor{};
+        descriptor.PropertyName = reinterpret_cast<std::uintptr_t>(share_access);
+        descriptor.ArrayIndex = 0xFFFFFFFF;
+        tracing.tdh_get_property_size(&record, 0, nullptr, 1, &descriptor, &share_access_size);
     };
     ASSERT_TRUE(file.open());
     file.process();
@@ -234,6 +240,7 @@ TEST(SimulatedTracing, ProcessTraceDeliversOnItsOwnThreadUntilTheSessionStops) {
     EXPECT_EQ(tracing.deliver(record, patience, {}).consumers, 1u);
     EXPECT_EQ(schema_status, 122u);
     EXPECT_EQ(schema_size, record.event_info().size());
+    EXPECT_EQ(share_access_size, 4u);
 
     file_event unknown_event;
     unknown_event.id = 26;
@@ -279,6 +286,30 @@ TEST(SimulatedTracing, CloseTraceAnswers7007WhileDeliveryIsUnderWay) {
     EXPECT_EQ(file.wait_for_return(), 0u); // ends without the session being stopped
     player.join();
     EXPECT_EQ(tracing.processing_count(), 0u);
+}
+
+TEST(SimulatedTracing, AnExceptionFromACallbackLeavesProcessTrace) {
+    simulated_tracing tracing(machine_description{});
+    trace_consumer file(tracing, u"File");
+    ASSERT_EQ(file.start(), 0u);
+    ASSERT_EQ(file.enable(kernel_file_provider, 5, 0, 0), 0u);
+    file.on_record = [](const EVENT_RECORD&) { throw std::runtime_error("bad record"); };
+    ASSERT_TRUE(file.open());
+    std::string caught;
+    std::thread processing([&] {
+        try {
+            tracing.process_trace(&file.consumer, 1, nullptr, nullptr);
+        } catch (const std::runtime_error& error) {
+            caught = error.what();
+        }
+    });
+    ASSERT_TRUE(tracing.wait_for_processing(1, {}));
+    built_record record = file_record(12, 0xA0);
+    EXPECT_EQ(tracing.deliver(record, patience, {}).consumers, 1u);
+    processing.join();
+    EXPECT_EQ(caught, "bad record");
+    EXPECT_EQ(tracing.processing_count(), 0u);
+    EXPECT_EQ(file.stop(), 0u);
 }
 
 TEST(SimulatedTracing, VersionTestComparesMajorMinorAndServicePackTogether) {

@@ -74,7 +74,7 @@ std::uint32_t record_delivery::process(const TRACEHANDLE* handles, std::uint32_t
         // A stopped session's consumers still get what was handed to them.
         if (reader.closed || reader.session->stopped)
             break;
-        changed_.wait(lock);
+        reader.wake.wait(lock);
     }
     end_processing(found);
     if (failure)
@@ -88,6 +88,7 @@ std::uint32_t record_delivery::close(TRACEHANDLE handle) {
         return error_invalid_handle;
     found->second.closed = true;
     if (found->second.processing) {
+        found->second.wake.notify_one();
         changed_.notify_all();
         return sdk::error_ctx_close_pending;
     }
@@ -95,12 +96,19 @@ std::uint32_t record_delivery::close(TRACEHANDLE handle) {
     return sdk::error_success;
 }
 
-bool record_delivery::wait_for_processing(std::size_t count, lock_type& lock, std::stop_token stop) {
-    return changed_.wait(lock, stop, [&] { return processing_count() >= count; });
+void record_delivery::sessions_changed() {
+    for (auto& [handle, reader] : consumers_)
+        reader.wake.notify_one();
+    changed_.notify_all();
+}
+
+bool record_delivery::wait_for_processing(std::size_t count, lock_type& lock, const std::stop_token& stop) {
+    changed_.wait(lock, [&] { return stop.stop_requested() || processing_count() >= count; });
+    return !stop.stop_requested();
 }
 
 delivery_outcome record_delivery::deliver(const EVENT_RECORD& record, std::chrono::milliseconds patience,
-                                          lock_type& lock, std::stop_token stop) {
+                                          lock_type& lock, const std::stop_token& stop) {
     delivery_outcome outcome;
     const auto every_taker_processing = [&] {
         const auto takers = sessions_.takers(record);
@@ -108,11 +116,13 @@ delivery_outcome record_delivery::deliver(const EVENT_RECORD& record, std::chron
                            [&](const auto& taker) { return is_processing(*taker); });
     };
     const auto deadline = std::chrono::steady_clock::now() + patience;
-    if (!changed_.wait_until(lock, stop, deadline, every_taker_processing)) {
-        if (stop.stop_requested()) {
-            outcome.abandoned = true;
-            return outcome;
-        }
+    const bool ready = changed_.wait_until(lock, deadline,
+                                           [&] { return stop.stop_requested() || every_taker_processing(); });
+    if (stop.stop_requested()) {
+        outcome.abandoned = true;
+        return outcome;
+    }
+    if (!ready) {
         for (const auto& taker : sessions_.takers(record))
             if (!is_processing(*taker))
                 outcome.not_processing.push_back(taker->name);
@@ -124,12 +134,13 @@ delivery_outcome record_delivery::deliver(const EVENT_RECORD& record, std::chron
             if (reader.session == taker && is_processing(reader)) {
                 reader.queue.push_back(&handed);
                 ++handed.outstanding;
+                reader.wake.notify_one();
             }
         }
     }
     outcome.consumers = handed.outstanding;
-    changed_.notify_all();
-    if (!changed_.wait(lock, stop, [&] { return handed.outstanding == 0; })) {
+    changed_.wait(lock, [&] { return stop.stop_requested() || handed.outstanding == 0; });
+    if (handed.outstanding != 0) {
         // Withdraw it where no callback has begun; a callback under way finishes.
         for (auto& [handle, reader] : consumers_) {
             const auto before = reader.queue.size();

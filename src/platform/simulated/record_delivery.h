@@ -28,7 +28,8 @@ struct delivery_outcome {
 // delivering records on the calling thread until its session stops or the handle
 // closes, CloseTrace, and the hand-over of a record to every processing consumer
 // of the sessions that take it. Every call comes with the tracing realisation's
-// lock held (`lock`); callbacks run without it.
+// lock held (`lock`); callbacks run without it. The waits end early on a stop
+// request, which the caller turns into `wake_waiters` under the lock.
 class record_delivery {
   public:
     using lock_type = std::unique_lock<std::mutex>;
@@ -43,16 +44,18 @@ class record_delivery {
     // CloseTrace: 7007 while ProcessTrace runs on the handle (it returns soon
     // after), else 0; 6 for a handle that is not open.
     std::uint32_t close(TRACEHANDLE handle);
-    // Wakes the consumers after sessions stopped.
-    void sessions_changed() { changed_.notify_all(); }
+    // Wakes the consumers and the waiting player after sessions changed.
+    void sessions_changed();
 
+    // Wakes the waits below (a stop was requested).
+    void wake_waiters() { changed_.notify_all(); }
     // Waits until `count` consumers are processing at once; false when stopped.
-    bool wait_for_processing(std::size_t count, lock_type& lock, std::stop_token stop);
+    bool wait_for_processing(std::size_t count, lock_type& lock, const std::stop_token& stop);
     // Waits until every session that takes the record is processing (giving up
     // on the laggards after `patience`), hands the record to their consumers and
     // waits until each has dispatched it.
     delivery_outcome deliver(const EVENT_RECORD& record, std::chrono::milliseconds patience, lock_type& lock,
-                             std::stop_token stop);
+                             const std::stop_token& stop);
 
     std::size_t processing_count() const;
 
@@ -69,6 +72,7 @@ class record_delivery {
         bool processing = false;
         bool closed = false;
         std::deque<ticket*> queue;
+        std::condition_variable wake; // work queued, handle closed or session stopped
     };
     using consumer_map = std::map<TRACEHANDLE, consumer>;
 
@@ -78,7 +82,8 @@ class record_delivery {
     void end_processing(consumer_map::iterator reader);
 
     const session_table& sessions_;
-    std::condition_variable_any changed_;
+    // What the player waits for: consumers processing, records dispatched.
+    std::condition_variable changed_;
     consumer_map consumers_;
     TRACEHANDLE next_handle_ = 0x1'0000'0001;
 };

@@ -21,20 +21,19 @@ simulated_tracing::simulated_tracing(const machine_description& machine)
     : version_(windows_version::of(machine.major_version, machine.minor_version)),
       providers_(machine.providers), sessions_(machine), guid_source_(std::random_device{}()) {}
 
-bool simulated_tracing::wait_for_processing(std::size_t count, std::stop_token stop) {
-    std::unique_lock lock(mutex_);
-    return delivery_.wait_for_processing(count, lock, std::move(stop));
+bool simulated_tracing::wait_for_processing(std::size_t count, const std::stop_token& stop) {
+    return stoppable(stop, [&](std::unique_lock<std::mutex>& lock) {
+        return delivery_.wait_for_processing(count, lock, stop);
+    });
 }
 
 delivery_outcome simulated_tracing::deliver(built_record& record, std::chrono::milliseconds patience,
-                                            std::stop_token stop) {
+                                            const std::stop_token& stop) {
     record.record().EventHeader.TimeStamp.QuadPart = filetime_now();
     tdh_.add(record);
-    delivery_outcome outcome;
-    {
-        std::unique_lock lock(mutex_);
-        outcome = delivery_.deliver(record.record(), patience, lock, std::move(stop));
-    }
+    const delivery_outcome outcome = stoppable(stop, [&](std::unique_lock<std::mutex>& lock) {
+        return delivery_.deliver(record.record(), patience, lock, stop);
+    });
     tdh_.remove(record);
     return outcome;
 }

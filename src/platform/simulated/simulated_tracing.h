@@ -28,12 +28,13 @@ class simulated_tracing final : public tracing_api {
 
     // Waits until `count` consumers are processing at once (ProcessTrace
     // entered); false when `stop` was requested first.
-    bool wait_for_processing(std::size_t count, std::stop_token stop);
+    bool wait_for_processing(std::size_t count, const std::stop_token& stop);
     // Delivers the record to the sessions that take it, as Windows would: waits
     // until each of them is processing (giving up on the laggards after
     // `patience`), then until every consumer has dispatched it. TDH describes
     // the record while it is delivered.
-    delivery_outcome deliver(built_record& record, std::chrono::milliseconds patience, std::stop_token stop);
+    delivery_outcome deliver(built_record& record, std::chrono::milliseconds patience,
+                             const std::stop_token& stop);
     std::size_t processing_count() const;
     // COM objects handed out and not yet released.
     std::size_t live_com_objects() const { return providers_.live_objects(); }
@@ -79,6 +80,18 @@ class simulated_tracing final : public tracing_api {
     std::uint32_t release(void* object) override;
 
   private:
+    // Runs `wait` with the lock held and a stop request waking it.
+    template <typename Wait> auto stoppable(const std::stop_token& stop, Wait wait) {
+        // Registered before the lock is taken and gone after it is released: the
+        // callback takes the lock, and may run at once.
+        const std::stop_callback wake(stop, [this] {
+            const std::lock_guard lock(mutex_);
+            delivery_.wake_waiters();
+        });
+        std::unique_lock lock(mutex_);
+        return wait(lock);
+    }
+
     const windows_version version_;
     provider_catalog providers_;
     tdh_catalog tdh_;
