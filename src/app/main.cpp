@@ -5,6 +5,7 @@
 
 #ifdef _WIN32
 #include "platform/windows/windows_system.h"
+#include "platform/windows/windows_tracing.h"
 #endif
 
 #include <exception>
@@ -28,6 +29,8 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     platform::windows::windows_system system;
     const platform::scoped_system installed(system);
+    platform::windows::windows_tracing tracing;
+    const platform::scoped_tracing tracing_installed(tracing);
 #else
     // Off Windows the simulated machine is installed here, configured by
     // TALLOWICK_SIM_SCENARIO or the built-in demo scenario.
