@@ -5,6 +5,7 @@
 
 #ifdef _WIN32
 #include "platform/windows/windows_system.h"
+#include "platform/windows/windows_tracing.h"
 #else
 #include "platform/simulated/simulated_machine.h"
 #include "platform/tracing_api.h"
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
 #ifdef _WIN32
     platform::windows::windows_system system;
     const platform::scoped_system installed(system);
+    platform::windows::windows_tracing tracing;
+    const platform::scoped_tracing tracing_installed(tracing);
 #else
     // Off Windows the program runs on a simulated machine: the scenario that
     // TALLOWICK_SIM_SCENARIO names, or the built-in demo. Its steps play once

@@ -18,10 +18,6 @@ using tallowick::platform::tracing_api;
 
 constexpr std::uint32_t coinit_multithreaded = 0;
 constexpr std::uint32_t clsctx_server = 0x15;
-constexpr GUID clsid_trace_data_provider_collection{
-    0x03837511, 0x098B, 0x11D8, {0x94, 0x14, 0x50, 0x50, 0x54, 0x50, 0x30, 0x30}};
-constexpr GUID iid_trace_data_provider_collection{
-    0x03837510, 0x098B, 0x11D8, {0x94, 0x14, 0x50, 0x50, 0x54, 0x50, 0x30, 0x30}};
 
 // The HRESULT as lower-case hex digits without leading zeros.
 std::string hex(hresult value) {

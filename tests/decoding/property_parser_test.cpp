@@ -201,12 +201,12 @@ TEST_F(PropertyParser, ARecordWithoutPropertiesFindsNothingAndAsksNothing) {
 TEST_F(PropertyParser, KeepsEveryWalkedPropertyOfALongRecord) {
     std::vector<record_property> properties;
     for (std::uint32_t i = 0; i < 40; ++i)
-        properties.push_back(record_property::uint32(u"P" + std::u16string(1, char16_t(u'A' + i)), i * 3));
+        properties.push_back(record_property::uint32(std::u16string{u'P', char16_t(u'A' + i)}, i * 3));
     const EVENT_RECORD& record = add(properties);
     const event_schema schema(record, context);
     property_parser parser(schema);
     for (const std::uint32_t i : {39u, 0u, 17u, 16u, 15u, 32u}) {
-        EXPECT_EQ(parser.read_property<std::uint32_t>(u"P" + std::u16string(1, char16_t(u'A' + i))), i * 3);
+        EXPECT_EQ(parser.read_property<std::uint32_t>(std::u16string{u'P', char16_t(u'A' + i)}), i * 3);
     }
 }
 

@@ -36,13 +36,16 @@ typedef struct _EVENT_FILTER_EVENT_ID {
 
 namespace tallowick::platform::sdk {
 using wide_char = WCHAR;
-}
+// ULONG, the result of a buffer callback: 32 bits but not std::uint32_t's type.
+using ulong = ULONG;
+} // namespace tallowick::platform::sdk
 
 #else // not Windows
 
 namespace tallowick::platform::sdk {
 using wide_char = char16_t;
-}
+using ulong = std::uint32_t;
+} // namespace tallowick::platform::sdk
 
 struct GUID {
     std::uint32_t Data1;
@@ -373,7 +376,7 @@ struct TRACE_LOGFILE_HEADER {
 };
 
 struct EVENT_TRACE_LOGFILEW;
-using PEVENT_TRACE_BUFFER_CALLBACKW = std::uint32_t (*)(EVENT_TRACE_LOGFILEW* logfile);
+using PEVENT_TRACE_BUFFER_CALLBACKW = tallowick::platform::sdk::ulong (*)(EVENT_TRACE_LOGFILEW* logfile);
 using PEVENT_CALLBACK = void (*)(EVENT_TRACE* event);
 using PEVENT_RECORD_CALLBACK = void (*)(EVENT_RECORD* record);
 
