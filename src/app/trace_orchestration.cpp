@@ -127,6 +127,10 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
     std::atomic<bool> shutting_down{false};
     std::array<std::thread, 3> threads;
     int status = 0;
+    // Announced and Ctrl+C taken over before any session runs: a record's line
+    // must not come before the announcement, nor an early Ctrl+C end the process.
+    write_line("starting traces...", true);
+    install_interrupt_handler();
     try {
         for (std::size_t i = 0; i < sessions.size(); ++i)
             threads[i] = std::thread(run_session, std::ref(*sessions[i]), std::ref(failures), std::cref(shutting_down));
@@ -136,8 +140,6 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
     }
 
     if (status == 0) {
-        write_line("starting traces...", true);
-        install_interrupt_handler();
         while (!stop_requested.load() && !failures.any())
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         write_line("stopping traces...", true);

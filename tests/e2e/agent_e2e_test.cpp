@@ -3,6 +3,7 @@
 #include "collector/message_check.h"
 #include "support/run_process.h"
 #include "support/udp_receiver.h"
+#include "text_lines.h"
 
 #include <gtest/gtest.h>
 
@@ -17,14 +18,6 @@ namespace tallowick::testing {
 namespace {
 
 const std::string agent = TALLOWICK_AGENT_PATH;
-
-std::vector<std::string> lines_of(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
 
 std::vector<std::string> sorted(std::vector<std::string> items) {
     std::sort(items.begin(), items.end());
