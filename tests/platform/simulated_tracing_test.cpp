@@ -4,12 +4,12 @@
 #include "platform/system_api.h"
 #include "platform/trace_consumer.h"
 #include "platform/tracing_api.h"
+#include "support/gate.h"
 #include "trace/provider_lookup.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <latch>
 #include <stdexcept>
 #include <thread>
 
@@ -267,10 +267,10 @@ TEST(SimulatedTracing, CloseTraceAnswers7007WhileDeliveryIsUnderWay) {
     trace_consumer file(tracing, u"File");
     ASSERT_EQ(file.start(), 0u);
     ASSERT_EQ(file.enable(kernel_file_provider, 5, 0, 0), 0u);
-    std::latch in_callback(1);
-    std::latch closed(1);
+    testing::gate in_callback;
+    testing::gate closed;
     file.on_record = [&](const EVENT_RECORD&) {
-        in_callback.count_down();
+        in_callback.open();
         closed.wait();
     };
     ASSERT_TRUE(file.open());
@@ -282,7 +282,7 @@ TEST(SimulatedTracing, CloseTraceAnswers7007WhileDeliveryIsUnderWay) {
     });
     in_callback.wait();
     EXPECT_EQ(tracing.close_trace(file.consumer), 7007u);
-    closed.count_down();
+    closed.open();
     EXPECT_EQ(file.wait_for_return(), 0u); // ends without the session being stopped
     player.join();
     EXPECT_EQ(tracing.processing_count(), 0u);
