@@ -127,10 +127,12 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
     std::atomic<bool> shutting_down{false};
     std::array<std::thread, 3> threads;
     int status = 0;
-    // Announced and Ctrl+C taken over before any session runs: a record's line
-    // must not come before the announcement, nor an early Ctrl+C end the process.
-    write_line("starting traces...", true);
+    // Ctrl+C taken over, then announced, before any session runs: a record's
+    // line must not come before the announcement, and a Ctrl+C prompted by the
+    // announcement must find the handler, not end the process with the
+    // sessions left running.
     install_interrupt_handler();
+    write_line("starting traces...", true);
     try {
         for (std::size_t i = 0; i < sessions.size(); ++i)
             threads[i] = std::thread(run_session, std::ref(*sessions[i]), std::ref(failures), std::cref(shutting_down));

@@ -7,7 +7,7 @@
 namespace tallowick::testing {
 
 struct process_result {
-    int exit_status = -1; // exit code, or 128 + signal number (on Windows -1: stopped after 2 minutes)
+    int exit_status = -1; // exit code, or 128 + signal number (-1: killed after 2 minutes)
     std::string out;
     std::string err;
 };

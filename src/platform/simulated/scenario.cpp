@@ -183,6 +183,8 @@ machine_description read_machine(object_reader& reader) {
     machine.admin = reader.boolean("admin", machine.admin);
     machine.trace_session_limit =
         static_cast<std::uint32_t>(reader.number("trace_session_limit", u32_max, machine.trace_session_limit));
+    machine.session_start_delay_ms = static_cast<std::uint32_t>(
+        reader.number("session_start_delay_ms", u32_max, machine.session_start_delay_ms));
     machine.running_sessions = read_list<running_session>(reader, "running_sessions", {}, [](object_reader& item) {
         running_session session;
         session.name = item.text("name", "", true);

@@ -30,6 +30,7 @@ struct machine_description {
     std::uint32_t minor_version = 0;
     bool admin = true;
     std::uint32_t trace_session_limit = 64;
+    std::uint32_t session_start_delay_ms = 0; // how long each StartTraceW takes
     std::vector<running_session> running_sessions;
     std::vector<registered_provider> providers = default_providers();
     machine system;

@@ -2,6 +2,8 @@
 
 #include "platform/simulated/guids.h"
 
+#include <thread>
+
 namespace tallowick::platform::simulated {
 namespace {
 
@@ -19,6 +21,7 @@ std::int64_t filetime_now() {
 
 simulated_tracing::simulated_tracing(const machine_description& machine)
     : version_(windows_version::of(machine.major_version, machine.minor_version)),
+      start_delay_(machine.session_start_delay_ms),
       providers_(machine.providers), sessions_(machine), guid_source_(std::random_device{}()) {}
 
 bool simulated_tracing::wait_for_processing(std::size_t count, const std::stop_token& stop) {
@@ -45,6 +48,10 @@ std::size_t simulated_tracing::processing_count() const {
 
 std::uint32_t simulated_tracing::start_trace(trace_handle* handle, const char16_t* name,
                                              EVENT_TRACE_PROPERTIES* properties) {
+    // A slow start holds up its caller only, as a busy machine would: the rest
+    // of the machine answers meanwhile.
+    if (start_delay_.count() > 0)
+        std::this_thread::sleep_for(start_delay_);
     const std::lock_guard lock(mutex_);
     return sessions_.start(handle, name, properties);
 }

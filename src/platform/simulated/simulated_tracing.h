@@ -93,6 +93,7 @@ class simulated_tracing final : public tracing_api {
     }
 
     const windows_version version_;
+    const std::chrono::milliseconds start_delay_; // StartTraceW is this slow
     provider_catalog providers_;
     tdh_catalog tdh_;
 

@@ -1,0 +1,187 @@
+// The real tallowick binary when things go wrong around it: Ctrl+C at awkward
+// moments, a collector that is missing or never reads, a machine out of trace
+// sessions. Each run must end with the right status and lines, never hang.
+#include "support/run_process.h"
+#include "support/running_process.h"
+#include "support/udp_receiver.h"
+#include "text_lines.h"
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace tallowick::testing {
+namespace {
+
+const std::string agent = TALLOWICK_AGENT_PATH;
+// Far beyond any run here: reaching it means the agent hung.
+constexpr std::chrono::seconds run_limit{60};
+
+const std::string machine_parts = R"(
+    "accounts": [{"sid": "S-1-5-21-7-8-9-1001", "name": "alice", "domain": "HOST"}],
+    "processes": [{"pid": 100, "image": "\\Device\\HarddiskVolume3\\Tools\\editor.exe", "user_sid": "S-1-5-21-7-8-9-1001"}],
+    "files": [{"path": "C:\\Users\\alice\\report.docx", "type": "file"}])";
+
+// A reportable document open of the editor, as a step.
+std::string report_opened(int share_access = 1) {
+    return R"({"file_open": {"pid": 100, "name": "\\Device\\HarddiskVolume3\\Users\\alice\\report.docx", "share_access": )" +
+           std::to_string(share_access) + "}}";
+}
+const std::string report_read_line = "READ C:\\Users\\alice\\report.docx FILE C:\\Tools\\editor.exe 100 alice";
+const std::string report_read =
+    R"({"id":12,"proc":100,"Operation":"READ","Filename":"C:\\Users\\alice\\report.docx","Path_Type":"FILE","Process_Name":"C:\\Tools\\editor.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
+
+std::size_t count_of(const std::vector<std::string>& lines, const std::string& line) {
+    return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
+}
+
+const std::string caught_line = "Caught interrupt signal...";
+
+// `presses` Ctrl+C ended the run with one stop: each interrupt line comes once
+// per signal (signals sent back to back may arrive as one; a late one may come
+// after the stop began), the first before the one "stopping traces...".
+void expect_stopped_once(const std::vector<std::string>& console, int presses) {
+    const std::size_t caught = count_of(console, caught_line);
+    EXPECT_TRUE(caught >= 1 && caught <= static_cast<std::size_t>(presses)) << caught;
+    ASSERT_EQ(count_of(console, "stopping traces..."), 1u);
+    EXPECT_LT(std::find(console.begin(), console.end(), caught_line) - console.begin(),
+              std::find(console.begin(), console.end(), "stopping traces...") - console.begin());
+}
+
+class FaultEndToEnd : public ::testing::Test {
+protected:
+    // Writes a scenario of `machine` (members of the machine object) and
+    // `steps` (comma-separated), and returns the agent's environment for it.
+    std::vector<std::string> scenario(const std::string& machine, const std::string& steps) {
+        std::ofstream(scenario_path, std::ios::binary)
+            << R"({"format": 1, "machine": {)" << machine << R"(}, "steps": [)" << steps << "]}";
+        return {"TALLOWICK_SIM_SCENARIO=" + scenario_path};
+    }
+
+    // The run's end, checked not to have hung.
+    static process_result finish(running_process& running) {
+        const process_result result = running.wait(run_limit);
+        EXPECT_FALSE(running.hung()) << "the agent did not end: " << result.out;
+        return result;
+    }
+
+    void TearDown() override { std::remove(scenario_path.c_str()); }
+
+    std::string scenario_path = ::testing::TempDir() + "tallowick-fault-scenario.json";
+};
+
+// Ctrl+C while every session is still starting (the machine takes seconds to
+// start each): the stops must reach the sessions still on their way, so no
+// thread is left processing and the agent leaves with 0. The steps never play,
+// since no session comes to process; once or twice pressed, alike.
+TEST_F(FaultEndToEnd, InterruptWhileTheSessionsAreStillStartingEndsCleanly) {
+    for (const int presses : {1, 2}) {
+        SCOPED_TRACE(presses);
+        udp_receiver receiver;
+        running_process running(agent, {},
+                                scenario(machine_parts + R"(, "session_start_delay_ms": 2000)", report_opened()));
+        ASSERT_TRUE(running.wait_for_line("starting traces...", run_limit));
+        for (int i = 0; i < presses; ++i)
+            running.send_signal(SIGINT);
+        const process_result result = finish(running);
+
+        EXPECT_EQ(result.exit_status, 0) << result.err;
+        EXPECT_EQ(result.err, "");
+        const std::vector<std::string> console = lines_of(result.out);
+        ASSERT_GE(console.size(), 3u) << result.out;
+        EXPECT_EQ(console.front(), "starting traces...");
+        expect_stopped_once(console, presses);
+        EXPECT_EQ(console.size(), 2 + count_of(console, caught_line)) << result.out;
+        EXPECT_TRUE(receiver.receive_pending().empty());
+    }
+}
+
+// Ctrl+C pressed twice while records flow: one orderly stop, status 0.
+TEST_F(FaultEndToEnd, InterruptTwiceWhileRunningStopsOnce) {
+    udp_receiver receiver;
+    running_process running(agent, {}, scenario(machine_parts, report_opened()));
+    ASSERT_TRUE(running.wait_for_line(report_read_line, run_limit));
+    running.send_signal(SIGINT);
+    running.send_signal(SIGINT);
+    const process_result result = finish(running);
+
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    expect_stopped_once(lines_of(result.out), 2);
+    EXPECT_EQ(receiver.receive_pending(), std::vector<std::string>{report_read});
+}
+
+// What the agent sends goes nowhere useful; it must neither notice nor stall.
+// `reader` sets up the other end of 127.0.0.1:13251 for the run.
+struct collector_case {
+    const char* name;
+    bool bound; // a socket holds the port without ever reading it
+};
+
+void PrintTo(const collector_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class CollectorFaultEndToEnd : public FaultEndToEnd, public ::testing::WithParamInterface<collector_case> {};
+
+TEST_P(CollectorFaultEndToEnd, AgentSendsEverythingAndExitsCleanly) {
+    namespace asio = boost::asio;
+    asio::io_context context;
+    asio::ip::udp::socket deaf(context);
+    if (GetParam().bound) {
+        deaf.open(asio::ip::udp::v4());
+        // As small as the system allows, so it is full after a few datagrams.
+        deaf.set_option(asio::socket_base::receive_buffer_size(1));
+        deaf.bind({asio::ip::make_address("127.0.0.1"), 13251});
+    }
+    constexpr int events = 200;
+    std::string steps;
+    for (int i = 0; i < events; ++i)
+        steps += report_opened() + ",";
+    const process_result result = run_process(agent, {}, scenario(machine_parts, steps + R"({"interrupt": {}})"));
+
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    const std::vector<std::string> console = lines_of(result.out);
+    // Every event was handled to its end: no send stalled or failed.
+    EXPECT_EQ(count_of(console, report_read_line), static_cast<std::size_t>(events));
+    // Queued work drains after the stop, so its lines may follow.
+    EXPECT_EQ(console.size(), events + 3u) << result.out;
+    EXPECT_EQ(count_of(console, "stopping traces..."), 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Collector, CollectorFaultEndToEnd,
+                         ::testing::Values(collector_case{"NobodyListens", false},
+                                           collector_case{"ListenerNeverReads", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// No trace session left on the machine for one or all of ours (foreign
+// sessions count): one line names a session and the error, the rest are
+// stopped, status 1. Which of ours misses out depends on the threads' race.
+TEST_F(FaultEndToEnd, NoTraceSessionsLeftEndsWithOneLineAndStatusOne) {
+    for (const std::string machine :
+         {R"("trace_session_limit": 0)", R"("trace_session_limit": 2)",
+          R"("trace_session_limit": 3, "running_sessions": [{"name": "Someone Else's Session"}])"}) {
+        SCOPED_TRACE(machine);
+        const process_result result =
+            run_process(agent, {}, scenario(machine, report_opened() + R"(, {"interrupt": {}})"));
+
+        EXPECT_EQ(result.exit_status, 1);
+        const std::vector<std::string> errors = lines_of(result.err);
+        ASSERT_EQ(errors.size(), 1u) << result.err;
+        EXPECT_TRUE(errors[0].starts_with("tallowick: trace session Velmar_Trace_")) << errors[0];
+        EXPECT_NE(errors[0].find(": No more trace sessions available."), std::string::npos) << errors[0];
+        EXPECT_EQ(lines_of(result.out), (std::vector<std::string>{"starting traces...", "stopping traces..."}));
+    }
+}
+
+} // namespace
+} // namespace tallowick::testing

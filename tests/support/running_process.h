@@ -1,0 +1,51 @@
+#pragma once
+
+#include "support/run_process.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+#include <vector>
+
+namespace tallowick::testing {
+
+// A program started for a test and watched while it runs (not on Windows): its
+// standard output and error are collected as they come, so a test can wait for
+// a line before it acts, send it signals, and wait for its end with a limit. A
+// program that outlives the limit, or this object, is killed.
+class running_process {
+  public:
+    // Standard input is closed; `environment` adds NAME=VALUE entries.
+    running_process(const std::string& program, const std::vector<std::string>& args,
+                    const std::vector<std::string>& environment = {});
+    ~running_process();
+    running_process(const running_process&) = delete;
+    running_process& operator=(const running_process&) = delete;
+
+    // Waits until standard output holds `line` as a whole line; false when the
+    // program ends or `timeout` passes first.
+    bool wait_for_line(const std::string& line, std::chrono::milliseconds timeout);
+    void send_signal(int signal_number);
+    // Waits for the end and returns what the program printed. A program still
+    // running after `timeout` is killed: `hung` is then set.
+    process_result wait(std::chrono::milliseconds timeout);
+    bool hung() const { return hung_; }
+
+  private:
+    void collect(int out, int err);
+
+    pid_t child_ = -1;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string out_;
+    std::string err_;
+    bool ended_ = false;
+    int exit_status_ = -1;
+    bool hung_ = false;
+    std::thread collector_;
+};
+
+} // namespace tallowick::testing
