@@ -1,0 +1,252 @@
+// The whole agent in-process on the simulated machine: records per second from
+// delivery to the file session until each reported event's datagram has been
+// received on 127.0.0.1:13251, for a stream of reported events and for a stream
+// the filter rejects on the session thread, with that thread's CPU time per
+// record. The agent is the agent's own run_traces, set up once for the program;
+// its console lines go to /dev/null, the results to the original standard output.
+#include "app/interrupt.h"
+#include "app/trace_orchestration.h"
+#include "platform/simulated/scenario.h"
+#include "platform/simulated/simulated_system.h"
+#include "platform/simulated/simulated_tracing.h"
+#include "platform/system_api.h"
+#include "platform/tracing_api.h"
+#include "support/udp_receiver.h"
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <optional>
+#include <pthread.h>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace tallowick::platform::simulated;
+using tallowick::platform::trace_handle;
+
+// The simulated machine as the agent sees it, noting which thread processes
+// the file session so that its CPU clock can be read.
+class clocked_tracing final : public tallowick::platform::tracing_api {
+    using hresult = tallowick::platform::hresult;
+
+  public:
+    explicit clocked_tracing(simulated_tracing& machine) : machine_(machine) {}
+
+    // The file session's processing thread's CPU time, once it processes.
+    std::optional<std::chrono::nanoseconds> file_session_cpu() const {
+        if (!clock_known_.load())
+            return std::nullopt;
+        timespec now{};
+        clock_gettime(file_clock_, &now);
+        return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
+    }
+
+    trace_handle open_trace(EVENT_TRACE_LOGFILEW* logfile) override {
+        const trace_handle handle = machine_.open_trace(logfile);
+        if (logfile != nullptr &&
+            std::u16string_view(reinterpret_cast<const char16_t*>(logfile->LoggerName)) == u"Velmar_Trace_FileKernel")
+            file_handle_.store(handle);
+        return handle;
+    }
+    std::uint32_t process_trace(trace_handle* handles, std::uint32_t count, const FILETIME* start,
+                                const FILETIME* end) override {
+        if (handles != nullptr && count == 1 && *handles == file_handle_.load() &&
+            pthread_getcpuclockid(pthread_self(), &file_clock_) == 0)
+            clock_known_.store(true);
+        return machine_.process_trace(handles, count, start, end);
+    }
+
+    std::uint32_t start_trace(trace_handle* handle, const char16_t* name, EVENT_TRACE_PROPERTIES* p) override {
+        return machine_.start_trace(handle, name, p);
+    }
+    std::uint32_t control_trace(trace_handle handle, const char16_t* name, EVENT_TRACE_PROPERTIES* p,
+                                std::uint32_t code) override {
+        return machine_.control_trace(handle, name, p, code);
+    }
+    std::uint32_t enable_trace_ex2(trace_handle handle, const GUID* provider, std::uint32_t code, std::uint8_t level,
+                                   std::uint64_t any, std::uint64_t all, std::uint32_t timeout,
+                                   const ENABLE_TRACE_PARAMETERS* parameters) override {
+        return machine_.enable_trace_ex2(handle, provider, code, level, any, all, timeout, parameters);
+    }
+    std::uint32_t close_trace(trace_handle handle) override { return machine_.close_trace(handle); }
+    std::uint32_t tdh_get_event_information(const EVENT_RECORD* record, std::uint32_t count,
+                                            const TDH_CONTEXT* context, TRACE_EVENT_INFO* buffer,
+                                            std::uint32_t* size) override {
+        return machine_.tdh_get_event_information(record, count, context, buffer, size);
+    }
+    std::uint32_t tdh_get_property_size(const EVENT_RECORD* record, std::uint32_t count, const TDH_CONTEXT* context,
+                                        std::uint32_t descriptor_count, const PROPERTY_DATA_DESCRIPTOR* descriptors,
+                                        std::uint32_t* size) override {
+        return machine_.tdh_get_property_size(record, count, context, descriptor_count, descriptors, size);
+    }
+    std::uint32_t nt_query_system_information(std::uint32_t information_class, void* information,
+                                              std::uint32_t length, std::uint32_t* return_length) override {
+        return machine_.nt_query_system_information(information_class, information, length, return_length);
+    }
+    std::uint32_t nt_set_system_information(std::uint32_t information_class, void* information,
+                                            std::uint32_t length) override {
+        return machine_.nt_set_system_information(information_class, information, length);
+    }
+    std::uint64_t ver_set_condition_mask(std::uint64_t mask, std::uint32_t type, std::uint8_t condition) override {
+        return machine_.ver_set_condition_mask(mask, type, condition);
+    }
+    std::int32_t verify_version_info(OSVERSIONINFOEXW* info, std::uint32_t type, std::uint64_t mask) override {
+        return machine_.verify_version_info(info, type, mask);
+    }
+    hresult co_create_guid(GUID* guid) override { return machine_.co_create_guid(guid); }
+    hresult string_from_clsid(const GUID& clsid, std::u16string& text) override {
+        return machine_.string_from_clsid(clsid, text);
+    }
+    hresult co_initialize_ex(void* reserved, std::uint32_t co_init) override {
+        return machine_.co_initialize_ex(reserved, co_init);
+    }
+    void co_uninitialize() override { machine_.co_uninitialize(); }
+    hresult co_create_instance(const GUID& clsid, void* outer, std::uint32_t context, const GUID& iid,
+                               void** object) override {
+        return machine_.co_create_instance(clsid, outer, context, iid, object);
+    }
+    hresult get_trace_data_providers(void* collection, const char16_t* server) override {
+        return machine_.get_trace_data_providers(collection, server);
+    }
+    hresult get_count(void* collection, std::int32_t* count) override { return machine_.get_count(collection, count); }
+    hresult get_item(void* collection, std::uint32_t index, void** provider) override {
+        return machine_.get_item(collection, index, provider);
+    }
+    hresult get_display_name(void* provider, std::optional<std::u16string>& name) override {
+        return machine_.get_display_name(provider, name);
+    }
+    hresult get_guid(void* provider, GUID* guid) override { return machine_.get_guid(provider, guid); }
+    std::uint32_t release(void* object) override { return machine_.release(object); }
+
+  private:
+    simulated_tracing& machine_;
+    std::atomic<trace_handle> file_handle_{0};
+    clockid_t file_clock_{};
+    std::atomic<bool> clock_known_{false};
+};
+
+// An editor in a user's documents; nothing else.
+const machine_description& bench_machine() {
+    static const machine_description machine = parse_scenario(R"({"format": 1, "machine": {
+        "accounts": [{"sid": "S-1-5-21-7-8-9-1001", "name": "alice", "domain": "HOST"}],
+        "processes": [{"pid": 4242, "image": "\\Device\\HarddiskVolume3\\Tools\\editor.exe", "user_sid": "S-1-5-21-7-8-9-1001"}],
+        "files": [{"path": "C:\\Users\\alice\\Documents\\Quarterly Report.docx", "type": "file"}]}})")
+                                                   .machine;
+    return machine;
+}
+
+// The agent running on the simulated machine, with a collector's socket.
+struct running_agent {
+    running_agent()
+        : system(bench_machine().system), machine(bench_machine()), tracing(machine), system_scope(system),
+          tracing_scope(tracing) {
+        agent = std::thread([this] {
+            status = tallowick::run_traces(paths, excluded);
+            ended.request_stop();
+        });
+        if (!machine.wait_for_processing(3, ended.get_token()))
+            std::fprintf(stderr, "pipeline_bench: the agent ended with status %d before it ran\n", status);
+    }
+    ~running_agent() {
+        tallowick::stop_requested.store(true);
+        agent.join();
+    }
+
+    tallowick::testing::udp_receiver collector; // bound before anything is sent
+    simulated_system system;
+    simulated_tracing machine;
+    clocked_tracing tracing;
+    tallowick::platform::scoped_system system_scope;
+    tallowick::platform::scoped_tracing tracing_scope;
+    std::vector<std::string> paths;
+    std::vector<std::string> excluded;
+    std::stop_source ended;
+    std::thread agent;
+    int status = 0;
+};
+
+std::unique_ptr<running_agent> agent;
+
+built_record file_open(const char16_t* name) {
+    file_event open;
+    open.process_id = 4242;
+    open.name = name;
+    open.share_access = 3;
+    return build_record(describe_file_event(open));
+}
+
+constexpr int batch = 64;
+
+// Delivers `batch` copies of `record` per iteration and waits for `reported`
+// datagrams of each batch.
+void run_stream(benchmark::State& state, built_record record, bool reported) {
+    const auto cpu_before = agent->tracing.file_session_cpu();
+    std::int64_t delivered = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < batch; ++i) {
+            if (agent->machine.deliver(record, std::chrono::seconds(10), {}).consumers != 1) {
+                state.SkipWithError("the file session did not take the record");
+                return;
+            }
+        }
+        delivered += batch;
+        for (int i = 0; reported && i < batch; ++i) {
+            if (!agent->collector.receive()) {
+                state.SkipWithError("a datagram did not arrive");
+                return;
+            }
+        }
+    }
+    const auto cpu_after = agent->tracing.file_session_cpu();
+    state.SetItemsProcessed(delivered);
+    if (cpu_before && cpu_after && delivered > 0)
+        state.counters["session_ns_per_record"] =
+            static_cast<double>((*cpu_after - *cpu_before).count()) / static_cast<double>(delivered);
+}
+
+void BM_reported_file_opens(benchmark::State& state) {
+    run_stream(state, file_open(u"\\Device\\HarddiskVolume3\\Users\\alice\\Documents\\Quarterly Report.docx"), true);
+}
+BENCHMARK(BM_reported_file_opens)->UseRealTime();
+
+void BM_rejected_file_opens(benchmark::State& state) {
+    run_stream(state, file_open(u"\\Device\\HarddiskVolume3\\Windows\\System32\\kernel32.dll"), false);
+}
+BENCHMARK(BM_rejected_file_opens)->UseRealTime();
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    // The agent prints a line per reported event: to /dev/null, the results to
+    // the standard output the program was given.
+    const int results_fd = dup(1);
+    std::ofstream results("/proc/self/fd/" + std::to_string(results_fd));
+    if (results_fd < 0 || !results || std::freopen("/dev/null", "w", stdout) == nullptr) {
+        std::fputs("pipeline_bench: cannot set the console aside\n", stderr);
+        return 1;
+    }
+    benchmark::ConsoleReporter reporter(isatty(results_fd) != 0 ? benchmark::ConsoleReporter::OO_ColorTabular
+                                                                : benchmark::ConsoleReporter::OO_Tabular);
+    reporter.SetOutputStream(&results);
+    reporter.SetErrorStream(&results);
+
+    agent = std::make_unique<running_agent>();
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    agent.reset();
+    benchmark::Shutdown();
+    close(results_fd);
+    return 0;
+}
