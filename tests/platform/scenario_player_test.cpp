@@ -100,6 +100,26 @@ TEST(ScenarioPlayer, PlaysTheStepsInOrderOnceTheSessionsProcess) {
               error_invalid_parameter);
 }
 
+TEST(ScenarioPlayer, PlaysARepeatRoundAfterRound) {
+    const scenario played = parse_scenario(R"({"format": 1, "steps": [
+      {"repeat": {"times": 3, "steps": [
+        {"file_open": {"pid": 4242, "name": "\\Device\\HarddiskVolume3\\a.docx", "share_access": 1}},
+        {"repeat": {"times": 2, "steps": [{"file_delete": {"pid": 4242, "name": "b"}}]}}
+      ]}},
+      {"file_create": {"pid": 4242, "name": "c"}}
+    ]})");
+    simulated_machine machine(played, two_sessions());
+    agent_sessions sessions(machine.tracing());
+    sessions.process();
+
+    ASSERT_TRUE(machine.player().wait_until_finished(generous));
+    EXPECT_EQ(machine.player().steps_played(), 2u); // a repeat is one step, however many rounds
+    std::vector<int> ids;
+    for (const auto& record : sessions.file.records())
+        ids.push_back(record.id);
+    EXPECT_EQ(ids, (std::vector<int>{12, 26, 26, 12, 26, 26, 12, 26, 26, 30}));
+}
+
 TEST(ScenarioPlayer, StopsInTheMiddleOfADelay) {
     const scenario played = parse_scenario(R"({"format": 1, "steps": [
       {"file_open": {"pid": 4242, "name": "\\Device\\HarddiskVolume3\\a.docx", "share_access": 1}},
@@ -170,6 +190,16 @@ TEST(SimulatedMachine, ReportsScenarioErrorsWithTheirSource) {
             }
         },
         scenario_error);
+
+    const scenario oversized_in_repeat = parse_scenario(R"({"format": 1, "steps": [{"repeat": {"times": 2,
+      "steps": [{"interrupt": {}}, {"record": {"provider": "kernel_process", "properties": [{"name": "Blob",
+      "type": "bytes", "value": ")" + too_long + R"("}]}}]}}]})");
+    try {
+        simulated_machine machine(oversized_in_repeat, {});
+        ADD_FAILURE() << "no error";
+    } catch (const scenario_error& error) {
+        EXPECT_EQ(error.place(), "/steps/0/repeat/steps/1");
+    }
 
     try {
         make_simulated_machine("/nonexistent/scenario.json", {});

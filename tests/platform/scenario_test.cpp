@@ -121,10 +121,40 @@ TEST(Scenario, ErrorsNameThePlaceAndTheProblem) {
          "/steps/0/record/properties/0/type"},
         {R"({"format": 1, "steps": [{"process_end": {"pid": 1, "image_file_name": "a", "user_sid": "S-1"}}]})",
          "/steps/0/process_end/user_sid"},
+        {R"({"format": 1, "steps": [{"repeat": {"steps": [{"interrupt": {}}]}}]})",
+         "/steps/0/repeat/times: required"},
+        {R"({"format": 1, "steps": [{"repeat": {"times": 0, "steps": [{"interrupt": {}}]}}]})",
+         "/steps/0/repeat/times: must be at least 1"},
+        {R"({"format": 1, "steps": [{"repeat": {"times": 2, "steps": []}}]})",
+         "/steps/0/repeat/steps: a repeat needs at least one step"},
+        {R"({"format": 1, "steps": [{"repeat": {"times": 2, "steps": [{"interrupt": {}}], "step": []}}]})",
+         "/steps/0/repeat/step: unknown key"},
+        {R"({"format": 1, "steps": [{"repeat": {"times": 2, "steps": [{"file_open": {}}]}}]})",
+         "/steps/0/repeat/steps/0/file_open/pid: required"},
         {R"({"format": 1, "steps": [)", "byte "},
     };
     for (const example& e : examples)
         EXPECT_NE(error_of(e.json).find(e.message), std::string::npos) << e.json << " -> " << error_of(e.json);
+}
+
+TEST(Scenario, RepeatsNestUpToEightDeep) {
+    const auto nested = [](int depth) {
+        std::string steps = R"([{"interrupt": {}}])";
+        for (int i = 0; i < depth; ++i)
+            steps = R"([{"delay_ms": 1, "repeat": {"times": 3, "steps": )" + steps + "}}]";
+        return R"({"format": 1, "steps": )" + steps + "}";
+    };
+    const scenario parsed = parse_scenario(nested(8));
+    const step* inner = &parsed.steps.at(0);
+    for (int i = 0; i < 8; ++i) {
+        const auto& repeat = std::get<repeat_step>(inner->action);
+        EXPECT_EQ(repeat.times, 3u);
+        EXPECT_EQ(inner->delay_ms, 1u);
+        ASSERT_EQ(repeat.steps.size(), 1u);
+        inner = &repeat.steps[0];
+    }
+    EXPECT_TRUE(std::holds_alternative<interrupt_step>(inner->action));
+    EXPECT_NE(error_of(nested(9)).find("repeats nest at most 8 deep"), std::string::npos) << error_of(nested(9));
 }
 
 TEST(Scenario, UnreadableFileIsNamed) {

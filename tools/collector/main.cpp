@@ -35,6 +35,7 @@ struct settings {
     bool quiet = false;
     std::uint64_t count = 0;   // stop after this many datagrams; 0 = no limit
     double timeout_seconds = 0; // stop after this long; 0 = no limit
+    int receive_buffer = 8 * 1024 * 1024; // asked of the kernel, which caps it (net.core.rmem_max)
     std::string jsonl_path;
 };
 
@@ -56,8 +57,9 @@ public:
         const udp::endpoint endpoint(asio::ip::make_address(options.address), options.port);
         socket_.open(endpoint.protocol());
         // A burst must not overflow the receive queue before we read it.
-        socket_.set_option(asio::socket_base::receive_buffer_size(8 * 1024 * 1024));
+        socket_.set_option(asio::socket_base::receive_buffer_size(options.receive_buffer));
         socket_.bind(endpoint);
+        socket_.get_option(granted_buffer_);
         if (!options.jsonl_path.empty()) {
             jsonl_.open(options.jsonl_path, std::ios::app | std::ios::binary);
             if (!jsonl_)
@@ -66,7 +68,8 @@ public:
     }
 
     void run() {
-        std::cerr << "listening on " << options_.address << ':' << options_.port << std::endl;
+        std::cerr << "listening on " << options_.address << ':' << options_.port << " (receive buffer "
+                  << granted_buffer_.value() << " bytes)" << std::endl;
         signals_.async_wait([this](const boost::system::error_code& error, int) {
             if (!error)
                 io_.stop();
@@ -128,6 +131,7 @@ private:
     asio::signal_set signals_;
     asio::steady_timer timer_;
     udp::endpoint sender_;
+    asio::socket_base::receive_buffer_size granted_buffer_;
     std::array<char, 65536> buffer_{};
     std::uint64_t received_ = 0;
     std::uint64_t invalid_ = 0;
@@ -146,7 +150,9 @@ int main(int argc, char** argv) {
         "count", po::value(&options.count), "stop after N datagrams")(
         "timeout", po::value(&options.timeout_seconds), "stop after S seconds")(
         "jsonl", po::value(&options.jsonl_path), "append every datagram to this JSON-lines file")(
-        "port", po::value(&options.port), "UDP port to listen on (default 13251)");
+        "port", po::value(&options.port), "UDP port to listen on (default 13251)")(
+        "receive-buffer", po::value(&options.receive_buffer),
+        "socket receive buffer to ask for, in bytes (default 8 MiB; the system may grant less)");
     try {
         po::variables_map values;
         po::store(po::parse_command_line(argc, argv, table), values);

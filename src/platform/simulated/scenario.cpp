@@ -361,11 +361,16 @@ file_event read_file_step(object_reader& body, std::string_view kind) {
     return file;
 }
 
-step read_step(object_reader& item) {
+// Repeats nest at most this deep: deeper is no burst anyone plays, and the
+// reading recurses.
+constexpr unsigned max_repeat_depth = 8;
+
+step read_step(object_reader& item, unsigned depth) {
     step result;
     result.delay_ms = static_cast<std::uint32_t>(item.number("delay_ms", u32_max, 0));
     static const char* const kinds[] = {"file_open",     "file_delete", "file_rename", "file_create",
-                                        "process_start", "process_end", "record",      "interrupt"};
+                                        "process_start", "process_end", "record",      "interrupt",
+                                        "repeat"};
     const char* chosen = nullptr;
     for (const char* kind : kinds) {
         if (item.has(kind)) {
@@ -377,7 +382,7 @@ step read_step(object_reader& item) {
     }
     if (chosen == nullptr)
         throw scenario_error(item.where(), "a step needs one of file_open, file_delete, file_rename, file_create, "
-                                           "process_start, process_end, record, interrupt");
+                                           "process_start, process_end, record, interrupt, repeat");
     object_reader body(item.require(chosen), item.where(chosen));
     const std::string_view kind = chosen;
     if (kind.substr(0, 5) == "file_") {
@@ -401,6 +406,19 @@ step read_step(object_reader& item) {
         }
     } else if (kind == "record") {
         result.action = read_record(body);
+    } else if (kind == "repeat") {
+        repeat_step repeat;
+        repeat.times = static_cast<std::uint32_t>(body.number("times", u32_max, 1, true));
+        if (repeat.times == 0)
+            throw scenario_error(body.where("times"), "must be at least 1");
+        if (depth == max_repeat_depth)
+            throw scenario_error(item.where(chosen), "repeats nest at most " + std::to_string(max_repeat_depth) +
+                                                         " deep");
+        repeat.steps = read_list<step>(body, "steps", {},
+                                       [depth](object_reader& inner) { return read_step(inner, depth + 1); });
+        if (repeat.steps.empty())
+            throw scenario_error(body.where("steps"), "a repeat needs at least one step");
+        result.action = std::move(repeat);
     } else {
         result.action = interrupt_step{};
     }
@@ -468,7 +486,7 @@ scenario parse_scenario(std::string_view text) {
         result.machine = read_machine(reader);
         reader.finish();
     }
-    result.steps = read_list<step>(top, "steps", {}, read_step);
+    result.steps = read_list<step>(top, "steps", {}, [](object_reader& item) { return read_step(item, 0); });
     top.finish();
     return result;
 }

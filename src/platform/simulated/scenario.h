@@ -48,10 +48,20 @@ struct process_end_step {
     process_event event;
 };
 struct interrupt_step {};
+struct step;
+// {"repeat": {"times": N, "steps": [...]}}: its steps played N times over (N
+// from 1), each with its own delay every time; repeats nest. A burst of any
+// size costs the memory of one round.
+struct repeat_step {
+    std::uint32_t times = 1;
+    std::vector<step> steps;
+};
 
 struct step {
     std::uint32_t delay_ms = 0;
-    std::variant<file_event, process_start_step, process_end_step, record_description, interrupt_step> action;
+    std::variant<file_event, process_start_step, process_end_step, record_description, interrupt_step,
+                 repeat_step>
+        action;
 };
 
 struct scenario {

@@ -41,34 +41,44 @@ scenario_player::scenario_player(const std::vector<step>& steps, simulated_traci
     : tracing_(tracing), system_(system), settings_(std::move(settings)) {
     if (!settings_.report)
         settings_.report = [](std::string_view line) { write_error_line(line); };
-    for (std::size_t index = 0; index < steps.size(); ++index) {
-        prepared_step prepared;
-        prepared.delay_ms = steps[index].delay_ms;
-        try {
-            std::visit(
-                [&](const auto& action) {
-                    using action_type = std::decay_t<decltype(action)>;
-                    if constexpr (std::is_same_v<action_type, file_event>) {
-                        prepared.record = build_record(describe_file_event(action));
-                    } else if constexpr (std::is_same_v<action_type, process_start_step>) {
-                        prepared.record = build_record(describe_process_event(action.event));
-                        if (action.image)
-                            prepared.started = process_entry{action.event.process_id, *action.image,
-                                                             action.event.user_sid, process_access::full};
-                    } else if constexpr (std::is_same_v<action_type, process_end_step>) {
-                        prepared.record = build_record(describe_process_event(action.event));
-                        prepared.ended = action.event.process_id;
-                    } else if constexpr (std::is_same_v<action_type, record_description>) {
-                        prepared.record = build_record(action);
-                    }
-                },
-                steps[index].action);
-        } catch (const std::exception& error) {
-            throw scenario_error("/steps/" + std::to_string(index), error.what());
-        }
-        steps_.push_back(std::move(prepared));
-    }
+    for (std::size_t index = 0; index < steps.size(); ++index)
+        steps_.push_back(prepare(steps[index], "/steps/" + std::to_string(index)));
     thread_ = std::jthread([this](std::stop_token stop) { play(std::move(stop)); });
+}
+
+scenario_player::prepared_step scenario_player::prepare(const step& source, const std::string& place) {
+    prepared_step prepared;
+    prepared.delay_ms = source.delay_ms;
+    try {
+        std::visit(
+            [&](const auto& action) {
+                using action_type = std::decay_t<decltype(action)>;
+                if constexpr (std::is_same_v<action_type, file_event>) {
+                    prepared.record = build_record(describe_file_event(action));
+                } else if constexpr (std::is_same_v<action_type, process_start_step>) {
+                    prepared.record = build_record(describe_process_event(action.event));
+                    if (action.image)
+                        prepared.started = process_entry{action.event.process_id, *action.image,
+                                                         action.event.user_sid, process_access::full};
+                } else if constexpr (std::is_same_v<action_type, process_end_step>) {
+                    prepared.record = build_record(describe_process_event(action.event));
+                    prepared.ended = action.event.process_id;
+                } else if constexpr (std::is_same_v<action_type, record_description>) {
+                    prepared.record = build_record(action);
+                } else if constexpr (std::is_same_v<action_type, repeat_step>) {
+                    prepared.times = action.times;
+                    for (std::size_t index = 0; index < action.steps.size(); ++index)
+                        prepared.body.push_back(
+                            prepare(action.steps[index], place + "/repeat/steps/" + std::to_string(index)));
+                }
+            },
+            source.action);
+    } catch (const scenario_error&) {
+        throw;
+    } catch (const std::exception& error) {
+        throw scenario_error(place, error.what());
+    }
+    return prepared;
 }
 
 scenario_player::~scenario_player() {
@@ -91,19 +101,30 @@ void scenario_player::play(std::stop_token stop) {
     if (!tracing_.wait_for_processing(settings_.sessions, stop))
         return;
     for (std::size_t index = 0; index < steps_.size(); ++index) {
-        prepared_step& step = steps_[index];
-        if (!pause(std::chrono::milliseconds(step.delay_ms), stop))
-            return;
-        if (step.record)
-            deliver(step, index, stop);
-        else
-            interrupt(stop);
-        if (stop.stop_requested())
+        if (!play_step(steps_[index], index, stop))
             return;
         const std::lock_guard lock(mutex_);
         ++played_;
         changed_.notify_all();
     }
+}
+
+bool scenario_player::play_step(prepared_step& step, std::size_t index, const std::stop_token& stop) {
+    if (!pause(std::chrono::milliseconds(step.delay_ms), stop))
+        return false;
+    if (step.record) {
+        deliver(step, index, stop);
+    } else if (step.times != 0) {
+        for (std::uint32_t round = 0; round < step.times; ++round) {
+            for (prepared_step& inner : step.body) {
+                if (!play_step(inner, index, stop))
+                    return false;
+            }
+        }
+    } else {
+        interrupt(stop);
+    }
+    return !stop.stop_requested();
 }
 
 bool scenario_player::pause(std::chrono::milliseconds duration, const std::stop_token& stop) {

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 #include <stop_token>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -34,7 +35,8 @@ struct player_settings {
 // processing: waits each step's delay, delivers its record through the
 // simulated tracing (a process start adds its process to the machine first, an
 // end removes it once its record is dispatched) and raises SIGINT for an
-// interrupt. Then the machine stays idle.
+// interrupt; a repeat plays its steps round after round. Then the machine
+// stays idle.
 class scenario_player {
   public:
     // Builds every step's record first: a step whose record cannot be built
@@ -57,12 +59,17 @@ class scenario_player {
   private:
     struct prepared_step {
         std::uint32_t delay_ms = 0;
-        std::optional<built_record> record; // none: an interrupt
+        std::optional<built_record> record; // none: an interrupt or a repeat
         std::optional<process_entry> started;
         std::optional<std::uint32_t> ended;
+        std::uint32_t times = 0;           // a repeat: plays `body` this many times
+        std::vector<prepared_step> body;
     };
 
+    static prepared_step prepare(const step& source, const std::string& place);
     void play(std::stop_token stop);
+    // Plays one step (a repeat all its rounds); false when stopped.
+    bool play_step(prepared_step& step, std::size_t index, const std::stop_token& stop);
     // Waits `duration` unless stopped first; false when stopped.
     bool pause(std::chrono::milliseconds duration, const std::stop_token& stop);
     void deliver(prepared_step& step, std::size_t index, const std::stop_token& stop);
