@@ -96,9 +96,15 @@ simulated::record_description describe(std::span<const std::uint8_t> input) {
     const std::uint32_t process_id = little_endian(std::span(header).subspan(3, 4));
     simulated::record_description description;
     if ((mode & 1) != 0) {
-        description = simulated::describe_process_event({.opcode = header[1], .header_process_id = process_id});
+        simulated::process_event event;
+        event.opcode = header[1];
+        event.header_process_id = process_id;
+        description = simulated::describe_process_event(event);
     } else {
-        description = simulated::describe_file_event({.id = header[1], .process_id = process_id});
+        simulated::file_event event;
+        event.id = header[1];
+        event.process_id = process_id;
+        description = simulated::describe_file_event(event);
     }
     description.header.version = header[2];
     if ((mode & 2) != 0)
