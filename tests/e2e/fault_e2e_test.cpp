@@ -80,8 +80,10 @@ protected:
 
 // Ctrl+C while every session is still starting (the machine takes seconds to
 // start each): the stops must reach the sessions still on their way, so no
-// thread is left processing and the agent leaves with 0. The steps never play,
-// since no session comes to process; once or twice pressed, alike.
+// thread is left processing and the agent leaves with 0; once or twice pressed,
+// alike. The stops come one after another, so a session whose start ends
+// before its own stop may still take the step's record: then it is reported
+// whole, like any other.
 TEST_F(FaultEndToEnd, InterruptWhileTheSessionsAreStillStartingEndsCleanly) {
     for (const int presses : {1, 2}) {
         SCOPED_TRACE(presses);
@@ -99,8 +101,10 @@ TEST_F(FaultEndToEnd, InterruptWhileTheSessionsAreStillStartingEndsCleanly) {
         ASSERT_GE(console.size(), 3u) << result.out;
         EXPECT_EQ(console.front(), "starting traces...");
         expect_stopped_once(console, presses);
-        EXPECT_EQ(console.size(), 2 + count_of(console, caught_line)) << result.out;
-        EXPECT_TRUE(receiver.receive_pending().empty());
+        ASSERT_GE(console.size(), 2 + count_of(console, caught_line)) << result.out;
+        const std::size_t event_lines = console.size() - 2 - count_of(console, caught_line);
+        EXPECT_LE(event_lines, 1u) << result.out;
+        EXPECT_EQ(receiver.receive_pending().size(), event_lines);
     }
 }
 
@@ -165,14 +169,15 @@ INSTANTIATE_TEST_SUITE_P(Collector, CollectorFaultEndToEnd,
 
 // No trace session left on the machine for one or all of ours (foreign
 // sessions count): one line names a session and the error, the rest are
-// stopped, status 1. Which of ours misses out depends on the threads' race.
+// stopped, status 1, with no Ctrl+C needed. Which of ours misses out depends on
+// the threads' race, so no step plays: the others may process for a moment.
 TEST_F(FaultEndToEnd, NoTraceSessionsLeftEndsWithOneLineAndStatusOne) {
     for (const std::string machine :
          {R"("trace_session_limit": 0)", R"("trace_session_limit": 2)",
           R"("trace_session_limit": 3, "running_sessions": [{"name": "Someone Else's Session"}])"}) {
         SCOPED_TRACE(machine);
         const process_result result =
-            run_process(agent, {}, scenario(machine, report_opened() + R"(, {"interrupt": {}})"));
+            run_process(agent, {}, scenario(machine, ""));
 
         EXPECT_EQ(result.exit_status, 1);
         const std::vector<std::string> errors = lines_of(result.err);
