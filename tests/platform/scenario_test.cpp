@@ -22,6 +22,7 @@ TEST(Scenario, MinimalScenarioGetsTheDefaultMachine) {
     EXPECT_TRUE(parsed.machine.admin);
     EXPECT_EQ(parsed.machine.trace_session_limit, 64u);
     EXPECT_EQ(parsed.machine.session_start_delay_ms, 0u);
+    EXPECT_EQ(parsed.machine.delivery, delivery_mode::synchronous);
     ASSERT_EQ(parsed.machine.providers.size(), 2u);
     EXPECT_EQ(parsed.machine.providers[0].name, "Microsoft-Windows-Kernel-File");
     EXPECT_EQ(parsed.machine.providers[0].guid.Data1, 0xEDD08927u);
@@ -36,7 +37,7 @@ TEST(Scenario, ReadsMachineAndEveryStepKind) {
     const scenario parsed = parse_scenario(R"({
       "format": 1,
       "machine": {
-        "windows_version": "6.1", "admin": false, "trace_session_limit": 3, "session_start_delay_ms": 250,
+        "windows_version": "6.1", "admin": false, "trace_session_limit": 3, "session_start_delay_ms": 250, "delivery": "real_time",
         "running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5}],
         "accounts": [{"sid": "S-1-5-21-1-2-3-1001", "name": "alice", "domain": "DESKTOP-1"}],
         "processes": [{"pid": 4242, "image": "\\Device\\HarddiskVolume3\\Windows\\notepad.exe",
@@ -60,6 +61,7 @@ TEST(Scenario, ReadsMachineAndEveryStepKind) {
     EXPECT_TRUE(parsed.machine.older_than_windows8());
     EXPECT_FALSE(parsed.machine.admin);
     EXPECT_EQ(parsed.machine.session_start_delay_ms, 250u);
+    EXPECT_EQ(parsed.machine.delivery, delivery_mode::real_time);
     EXPECT_EQ(parsed.machine.running_sessions.at(0).stop_status, 5u);
     EXPECT_EQ(parsed.machine.system.accounts.size(), 1u); // a given list replaces the default
     EXPECT_EQ(parsed.machine.system.processes.at(0).access, process_access::limited);
@@ -101,6 +103,7 @@ TEST(Scenario, ErrorsNameThePlaceAndTheProblem) {
         {R"({"format": 1, "machin": {}})", "/machin: unknown key"},
         {R"({"format": 1, "machine": {"admin": "yes"}})", "/machine/admin: expected true or false"},
         {R"({"format": 1, "machine": {"windows_version": "10"}})", "/machine/windows_version: expected"},
+        {R"({"format": 1, "machine": {"delivery": "async"}})", "/machine/delivery: expected"},
         {R"({"format": 1, "machine": {"session_start_delay_ms": 1.5}})",
          "/machine/session_start_delay_ms: expected a whole number"},
         {R"({"format": 1, "machine": {"processes": [{"pid": -1, "image": "x"}]}})", "/machine/processes/0/pid:"},

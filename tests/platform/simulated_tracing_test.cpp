@@ -262,6 +262,78 @@ TEST(SimulatedTracing, ProcessTraceDeliversOnItsOwnThreadUntilTheSessionStops) {
     EXPECT_EQ(tracing.close_trace(file.consumer), 6u);
 }
 
+// Real-time delivery: the player never waits; what finds no buffer is counted,
+// and every record is either read by the consumer or counted as lost.
+TEST(SimulatedTracing, RealTimeDeliveryCountsEveryRecordItCannotBuffer) {
+    struct row {
+        const char* what;
+        std::uint32_t buffer_size_kb, minimum, maximum;
+        bool consumer_open;
+        std::uint32_t expected_buffer_kb, expected_minimum, expected_maximum;
+    };
+    const row rows[] = {
+        {"Windows' choices for zeros", 0, 0, 0, true, 64, 2, 22},
+        {"two small buffers, the rest lost", 4, 2, 2, true, 4, 2, 2},
+        {"a maximum below the minimum is raised", 4, 3, 1, true, 4, 3, 3},
+        {"too small a buffer is raised to 4 KB", 1, 2, 2, true, 4, 2, 2},
+        {"no consumer: buffers lost in transit", 4, 2, 2, false, 4, 2, 2},
+    };
+    constexpr std::uint32_t produced = 200;
+    for (const row& r : rows) {
+        SCOPED_TRACE(r.what);
+        machine_description machine;
+        machine.delivery = delivery_mode::real_time;
+        machine.processors = 1;
+        simulated_tracing tracing(machine);
+        trace_consumer file(tracing, u"File");
+        testing::properties_block block = make_properties(sdk::event_trace_real_time_mode);
+        block.properties.BufferSize = r.buffer_size_kb;
+        block.properties.MinimumBuffers = r.minimum;
+        block.properties.MaximumBuffers = r.maximum;
+        block.properties.FlushTimer = 1;
+        ASSERT_EQ(file.start(block), 0u);
+        ASSERT_EQ(file.enable(kernel_file_provider, 5, 0, 0), 0u);
+        if (r.consumer_open)
+            ASSERT_TRUE(file.open()); // open, not yet reading: buffers wait for it
+
+        built_record record = file_record(12, 0xA0);
+        tracing.describe(record);
+        for (std::uint32_t i = 0; i < produced; ++i)
+            EXPECT_EQ(tracing.deliver(record, patience, {}).consumers, 1u);
+        tracing.flush_buffers();
+
+        testing::properties_block query = make_properties();
+        ASSERT_EQ(tracing.control_trace(0, u"File", &query.properties, sdk::event_trace_control_query), 0u);
+        const EVENT_TRACE_PROPERTIES& seen = query.properties;
+        EXPECT_EQ(seen.BufferSize, r.expected_buffer_kb);
+        EXPECT_EQ(seen.MinimumBuffers, r.expected_minimum);
+        EXPECT_EQ(seen.MaximumBuffers, r.expected_maximum);
+        EXPECT_EQ(seen.FlushTimer, 1u);
+        EXPECT_EQ(seen.LogFileMode, sdk::event_trace_real_time_mode);
+        EXPECT_LE(seen.NumberOfBuffers, r.expected_maximum);
+
+        if (r.consumer_open) {
+            file.process();
+            EXPECT_EQ(seen.RealTimeBuffersLost, 0u);
+        } else {
+            EXPECT_GT(seen.RealTimeBuffersLost, 0u);
+            EXPECT_EQ(seen.EventsLost, 0u); // the buffers came back unread
+        }
+        testing::properties_block final_block = make_properties();
+        ASSERT_EQ(tracing.control_trace(0, u"File", &final_block.properties, sdk::event_trace_control_stop), 0u);
+        if (r.consumer_open) {
+            EXPECT_EQ(file.wait_for_return(), 0u);
+            // A close while reading still reads what was handed over.
+            EXPECT_EQ(file.records().size() + final_block.properties.EventsLost, produced);
+            EXPECT_EQ(final_block.properties.EventsLost, seen.EventsLost);
+            EXPECT_EQ(r.expected_maximum == 22 ? 0u : 1u, seen.EventsLost > 0 ? 1u : 0u);
+        }
+        testing::properties_block gone = make_properties();
+        EXPECT_EQ(tracing.control_trace(0, u"File", &gone.properties, sdk::event_trace_control_query), 4201u);
+        tracing.forget(record);
+    }
+}
+
 TEST(SimulatedTracing, CloseTraceAnswers7007WhileDeliveryIsUnderWay) {
     simulated_tracing tracing(machine_description{});
     trace_consumer file(tracing, u"File");

@@ -51,6 +51,21 @@ std::uint32_t record_delivery::process(const TRACEHANDLE* handles, std::uint32_t
     std::exception_ptr failure;
     bool keep_going = true;
     while (keep_going && !failure) {
+        // Whole buffers, also after a close: the consumer "will stop after it
+        // has processed all real-time events in its buffers".
+        if (!reader.buffers.empty()) {
+            std::shared_ptr<trace_buffer> buffer = std::move(reader.buffers.front());
+            reader.buffers.pop_front();
+            lock.unlock();
+            try {
+                keep_going = read_buffer(reader, *buffer);
+            } catch (...) {
+                failure = std::current_exception();
+            }
+            lock.lock();
+            reader.session->buffers->read(buffer);
+            continue;
+        }
         if (!reader.closed && !reader.queue.empty()) {
             ticket* next = reader.queue.front();
             reader.queue.pop_front();
@@ -153,6 +168,50 @@ delivery_outcome record_delivery::deliver(const EVENT_RECORD& record, std::chron
     return outcome;
 }
 
+bool record_delivery::read_buffer(consumer& reader, const trace_buffer& buffer) {
+    buffer.for_each_record([&](EVENT_RECORD& record) {
+        record.UserContext = reader.logfile.Context;
+        reader.logfile.EventRecordCallback(&record);
+    });
+    if (reader.logfile.BufferCallback == nullptr)
+        return true;
+    ++reader.logfile.BuffersRead;
+    return reader.logfile.BufferCallback(&reader.logfile) != 0;
+}
+
+void record_delivery::hand_over(trace_session& session, std::shared_ptr<trace_buffer> buffer) {
+    for (auto& [handle, reader] : consumers_) {
+        if (reader.session.get() == &session && !reader.closed) {
+            reader.buffers.push_back(buffer);
+            ++buffer->readers;
+            reader.wake.notify_one();
+        }
+    }
+    if (buffer->readers == 0)
+        session.buffers->lost_in_transit(buffer);
+}
+
+std::size_t record_delivery::write(const EVENT_RECORD& record) {
+    std::size_t takers = 0;
+    sessions_.for_each_taker(record, [&](trace_session& session) {
+        ++takers;
+        std::shared_ptr<trace_buffer> full;
+        session.buffers->write(record, full);
+        if (full)
+            hand_over(session, std::move(full));
+    });
+    return takers;
+}
+
+void record_delivery::flush_all() {
+    sessions_.for_each_session([&](trace_session& session) { flush(session); });
+}
+
+void record_delivery::flush(trace_session& session) {
+    if (std::shared_ptr<trace_buffer> last = session.buffers->flush())
+        hand_over(session, std::move(last));
+}
+
 std::size_t record_delivery::processing_count() const {
     return static_cast<std::size_t>(
         std::count_if(consumers_.begin(), consumers_.end(),
@@ -169,6 +228,9 @@ void record_delivery::end_processing(consumer_map::iterator reader) {
     for (ticket* dropped : reader->second.queue)
         --dropped->outstanding;
     reader->second.queue.clear();
+    for (const auto& unread : reader->second.buffers)
+        reader->second.session->buffers->lost_in_transit(unread);
+    reader->second.buffers.clear();
     reader->second.processing = false;
     if (reader->second.closed)
         consumers_.erase(reader);

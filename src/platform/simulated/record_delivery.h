@@ -59,6 +59,15 @@ class record_delivery {
 
     std::size_t processing_count() const;
 
+    // Real-time delivery: writes the record into the buffers of every session
+    // that takes it, handing buffers it fills to their consumers; never waits.
+    // Returns the sessions that took it (written or lost).
+    std::size_t write(const EVENT_RECORD& record);
+    // Hands every session's partly filled buffer to its consumers.
+    void flush_all();
+    // Hands the session's partly filled buffer to its consumers.
+    void flush(trace_session& session);
+
   private:
     // A record on its way: the consumers still to dispatch it.
     struct ticket {
@@ -72,6 +81,7 @@ class record_delivery {
         bool processing = false;
         bool closed = false;
         std::deque<ticket*> queue;
+        std::deque<std::shared_ptr<trace_buffer>> buffers; // real-time: whole buffers to read
         std::condition_variable wake; // work queued, handle closed or session stopped
     };
     using consumer_map = std::map<TRACEHANDLE, consumer>;
@@ -80,6 +90,12 @@ class record_delivery {
     bool is_processing(const trace_session& session) const;
     // Ends a ProcessTrace: drops what is queued, forgets a closed handle.
     void end_processing(consumer_map::iterator reader);
+    // Gives a filled buffer to every open consumer of the session; with none,
+    // it is lost in transit.
+    void hand_over(trace_session& session, std::shared_ptr<trace_buffer> buffer);
+    // Dispatches every record of the buffer, then calls the buffer callback;
+    // false when the callback asks to stop. Runs without the lock.
+    static bool read_buffer(consumer& reader, const trace_buffer& buffer);
 
     const session_table& sessions_;
     // What the player waits for: consumers processing, records dispatched.

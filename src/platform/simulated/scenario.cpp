@@ -185,6 +185,17 @@ machine_description read_machine(object_reader& reader) {
         static_cast<std::uint32_t>(reader.number("trace_session_limit", u32_max, machine.trace_session_limit));
     machine.session_start_delay_ms = static_cast<std::uint32_t>(
         reader.number("session_start_delay_ms", u32_max, machine.session_start_delay_ms));
+    if (const json* delivery = reader.find("delivery")) {
+        const std::string_view text = delivery->IsString()
+                                          ? std::string_view(delivery->GetString(), delivery->GetStringLength())
+                                          : std::string_view();
+        if (text == "synchronous")
+            machine.delivery = delivery_mode::synchronous;
+        else if (text == "real_time")
+            machine.delivery = delivery_mode::real_time;
+        else
+            throw scenario_error(reader.where("delivery"), "expected \"synchronous\" or \"real_time\"");
+    }
     machine.running_sessions = read_list<running_session>(reader, "running_sessions", {}, [](object_reader& item) {
         running_session session;
         session.name = item.text("name", "", true);

@@ -23,6 +23,13 @@ struct registered_provider {
     GUID guid{};
 };
 
+// How records reach the sessions' consumers. Synchronous: the player hands each
+// record over and waits until every consumer has dispatched it (exact, nothing
+// lost). Real time: as Windows does, the player writes records into each
+// session's buffers without waiting, consumers read whole buffers, and records
+// that find every buffer full are lost and counted.
+enum class delivery_mode { synchronous, real_time };
+
 // The machine of a scenario: its tracing side, and the processes, accounts,
 // volumes and files the system interface answers for.
 struct machine_description {
@@ -31,6 +38,8 @@ struct machine_description {
     bool admin = true;
     std::uint32_t trace_session_limit = 64;
     std::uint32_t session_start_delay_ms = 0; // how long each StartTraceW takes
+    delivery_mode delivery = delivery_mode::synchronous;
+    std::uint32_t processors = 2; // sessions get at least two buffers per processor
     std::vector<running_session> running_sessions;
     std::vector<registered_provider> providers = default_providers();
     machine system;

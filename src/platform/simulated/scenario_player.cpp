@@ -43,6 +43,7 @@ scenario_player::scenario_player(const std::vector<step>& steps, simulated_traci
         settings_.report = [](std::string_view line) { write_error_line(line); };
     for (std::size_t index = 0; index < steps.size(); ++index)
         steps_.push_back(prepare(steps[index], "/steps/" + std::to_string(index)));
+    for_each_record(steps_, [&](const built_record& record) { tracing_.describe(record); });
     thread_ = std::jthread([this](std::stop_token stop) { play(std::move(stop)); });
 }
 
@@ -85,6 +86,7 @@ scenario_player::~scenario_player() {
     thread_.request_stop();
     if (thread_.joinable())
         thread_.join();
+    for_each_record(steps_, [&](const built_record& record) { tracing_.forget(record); });
 }
 
 bool scenario_player::wait_until_played(std::size_t count, std::chrono::milliseconds timeout) const {
@@ -103,6 +105,8 @@ void scenario_player::play(std::stop_token stop) {
     for (std::size_t index = 0; index < steps_.size(); ++index) {
         if (!play_step(steps_[index], index, stop))
             return;
+        if (index + 1 == steps_.size())
+            tracing_.flush_buffers();
         const std::lock_guard lock(mutex_);
         ++played_;
         changed_.notify_all();
@@ -130,6 +134,7 @@ bool scenario_player::play_step(prepared_step& step, std::size_t index, const st
 bool scenario_player::pause(std::chrono::milliseconds duration, const std::stop_token& stop) {
     if (duration.count() == 0)
         return !stop.stop_requested();
+    tracing_.flush_buffers();
     std::unique_lock lock(mutex_);
     changed_.wait_for(lock, stop, duration, [] { return false; });
     return !stop.stop_requested();
@@ -149,6 +154,7 @@ void scenario_player::deliver(prepared_step& step, std::size_t index, const std:
 }
 
 void scenario_player::interrupt(const std::stop_token& stop) {
+    tracing_.flush_buffers();
     // The agent installs its handler once its sessions run; until then a SIGINT
     // would end it the hard way.
     const auto deadline = std::chrono::steady_clock::now() + settings_.patience;

@@ -36,7 +36,8 @@ struct player_settings {
 // simulated tracing (a process start adds its process to the machine first, an
 // end removes it once its record is dispatched) and raises SIGINT for an
 // interrupt; a repeat plays its steps round after round. Then the machine
-// stays idle.
+// stays idle. In real-time delivery the sessions' partly filled buffers go to
+// their consumers whenever the player pauses, interrupts or finishes.
 class scenario_player {
   public:
     // Builds every step's record first: a step whose record cannot be built
@@ -67,6 +68,14 @@ class scenario_player {
     };
 
     static prepared_step prepare(const step& source, const std::string& place);
+    // Calls `visit(record)` for every record of the steps, repeats included.
+    template <typename Visit> static void for_each_record(std::vector<prepared_step>& steps, Visit&& visit) {
+        for (prepared_step& step : steps) {
+            if (step.record)
+                visit(*step.record);
+            for_each_record(step.body, visit);
+        }
+    }
     void play(std::stop_token stop);
     // Plays one step (a repeat all its rounds); false when stopped.
     bool play_step(prepared_step& step, std::size_t index, const std::stop_token& stop);

@@ -80,13 +80,33 @@ bool read_event_id_filter(const ENABLE_TRACE_PARAMETERS& parameters, std::option
     return true;
 }
 
+// What a query (or the final statistics of a stop) writes into the block.
+void report_statistics(const trace_session& session, EVENT_TRACE_PROPERTIES& properties) {
+    const buffer_settings& settings = session.buffers->settings();
+    const buffer_statistics statistics = session.buffers->statistics();
+    properties.BufferSize = settings.buffer_size_kb;
+    properties.MinimumBuffers = settings.minimum_buffers;
+    properties.MaximumBuffers = settings.maximum_buffers;
+    properties.FlushTimer = settings.flush_timer_s;
+    properties.LogFileMode = session.log_file_mode;
+    properties.EnableFlags = session.kernel_logger ? session.group_masks[0] : 0;
+    properties.NumberOfBuffers = statistics.number_of_buffers;
+    properties.FreeBuffers = statistics.free_buffers;
+    properties.EventsLost = statistics.events_lost;
+    properties.BuffersWritten = statistics.buffers_written;
+    properties.LogBuffersLost = 0;
+    properties.RealTimeBuffersLost = statistics.realtime_buffers_lost;
+    write_back_name(properties, session.name);
+}
+
 } // namespace
 
 session_table::session_table(const machine_description& machine)
     : admin_(machine.admin), windows8_or_later_(!machine.older_than_windows8()),
-      session_limit_(machine.trace_session_limit) {
+      session_limit_(machine.trace_session_limit), processors_(machine.processors) {
     for (const running_session& running : machine.running_sessions) {
         auto session = std::make_shared<trace_session>();
+        session->buffers = std::make_unique<realtime_buffers>(buffer_settings::of({}, processors_));
         session->name = utf16_from_utf8(running.name);
         session->leftover = true;
         session->stop_status = running.stop_status;
@@ -122,6 +142,8 @@ std::uint32_t session_table::start(TRACEHANDLE* handle, const char16_t* name,
     session->name = std::u16string(given);
     session->controller = next_handle_++;
     session->kernel_logger = kernel_name || system_logger_mode;
+    session->log_file_mode = properties->LogFileMode;
+    session->buffers = std::make_unique<realtime_buffers>(buffer_settings::of(*properties, processors_));
     if (session->kernel_logger)
         session->group_masks[0] = properties->EnableFlags;
     *handle = session->controller;
@@ -130,7 +152,8 @@ std::uint32_t session_table::start(TRACEHANDLE* handle, const char16_t* name,
     return sdk::error_success;
 }
 
-std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name, std::uint32_t control_code) {
+std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name, EVENT_TRACE_PROPERTIES* properties,
+                                     std::uint32_t control_code, std::shared_ptr<trace_session>* stopped) {
     if (handle == 0 && view_of(name).empty())
         return sdk::error_invalid_parameter;
     const std::shared_ptr<trace_session> session = handle != 0 ? find_by_handle(handle) : find(view_of(name));
@@ -139,13 +162,23 @@ std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name, s
         return sdk::error_not_supported;
     if (!session)
         return sdk::error_wmi_instance_not_found;
-    if (control_code != sdk::event_trace_control_stop)
+    if (control_code == event_trace_control_flush)
+        return sdk::error_success;
+    if (control_code == sdk::event_trace_control_stop && session->leftover &&
+        session->stop_status != sdk::error_success)
+        return session->stop_status;
+    if (properties != nullptr) {
+        if (properties->Wnode.BufferSize < sizeof(EVENT_TRACE_PROPERTIES))
+            return error_bad_length;
+        report_statistics(*session, *properties);
+    }
+    if (control_code == sdk::event_trace_control_query)
         return sdk::error_success;
 
-    if (session->leftover && session->stop_status != sdk::error_success)
-        return session->stop_status;
     session->stopped = true;
     sessions_.erase(folded(session->name));
+    if (stopped != nullptr)
+        *stopped = session;
     return sdk::error_success;
 }
 

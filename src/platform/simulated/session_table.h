@@ -25,8 +25,11 @@ class session_table {
     // StartTraceW.
     std::uint32_t start(TRACEHANDLE* handle, const char16_t* name, EVENT_TRACE_PROPERTIES* properties);
     // ControlTraceW with a query, stop or flush: the session by `handle` when it
-    // is nonzero, else by `name`. A stopped session is marked and forgotten.
-    std::uint32_t control(TRACEHANDLE handle, const char16_t* name, std::uint32_t control_code);
+    // is nonzero, else by `name`. A query or stop fills `properties` (when
+    // given) with the session's settings and counters, a stop's with the final
+    // ones. A stopped session is marked and forgotten; `stopped` receives it.
+    std::uint32_t control(TRACEHANDLE handle, const char16_t* name, EVENT_TRACE_PROPERTIES* properties,
+                          std::uint32_t control_code, std::shared_ptr<trace_session>* stopped = nullptr);
     // EnableTraceEx2 (the timeout does not matter here).
     std::uint32_t enable(TRACEHANDLE handle, const GUID* provider, std::uint32_t control_code,
                          std::uint8_t level, std::uint64_t match_any_keyword, std::uint64_t match_all_keyword,
@@ -41,6 +44,16 @@ class session_table {
     std::shared_ptr<trace_session> find(std::u16string_view name) const;
     // Every running session that takes the record.
     std::vector<std::shared_ptr<trace_session>> takers(const EVENT_RECORD& record) const;
+    // The same without gathering them: `visit(session)` for each.
+    template <typename Visit> void for_each_taker(const EVENT_RECORD& record, Visit&& visit) const {
+        for (const auto& [key, session] : sessions_)
+            if (session->takes(record))
+                visit(*session);
+    }
+    template <typename Visit> void for_each_session(Visit&& visit) const {
+        for (const auto& [key, session] : sessions_)
+            visit(*session);
+    }
 
   private:
     std::shared_ptr<trace_session> find_by_handle(TRACEHANDLE controller) const;
@@ -51,6 +64,7 @@ class session_table {
     bool admin_;
     bool windows8_or_later_;
     std::uint32_t session_limit_;
+    std::uint32_t processors_;
     TRACEHANDLE next_handle_ = 0x21;
     std::map<std::u16string, std::shared_ptr<trace_session>> sessions_; // by folded name
 };

@@ -21,29 +21,40 @@ std::int64_t filetime_now() {
 
 simulated_tracing::simulated_tracing(const machine_description& machine)
     : version_(windows_version::of(machine.major_version, machine.minor_version)),
-      start_delay_(machine.session_start_delay_ms),
+      start_delay_(machine.session_start_delay_ms), delivery_(machine.delivery),
       providers_(machine.providers), sessions_(machine), guid_source_(std::random_device{}()) {}
 
 bool simulated_tracing::wait_for_processing(std::size_t count, const std::stop_token& stop) {
     return stoppable(stop, [&](std::unique_lock<std::mutex>& lock) {
-        return delivery_.wait_for_processing(count, lock, stop);
+        return consumers_.wait_for_processing(count, lock, stop);
     });
 }
 
 delivery_outcome simulated_tracing::deliver(built_record& record, std::chrono::milliseconds patience,
                                             const std::stop_token& stop) {
     record.record().EventHeader.TimeStamp.QuadPart = filetime_now();
+    if (delivery_ == delivery_mode::real_time) {
+        const std::lock_guard lock(mutex_);
+        delivery_outcome outcome;
+        outcome.consumers = consumers_.write(record.record());
+        return outcome;
+    }
     tdh_.add(record);
     const delivery_outcome outcome = stoppable(stop, [&](std::unique_lock<std::mutex>& lock) {
-        return delivery_.deliver(record.record(), patience, lock, stop);
+        return consumers_.deliver(record.record(), patience, lock, stop);
     });
     tdh_.remove(record);
     return outcome;
 }
 
+void simulated_tracing::flush_buffers() {
+    const std::lock_guard lock(mutex_);
+    consumers_.flush_all();
+}
+
 std::size_t simulated_tracing::processing_count() const {
     const std::lock_guard lock(mutex_);
-    return delivery_.processing_count();
+    return consumers_.processing_count();
 }
 
 std::uint32_t simulated_tracing::start_trace(trace_handle* handle, const char16_t* name,
@@ -57,11 +68,14 @@ std::uint32_t simulated_tracing::start_trace(trace_handle* handle, const char16_
 }
 
 std::uint32_t simulated_tracing::control_trace(trace_handle handle, const char16_t* name,
-                                               EVENT_TRACE_PROPERTIES* /*properties*/,
+                                               EVENT_TRACE_PROPERTIES* properties,
                                                std::uint32_t control_code) {
     const std::lock_guard lock(mutex_);
-    const std::uint32_t status = sessions_.control(handle, name, control_code);
-    delivery_.sessions_changed();
+    std::shared_ptr<trace_session> stopped;
+    const std::uint32_t status = sessions_.control(handle, name, properties, control_code, &stopped);
+    if (stopped)
+        consumers_.flush(*stopped);
+    consumers_.sessions_changed();
     return status;
 }
 
@@ -73,24 +87,24 @@ std::uint32_t simulated_tracing::enable_trace_ex2(trace_handle handle, const GUI
     const std::lock_guard lock(mutex_);
     const std::uint32_t status = sessions_.enable(handle, provider, control_code, level, match_any_keyword,
                                                   match_all_keyword, parameters);
-    delivery_.sessions_changed();
+    consumers_.sessions_changed();
     return status;
 }
 
 trace_handle simulated_tracing::open_trace(EVENT_TRACE_LOGFILEW* logfile) {
     const std::lock_guard lock(mutex_);
-    return delivery_.open(logfile);
+    return consumers_.open(logfile);
 }
 
 std::uint32_t simulated_tracing::process_trace(trace_handle* handles, std::uint32_t handle_count,
                                                const FILETIME* /*start_time*/, const FILETIME* /*end_time*/) {
     std::unique_lock lock(mutex_);
-    return delivery_.process(handles, handle_count, lock);
+    return consumers_.process(handles, handle_count, lock);
 }
 
 std::uint32_t simulated_tracing::close_trace(trace_handle handle) {
     const std::lock_guard lock(mutex_);
-    return delivery_.close(handle);
+    return consumers_.close(handle);
 }
 
 std::uint32_t simulated_tracing::tdh_get_event_information(const EVENT_RECORD* record,
@@ -125,7 +139,7 @@ std::uint32_t simulated_tracing::nt_set_system_information(std::uint32_t informa
                                                            std::uint32_t length) {
     const std::lock_guard lock(mutex_);
     const std::uint32_t status = sessions_.set_group_masks(information_class, information, length);
-    delivery_.sessions_changed();
+    consumers_.sessions_changed();
     return status;
 }
 

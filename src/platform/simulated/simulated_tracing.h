@@ -33,8 +33,18 @@ class simulated_tracing final : public tracing_api {
     // until each of them is processing (giving up on the laggards after
     // `patience`), then until every consumer has dispatched it. TDH describes
     // the record while it is delivered.
+    // In real-time delivery it writes the record into those sessions' buffers
+    // and returns at once (`consumers` then counts the sessions); records were
+    // described beforehand.
     delivery_outcome deliver(built_record& record, std::chrono::milliseconds patience,
                              const std::stop_token& stop);
+    // Makes TDH know the record, for as long as it may be delivered.
+    void describe(const built_record& record) { tdh_.add(record); }
+    void forget(const built_record& record) { tdh_.remove(record); }
+    // Real-time delivery: hands every partly filled buffer to the consumers, as
+    // a flush timer would once the machine is idle.
+    void flush_buffers();
+    delivery_mode delivery() const { return delivery_; }
     std::size_t processing_count() const;
     // COM objects handed out and not yet released.
     std::size_t live_com_objects() const { return providers_.live_objects(); }
@@ -86,7 +96,7 @@ class simulated_tracing final : public tracing_api {
         // callback takes the lock, and may run at once.
         const std::stop_callback wake(stop, [this] {
             const std::lock_guard lock(mutex_);
-            delivery_.wake_waiters();
+            consumers_.wake_waiters();
         });
         std::unique_lock lock(mutex_);
         return wait(lock);
@@ -94,12 +104,13 @@ class simulated_tracing final : public tracing_api {
 
     const windows_version version_;
     const std::chrono::milliseconds start_delay_; // StartTraceW is this slow
+    const delivery_mode delivery_;
     provider_catalog providers_;
     tdh_catalog tdh_;
 
     mutable std::mutex mutex_; // sessions, consumers and the GUID source
     session_table sessions_;
-    record_delivery delivery_{sessions_};
+    record_delivery consumers_{sessions_};
     std::mt19937_64 guid_source_;
 };
 

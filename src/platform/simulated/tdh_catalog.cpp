@@ -46,12 +46,25 @@ void tdh_catalog::add(const built_record& record) {
     const std::lock_guard lock(mutex_);
     if (record.schema_known())
         schemas_.insert_or_assign(kind_of(record.record()), std::vector<std::byte>(info.begin(), info.end()));
-    property_sizes_.insert_or_assign(record.record().UserData, std::move(sizes));
+    sizes_entry& entry = property_sizes_[payload_key(record.record())];
+    entry.sizes = std::move(sizes);
+    ++entry.adds;
 }
 
 void tdh_catalog::remove(const built_record& record) {
     const std::lock_guard lock(mutex_);
-    property_sizes_.erase(record.record().UserData);
+    const auto found = property_sizes_.find(payload_key(record.record()));
+    if (found != property_sizes_.end() && --found->second.adds == 0)
+        property_sizes_.erase(found);
+}
+
+std::string tdh_catalog::payload_key(const EVENT_RECORD& record) {
+    const auto kind = kind_of(record);
+    std::string key(reinterpret_cast<const char*>(kind.first.data()), kind.first.size());
+    key.append(reinterpret_cast<const char*>(&kind.second), sizeof kind.second);
+    if (record.UserData != nullptr)
+        key.append(static_cast<const char*>(record.UserData), record.UserDataLength);
+    return key;
 }
 
 std::uint32_t tdh_catalog::get_event_information(const EVENT_RECORD& record, TRACE_EVENT_INFO* buffer,
@@ -74,11 +87,11 @@ std::uint32_t tdh_catalog::get_property_size(const EVENT_RECORD& record,
                                              const PROPERTY_DATA_DESCRIPTOR& descriptor,
                                              std::uint32_t* property_size) const {
     const std::lock_guard lock(mutex_);
-    const auto found = property_sizes_.find(record.UserData);
+    const auto found = property_sizes_.find(payload_key(record));
     if (found == property_sizes_.end())
         return sdk::error_not_found;
     const std::u16string name = name_at_address(descriptor.PropertyName);
-    for (const auto& [property, size] : found->second) {
+    for (const auto& [property, size] : found->second.sizes) {
         if (property == name) {
             *property_size = size;
             return sdk::error_success;

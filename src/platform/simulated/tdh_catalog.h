@@ -19,9 +19,11 @@ class tdh_catalog {
   public:
     // Makes the record's schema known for its kind (provider, id, opcode,
     // version, level), unless the record says TDH does not know it, and keeps the
-    // sizes of its properties for size queries about this very record.
+    // sizes of its properties for size queries about this record, wherever a
+    // copy of its payload is read (a session's buffer holds one).
     void add(const built_record& record);
-    // Forgets the record's sizes; the schema of its kind stays known.
+    // Undoes one add: once every add of a payload is undone its sizes are
+    // forgotten; the schema of its kind stays known.
     void remove(const built_record& record);
 
     // TdhGetEventInformation without contexts: 1168 for an unknown kind; 122 and
@@ -41,8 +43,13 @@ class tdh_catalog {
 
     mutable std::mutex mutex_;
     std::map<kind, std::vector<std::byte>> schemas_;
-    // Keyed by the payload's address, which stays put while a record lives.
-    std::map<const void*, std::vector<std::pair<std::u16string, std::uint32_t>>> property_sizes_;
+    struct sizes_entry {
+        std::vector<std::pair<std::u16string, std::uint32_t>> sizes;
+        std::size_t adds = 0;
+    };
+    static std::string payload_key(const EVENT_RECORD& record);
+    // Keyed by the payload's bytes: records with equal payloads have equal sizes.
+    std::map<std::string, sizes_entry> property_sizes_;
 };
 
 } // namespace tallowick::platform::simulated

@@ -2,10 +2,12 @@
 
 #include "platform/sdk/etw_types.h"
 #include "platform/simulated/guids.h"
+#include "platform/simulated/realtime_buffers.h"
 
 #include <array>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -38,6 +40,10 @@ struct trace_session {
     std::array<std::uint32_t, 8> group_masks{};
     std::map<GUID, enabled_provider, guid_less> providers;
     bool stopped = false;
+    // The buffer pool sized by the properties it was created with (a leftover
+    // session gets Windows' defaults); records go through it in real-time delivery.
+    std::unique_ptr<realtime_buffers> buffers;
+    std::uint32_t log_file_mode = 0;
 
     // Whether the session takes the record, as Windows decides: kernel process
     // records go to a kernel logger with the process flag; a manifest provider's
