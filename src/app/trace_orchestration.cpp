@@ -1,6 +1,7 @@
 #include "app/trace_orchestration.h"
 
 #include "app/interrupt.h"
+#include "app/session_sizing.h"
 #include "monitor/file_provider_setup.h"
 #include "monitor/process_provider_setup.h"
 #include "output/console.h"
@@ -111,6 +112,11 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
         write_error_line(std::string("tallowick: provider Microsoft-Windows-Kernel-Process: ") + error.what());
         return 1;
     }
+
+    file_session.size_buffers(file_session_buffers);
+    kernel_session.size_buffers(kernel_session_buffers);
+    process_session.size_buffers(process_session_buffers);
+    process_provider->set_any_keywords(kernel_process_keyword_process);
 
     thread_pool pool(requested_workers());
 

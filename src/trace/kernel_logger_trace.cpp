@@ -47,12 +47,12 @@ session_properties kernel_logger_trace::fill_properties() {
     // Windows 8 on, any session may be a system logger.
     const GUID guid = is_windows8_or_greater() ? create_guid() : sdk::system_trace_control_guid;
     const std::uint32_t mode = is_windows8_or_greater()
-                                   ? session_log_file_mode | sdk::event_trace_system_logger_mode
-                                   : session_log_file_mode;
+                                   ? log_file_mode_for(buffers()) | sdk::event_trace_system_logger_mode
+                                   : log_file_mode_for(buffers());
     std::uint32_t flags = 0;
     for (const kernel::kernel_provider& registered : providers_)
         flags |= registered.enable_flags;
-    return etw::fill_properties(name(), {guid, mode, flags});
+    return etw::fill_properties(name(), {guid, mode, flags, buffers()});
 }
 
 void kernel_logger_trace::activate_providers() {

@@ -28,7 +28,7 @@ void manifest_trace::on_user_record(EVENT_RECORD* record) {
 }
 
 session_properties manifest_trace::fill_properties() {
-    return etw::fill_properties(name(), {create_guid(), session_log_file_mode, 0});
+    return etw::fill_properties(name(), {create_guid(), log_file_mode_for(buffers()), 0, buffers()});
 }
 
 void manifest_trace::activate_providers() {

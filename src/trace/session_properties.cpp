@@ -20,6 +20,10 @@ session_properties fill_properties(std::u16string_view name, const session_setti
     properties.Wnode.Guid = settings.guid;
     properties.Wnode.Flags = sdk::wnode_flag_traced_guid;
     properties.Wnode.ClientContext = query_performance_counter_clock;
+    properties.BufferSize = settings.buffers.buffer_size_kb;
+    properties.MinimumBuffers = settings.buffers.minimum_buffers;
+    properties.MaximumBuffers = settings.buffers.maximum_buffers;
+    properties.FlushTimer = settings.buffers.flush_timer_s;
     properties.LogFileMode = settings.log_file_mode;
     properties.EnableFlags = settings.enable_flags;
     properties.LoggerNameOffset = offsetof(session_properties, name_areas) + sizeof block.name_areas[0];

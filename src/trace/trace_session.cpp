@@ -14,12 +14,20 @@ using tallowick::platform::current_tracing;
 namespace {
 constexpr TRACEHANDLE invalid_handle = sdk::invalid_processtrace_handle;
 
-// Stops whatever session runs under `name`; none running is no failure.
-void stop_by_name(const std::u16string& name, session_properties block) {
+session_statistics statistics_of(const EVENT_TRACE_PROPERTIES& properties) {
+    return {properties.EventsLost, properties.RealTimeBuffersLost, properties.BuffersWritten,
+            properties.NumberOfBuffers};
+}
+
+// Stops whatever session runs under `name`; none running is no failure. The
+// session's final counters when one was stopped.
+std::optional<session_statistics> stop_by_name(const std::u16string& name, session_properties block) {
     const std::uint32_t status =
         current_tracing().control_trace(0, name.c_str(), block.get(), sdk::event_trace_control_stop);
-    if (status != sdk::error_wmi_instance_not_found)
-        check_status(status);
+    if (status == sdk::error_wmi_instance_not_found)
+        return std::nullopt;
+    check_status(status);
+    return statistics_of(*block.get());
 }
 } // namespace
 
@@ -127,7 +135,8 @@ void trace_session::stop() {
     stop_requested_ = true;
     std::exception_ptr failure;
     try {
-        stop_by_name(name_, fill_properties());
+        if (auto final_counters = stop_by_name(name_, fill_properties()))
+            final_statistics_ = final_counters;
     } catch (...) {
         failure = std::current_exception();
     }
@@ -141,6 +150,20 @@ void trace_session::stop() {
     }
     if (failure)
         std::rethrow_exception(failure);
+}
+
+std::optional<session_statistics> trace_session::query_statistics() {
+    session_properties block = fill_properties();
+    const std::uint32_t status =
+        current_tracing().control_trace(0, name_.c_str(), block.get(), sdk::event_trace_control_query);
+    if (status != sdk::error_success)
+        return std::nullopt;
+    return statistics_of(*block.get());
+}
+
+std::optional<session_statistics> trace_session::final_statistics() const {
+    const std::lock_guard lock(state_mutex_);
+    return final_statistics_;
 }
 
 void trace_session::stop_quietly() noexcept {

@@ -4,13 +4,24 @@
 #include "platform/sdk/etw_types.h"
 #include "trace/session_properties.h"
 
+#include <cstdint>
 #include <exception>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
 
 namespace etw {
+
+// The counters of a session's buffers that tell of loss: events that found no
+// free buffer, and buffers that did not reach the consumer.
+struct session_statistics {
+    std::uint32_t events_lost = 0;
+    std::uint32_t realtime_buffers_lost = 0;
+    std::uint32_t buffers_written = 0;
+    std::uint32_t number_of_buffers = 0;
+};
 
 // What the buffer callback returns: ULONG on Windows.
 using buffer_callback_result = decltype(std::declval<PEVENT_TRACE_BUFFER_CALLBACKW>()(nullptr));
@@ -38,6 +49,16 @@ class trace_session {
     // makes a running start return. Any thread; harmless twice. The handle is
     // closed even when the stop call fails, then that failure is thrown.
     void stop();
+
+    // The buffers the session asks for when it registers; before `start` only.
+    void size_buffers(const session_buffers& buffers) { buffers_ = buffers; }
+    const session_buffers& buffers() const { return buffers_; }
+
+    // The platform session's counters now, or nothing when it does not run or
+    // cannot be asked. Any thread.
+    std::optional<session_statistics> query_statistics();
+    // The counters the last stop of a running session reported.
+    std::optional<session_statistics> final_statistics() const;
 
     const std::u16string& name() const { return name_; }
     const trace_context& context() const { return context_; }
@@ -95,12 +116,14 @@ class trace_session {
     TRACEHANDLE controller_handle_;
     TRACEHANDLE consumer_handle_;
     trace_context context_;
+    session_buffers buffers_;
 
     // Serialises start-up and stop, and guards the handles and the two flags
     // below; never held while records are delivered.
-    std::mutex state_mutex_;
+    mutable std::mutex state_mutex_;
     bool processing_ = false;
     bool stop_requested_ = false; // a stop no start has answered yet
+    std::optional<session_statistics> final_statistics_;
 };
 
 } // namespace etw

@@ -100,7 +100,10 @@ std::uint32_t fake_tracing::control_trace(trace_handle handle, const char16_t* n
     record(control_trace_call{handle, text_at(name), copy_properties(properties), control_code});
     if (control_code == platform::sdk::event_trace_control_stop)
         end_consumer();
-    return control_trace_answers.next();
+    const std::uint32_t status = control_trace_answers.next();
+    if (status == 0 && properties != nullptr)
+        properties->EventsLost = control_trace_events_lost;
+    return status;
 }
 
 std::uint32_t fake_tracing::enable_trace_ex2(trace_handle handle, const GUID* provider,

@@ -207,6 +207,8 @@ class fake_tracing final : public platform::tracing_api {
     // Sessions.
     scripted<start_trace_answer> start_trace_answers;
     scripted<std::uint32_t> control_trace_answers;
+    // The lost-event counter a successful query or stop reports.
+    std::uint32_t control_trace_events_lost = 0;
     scripted<std::uint32_t> enable_trace_answers;
     scripted<trace_handle> open_trace_answers{{}, 0x2000};
     scripted<std::uint32_t> close_trace_answers;

@@ -104,6 +104,42 @@ TEST_F(ManifestTrace, PropertiesBlockCarriesTheNameAtItsFirstAreaAndPointsAtTheS
     EXPECT_EQ(only<start_trace_call>().properties, expected);
 }
 
+TEST_F(ManifestTrace, SizedBuffersGoIntoTheBlockAndPerProcessorBuffersDropTheSingleBufferMode) {
+    struct row {
+        etw::session_buffers buffers;
+        std::uint32_t mode;
+    };
+    const row rows[] = {{{64, 16, 256, 1, true}, 0x100}, {{16, 4, 16, 2, false}, 0x10000100}};
+    for (const row& r : rows) {
+        manifest_trace session(file_session);
+        session.size_buffers(r.buffers);
+        session.start();
+        const auto block = tracing.calls_of<start_trace_call>().back().properties;
+        EXPECT_EQ(read<std::uint32_t>(block, 48), r.buffers.buffer_size_kb);
+        EXPECT_EQ(read<std::uint32_t>(block, 52), r.buffers.minimum_buffers);
+        EXPECT_EQ(read<std::uint32_t>(block, 56), r.buffers.maximum_buffers);
+        EXPECT_EQ(read<std::uint32_t>(block, 64), r.mode);
+        EXPECT_EQ(read<std::uint32_t>(block, 68), r.buffers.flush_timer_s);
+    }
+}
+
+TEST_F(ManifestTrace, LostEventCountersAreReadByQueryAndKeptFromTheStop) {
+    manifest_trace session(file_session);
+    tracing.control_trace_events_lost = 7;
+    EXPECT_EQ(session.query_statistics()->events_lost, 7u);
+    EXPECT_EQ(tracing.calls_of<control_trace_call>().back().control_code, 0u); // the query code
+    EXPECT_FALSE(session.final_statistics());
+
+    tracing.control_trace_answers.then(4201);
+    EXPECT_FALSE(session.query_statistics()); // not running: nothing to tell
+    tracing.control_trace_events_lost = 9;
+    session.stop();
+    EXPECT_EQ(session.final_statistics()->events_lost, 9u);
+    tracing.control_trace_answers.then(4201);
+    session.stop(); // a second stop finds nothing and keeps the counters
+    EXPECT_EQ(session.final_statistics()->events_lost, 9u);
+}
+
 TEST_F(ManifestTrace, NamesLongerThan260CharactersAreRefusedBeforeAnyPlatformCall) {
     EXPECT_THROW(manifest_trace(std::u16string(261, u'x')), std::length_error);
     EXPECT_TRUE(tracing.calls().empty());
