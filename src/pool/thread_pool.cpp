@@ -6,6 +6,10 @@
 #include <string>
 
 namespace tallowick {
+namespace {
+// The pool whose worker runs on this thread, if any: its tasks never wait for room.
+thread_local const thread_pool* worker_of = nullptr;
+} // namespace
 
 std::uint32_t thread_pool::effective_worker_count(std::uint32_t requested, unsigned hardware_concurrency) {
     if (requested > 0)
@@ -16,8 +20,8 @@ std::uint32_t thread_pool::effective_worker_count(std::uint32_t requested, unsig
 thread_pool::thread_pool(std::uint32_t requested_workers)
     : thread_pool(requested_workers, std::thread::hardware_concurrency()) {}
 
-thread_pool::thread_pool(std::uint32_t requested_workers, unsigned hardware_concurrency)
-    : worker_count(effective_worker_count(requested_workers, hardware_concurrency)),
+thread_pool::thread_pool(std::uint32_t requested_workers, unsigned hardware_concurrency, std::size_t capacity)
+    : queue_capacity(capacity > 0 ? capacity : 1), worker_count(effective_worker_count(requested_workers, hardware_concurrency)),
       workers(std::make_unique<std::thread[]>(worker_count)) {
     {
         std::lock_guard lock(queue_mutex);
@@ -54,7 +58,22 @@ void thread_pool::stop_and_join(std::uint32_t started) {
         workers[i].join();
 }
 
+void thread_pool::wait_for_room(std::unique_lock<std::mutex>& lock) {
+    if (task_queue.size() < queue_capacity || worker_of == this)
+        return;
+    ++room_waits;
+    ++waiting_for_room;
+    room_ready.wait(lock, [this] { return task_queue.size() < queue_capacity; });
+    --waiting_for_room;
+}
+
+std::uint64_t thread_pool::waits_for_room() const {
+    std::lock_guard lock(queue_mutex);
+    return room_waits;
+}
+
 void thread_pool::worker_loop() {
+    worker_of = this;
     std::unique_lock lock(queue_mutex);
     for (;;) {
         task_ready.wait(lock, [this] { return !task_queue.empty() || !alive; });
@@ -63,7 +82,10 @@ void thread_pool::worker_loop() {
         std::function<void()> task = std::move(task_queue.front());
         task_queue.pop();
         ++in_flight;
+        const bool someone_waits = waiting_for_room > 0;
         lock.unlock();
+        if (someone_waits)
+            room_ready.notify_one();
         // One event's failure must end neither the program nor this worker.
         try {
             task();

@@ -13,14 +13,22 @@
 
 namespace tallowick {
 
-// A fixed set of workers taking tasks from one unbounded FIFO queue. Destruction
-// first runs every task still queued, then stops and joins the workers.
+// A fixed set of workers taking tasks from one bounded FIFO queue. A full queue
+// makes the thread that queues wait for room, so that a burst builds up where it
+// is counted (a trace session's buffers), never in unbounded memory; a worker
+// queuing a task of its own never waits. Destruction first runs every task
+// still queued, then stops and joins the workers.
 class thread_pool {
 public:
+    // Tasks that may wait in the queue: a file task holds about 250 bytes, so a
+    // full queue holds about 1 MiB.
+    static constexpr std::size_t default_capacity = 4096;
+
     // 0 workers means the hardware concurrency, or 1 when that is unknown.
     explicit thread_pool(std::uint32_t requested_workers);
     // The same with the hardware concurrency given, for machines we cannot be on.
-    thread_pool(std::uint32_t requested_workers, unsigned hardware_concurrency);
+    thread_pool(std::uint32_t requested_workers, unsigned hardware_concurrency,
+                std::size_t capacity = default_capacity);
     ~thread_pool();
 
     thread_pool(const thread_pool&) = delete;
@@ -30,7 +38,8 @@ public:
     // those wrapped in std::reference_wrapper, which stay references.
     template <typename Callable, typename... Args> void enqueue_task(Callable&& callable, Args&&... args) {
         {
-            std::lock_guard lock(queue_mutex);
+            std::unique_lock lock(queue_mutex);
+            wait_for_room(lock);
             task_queue.emplace([fn = std::decay_t<Callable>(std::forward<Callable>(callable)),
                                 bound = std::tuple<std::decay_t<Args>...>(std::forward<Args>(args)...)]() mutable {
                 std::apply(fn, bound);
@@ -41,18 +50,26 @@ public:
     }
 
     std::uint32_t size() const { return worker_count; }
+    std::size_t capacity() const { return queue_capacity; }
+    // Times a queuing thread found the queue full and waited.
+    std::uint64_t waits_for_room() const;
 
     static std::uint32_t effective_worker_count(std::uint32_t requested, unsigned hardware_concurrency);
 
 private:
     void worker_loop();
+    void wait_for_room(std::unique_lock<std::mutex>& lock);
     void stop_and_join(std::uint32_t started);
 
     std::condition_variable task_ready;
     std::condition_variable all_done;
+    std::condition_variable room_ready;
+    std::size_t queue_capacity;
+    std::size_t waiting_for_room = 0;
+    std::uint64_t room_waits = 0;
     std::queue<std::function<void()>> task_queue;
     std::size_t in_flight = 0;
-    std::mutex queue_mutex;
+    mutable std::mutex queue_mutex;
     std::uint32_t worker_count;
     std::unique_ptr<std::thread[]> workers;
     bool waiting_for_idle = false;

@@ -1,11 +1,15 @@
 #include "pool/thread_pool.h"
 
+#include "support/gate.h"
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tallowick {
@@ -71,6 +75,39 @@ TEST(ThreadPool, TaskQueuedFromATaskRuns) {
         pool.enqueue_task([&pool, &inner] { pool.enqueue_task([&inner] { inner = true; }); });
     }
     EXPECT_TRUE(inner.load());
+}
+
+TEST(ThreadPool, AFullQueueMakesTheQueuingThreadWaitButNeverAWorker) {
+    testing::gate release;
+    std::vector<int> order;
+    {
+        thread_pool pool(1, 1, 2);
+        EXPECT_EQ(pool.capacity(), 2u);
+        testing::gate running;
+        pool.enqueue_task([&] {
+            running.open();
+            release.wait();
+            order.push_back(0);
+        });
+        running.wait(); // taken: the queue is empty again
+        pool.enqueue_task([&] { order.push_back(1); });
+        pool.enqueue_task([&] {
+            order.push_back(2);
+            // From a worker, a full queue does not stop it (one worker would wait for itself).
+            pool.enqueue_task([&] { order.push_back(4); });
+            pool.enqueue_task([&] { order.push_back(5); });
+        });
+        EXPECT_EQ(pool.waits_for_room(), 0u);
+        std::thread session([&] { pool.enqueue_task([&] { order.push_back(3); }); });
+        while (pool.waits_for_room() == 0) // the thing waited for: the queuing thread blocked
+            std::this_thread::yield();
+        release.open();
+        session.join();
+    }
+    ASSERT_EQ(order.size(), 6u);
+    EXPECT_EQ(std::vector<int>(order.begin(), order.begin() + 3), (std::vector<int>{0, 1, 2}));
+    std::sort(order.begin(), order.end()); // 3 races with 4 and 5 for the room
+    EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4, 5}));
 }
 
 TEST(ThreadPool, ThrowingTaskIsReportedAndWorkerGoesOn) {
