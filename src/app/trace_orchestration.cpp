@@ -1,10 +1,12 @@
 #include "app/trace_orchestration.h"
 
 #include "app/interrupt.h"
+#include "app/loss_watch.h"
 #include "app/session_sizing.h"
 #include "monitor/file_provider_setup.h"
 #include "monitor/process_provider_setup.h"
 #include "output/console.h"
+#include "output/run_counters.h"
 #include "platform/utf_codec.h"
 #include "pool/thread_pool.h"
 #include "trace/errors.h"
@@ -34,6 +36,7 @@ public:
         if (!first_)
             first_ = std::move(line);
         failed_.store(true);
+        wake_main_thread();
     }
     bool any() const { return failed_.load(); }
     std::optional<std::string> first() const {
@@ -85,6 +88,9 @@ bool stop_all(const std::array<etw::trace_session*, 3>& sessions) {
     return clean;
 }
 
+// How often the sessions' lost-event counters are read while running.
+constexpr std::chrono::seconds loss_check_interval{2};
+
 std::uint32_t requested_workers() {
     const unsigned hardware = std::thread::hardware_concurrency();
     return hardware > 0 ? hardware - 1 : 0;
@@ -118,10 +124,11 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
     process_session.size_buffers(process_session_buffers);
     process_provider->set_any_keywords(kernel_process_keyword_process);
 
-    thread_pool pool(requested_workers());
+    // Emptied explicitly before the run summary, which counts what it sent.
+    std::optional<thread_pool> pool(std::in_place, requested_workers());
 
-    setup_filekernel_provider(*file_provider, pool, paths, excluded);
-    setup_kernel_process_provider(kernel_process_provider, pool, excluded);
+    setup_filekernel_provider(*file_provider, *pool, paths, excluded);
+    setup_kernel_process_provider(kernel_process_provider, *pool, excluded);
 
     kernel_session.enable(kernel_process_provider);
     file_session.enable(*file_provider);
@@ -147,9 +154,13 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
         status = 1;
     }
 
+    loss_watch losses({sessions.begin(), sessions.end()}, write_error_line);
     if (status == 0) {
-        while (!stop_requested.load() && !failures.any())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        // Woken by Ctrl+C or a failing session, else only to read the counters.
+        while (!stop_requested.load() && !failures.any()) {
+            wait_for_wake_up(loss_check_interval);
+            losses.check();
+        }
         write_line("stopping traces...", true);
     }
 
@@ -166,8 +177,14 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
         write_error_line("tallowick: " + *failure);
         status = 1;
     }
+    pool.reset(); // runs every queued task first
+    losses.check_final();
+    // A run that failed before anything happened ends with its one line.
+    if (status == 0 || anything_counted(counters(), losses.totals())) {
+        for (const std::string& line : run_summary(counters(), losses.totals()))
+            write_error_line(line);
+    }
     return status;
-    // The pool drains here, before the providers and sessions go.
 }
 
 } // namespace tallowick

@@ -44,12 +44,13 @@ void report_start(unsigned int process_id, const std::string& image_name, const 
     write_line("DEBUG PROCESS STARTED: " + std::to_string(process_id) + " " + image_name + " " +
                command_line + " " + parent_name);
     send_event(process_started_message(
-        {parent_name, image_name, process_id, parent_process_id, command_line, user, user_sid.sid_string}));
+                   {parent_name, image_name, process_id, parent_process_id, command_line, user, user_sid.sid_string}),
+               message_kind::process_started);
 }
 
 void report_end(unsigned int process_id, const std::string& image_name) {
     write_line("DEBUG PROCESS ENDED: " + std::to_string(process_id) + " " + image_name);
-    send_event(process_ended_message(image_name, process_id));
+    send_event(process_ended_message(image_name, process_id), message_kind::process_ended);
 }
 
 } // namespace

@@ -58,7 +58,7 @@ std::string shortened_line(const std::vector<shortened_value>& cuts, std::string
 }
 } // namespace
 
-void send_event(const rapidjson::Document& message) {
+void send_event(const rapidjson::Document& message, message_kind kind) {
     rapidjson::StringBuffer text;
     serialise(message, text);
     rapidjson::StringBuffer shortened_text;
@@ -68,12 +68,14 @@ void send_event(const rapidjson::Document& message) {
         copy.CopyFrom(message, copy.GetAllocator());
         const auto cuts = shorten_to_fit(copy, payload.size(), max_datagram_payload);
         if (!cuts) {
+            counters().send_failures.fetch_add(1);
             write_line("MESSAGE TOO LARGE FOR ONE DATAGRAM, NOT SENT: " + std::to_string(payload.size()) +
                        " bytes: " + std::string(preview(payload)) + "...");
             return;
         }
         serialise(copy, shortened_text);
         payload = std::string_view(shortened_text.GetString(), shortened_text.GetSize());
+        counters().messages_shortened.fetch_add(1);
         write_line(shortened_line(*cuts, payload));
     }
 
@@ -81,8 +83,12 @@ void send_event(const rapidjson::Document& message) {
     asio::ip::udp::socket socket(context, asio::ip::udp::v4());
     boost::system::error_code error;
     socket.send_to(asio::buffer(payload.data(), payload.size()), collector(), 0, error);
-    if (error && !nobody_listening(error))
+    if (error && !nobody_listening(error)) {
+        counters().send_failures.fetch_add(1);
         write_line("UDP SEND ERROR: " + error.message());
+    } else {
+        counters().count_sent(kind);
+    }
     socket.close();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "output/run_counters.h"
+
 #include <rapidjson/document.h>
 
 #include <cstdint>
@@ -14,7 +16,8 @@ inline constexpr std::uint16_t collector_port = 13251;
 // one datagram has its longest string values shortened until it fits, with a
 // console line saying so; any other failed send prints a console line and is
 // not retried. Failing to create or close the socket throws
-// boost::system::system_error.
-void send_event(const rapidjson::Document& message);
+// boost::system::system_error. Datagrams sent (by `kind`), shortened and not
+// sent are counted in the run's counters.
+void send_event(const rapidjson::Document& message, message_kind kind = message_kind::file_system);
 
 } // namespace tallowick
