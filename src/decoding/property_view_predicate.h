@@ -1,5 +1,6 @@
 #pragma once
 
+#include "decoding/current_record.h"
 #include "decoding/event_schema.h"
 #include "decoding/predicates.h"
 #include "decoding/property_parser.h"
@@ -20,8 +21,8 @@ class property_view_predicate final : public predicate_base {
         : property_name_(std::move(property_name)), expected_value_(std::move(expected_value)) {}
 
     bool operator()(const EVENT_RECORD& record, const trace_context& context) const override {
-        const event_schema schema(record, context);
-        property_parser parser(schema);
+        // Shared with the other tests and the callbacks of this record.
+        property_parser& parser = context.current().parser(record, context);
         try {
             const property_slice slice = parser.locate_property(property_name_);
             if (!slice.found())

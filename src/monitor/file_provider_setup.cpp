@@ -1,6 +1,7 @@
 #include "monitor/file_provider_setup.h"
 
 #include "decoding/comparers.h"
+#include "decoding/current_record.h"
 #include "decoding/event_schema.h"
 #include "decoding/predicates.h"
 #include "decoding/property_parser.h"
@@ -78,9 +79,9 @@ void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& c
                          const std::vector<std::string>& monitored_paths,
                          const std::vector<std::string>& excluded_processes) {
     try {
-        const etw::event_schema schema(record, context);
-        etw::property_parser parser(schema);
-        const int event_id = schema.event_id();
+        // The walk the name tests made to FileName, not a second one.
+        etw::property_parser& parser = context.current().parser(record, context);
+        const int event_id = record.EventHeader.EventDescriptor.Id;
         const unsigned int process_id = record.EventHeader.ProcessId;
         if (process_id < first_user_process_id)
             return;

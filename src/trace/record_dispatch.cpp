@@ -1,5 +1,6 @@
 #include "trace/record_dispatch.h"
 
+#include "decoding/current_record.h"
 #include "decoding/schema_cache.h"
 #include "trace/guid.h"
 
@@ -32,6 +33,7 @@ const GUID& kernel_key(const kernel::kernel_provider& registered) {
 
 bool dispatch_user_record(const EVENT_RECORD& record, const manifest_provider_list& providers,
                           const trace_context& context) {
+    context.current().begin();
     if (dispatch_to_first(record, providers, context, record.EventHeader.ProviderId, manifest_key))
         return true;
     const event_info_buffer info = fetch_event_info(record);
@@ -43,6 +45,7 @@ bool dispatch_user_record(const EVENT_RECORD& record, const manifest_provider_li
 
 bool dispatch_kernel_record(const EVENT_RECORD& record, const kernel_provider_list& providers,
                             const trace_context& context) {
+    context.current().begin();
     return dispatch_to_first(record, providers, context, record.EventHeader.ProviderId, kernel_key);
 }
 

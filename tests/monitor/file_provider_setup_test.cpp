@@ -128,6 +128,17 @@ TEST_F(FileProvider, OnlyVersionOneReachesTheCallback) {
     }
 }
 
+// The name tests and the callback share one walk of the record: a property
+// before FileName that only TDH can measure is measured once, not fifteen times.
+TEST_F(FileProvider, TheNameTestsAndTheCallbackWalkTheRecordOnce) {
+    monitored = {"\\Users\\alice\\"};
+    record_property irp = record_property::pointer(u"Irp", 0xFFFF'A000'0000'1000);
+    irp.flags = platform::sdk::property_param_length; // its size comes from TDH
+    const outcome reported = run(with(open_of("\\Users\\alice\\a.txt"), irp));
+    EXPECT_EQ(reported.datagrams, std::vector<std::string>{open_json("\\Users\\alice\\a.txt")}) << reported;
+    EXPECT_EQ(tracing.calls_of<property_size_call>().size(), 1u);
+}
+
 TEST_F(FileProvider, SystemProcessesAreSkipped) {
     const std::string path = "\\a.txt";
     for (const unsigned pid : {0u, 4u, 9u}) {
