@@ -145,6 +145,8 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
     // announcement must find the handler, not end the process with the
     // sessions left running.
     install_interrupt_handler();
+    // From here on a blocked standard output costs console lines, never events.
+    asynchronous_console console;
     write_line("starting traces...", true);
     try {
         for (std::size_t i = 0; i < sessions.size(); ++i)
@@ -178,6 +180,7 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
         status = 1;
     }
     pool.reset(); // runs every queued task first
+    console.finish();
     losses.check_final();
     // A run that failed before anything happened ends with its one line.
     if (status == 0 || anything_counted(counters(), losses.totals())) {

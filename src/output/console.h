@@ -1,8 +1,13 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
+#include <memory>
 #include <string_view>
 
 namespace tallowick {
+
+class console_writer;
 
 // Writes one console line to standard output in a single write, so that lines
 // of concurrent tasks never interleave inside a line. `text` excludes the line
@@ -11,5 +16,24 @@ void write_line(std::string_view text, bool flush = false);
 
 // The same for standard error, which is unbuffered.
 void write_error_line(std::string_view text);
+
+// While it lives, console lines go through a console_writer of their own to
+// standard output, so that a blocked output never holds up the caller; lines
+// it has to drop are counted and said on standard error. Made and finished on
+// one thread while no other writes console lines.
+class asynchronous_console {
+  public:
+    asynchronous_console();
+    ~asynchronous_console();
+    asynchronous_console(const asynchronous_console&) = delete;
+    asynchronous_console& operator=(const asynchronous_console&) = delete;
+
+    // Writes what is queued (waiting at most `patience` for a blocked output)
+    // and goes back to writing directly. Returns the lines dropped.
+    std::uint64_t finish(std::chrono::milliseconds patience = std::chrono::seconds(5));
+
+  private:
+    std::unique_ptr<console_writer> writer_;
+};
 
 } // namespace tallowick

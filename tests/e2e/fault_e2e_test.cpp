@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <csignal>
+#include <filesystem>
+#include <thread>
 #include <cstdio>
 #include <fstream>
 #include <ostream>
@@ -38,6 +40,20 @@ std::string report_opened(int share_access = 1) {
 const std::string report_read_line = "READ C:\\Users\\alice\\report.docx FILE C:\\Tools\\editor.exe 100 alice";
 const std::string report_read =
     R"({"id":12,"proc":100,"Operation":"READ","Filename":"C:\\Users\\alice\\report.docx","Path_Type":"FILE","Process_Name":"C:\\Tools\\editor.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
+
+// Voluntary context switches of all the process's threads, or -1.
+long voluntary_switches(int pid) {
+    long total = 0;
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+        std::ifstream status(task.path() / "status");
+        for (std::string line; std::getline(status, line);) {
+            if (line.starts_with("voluntary_ctxt_switches:"))
+                total += std::stol(line.substr(line.find(':') + 1));
+        }
+    }
+    return error ? -1 : total;
+}
 
 std::size_t count_of(const std::vector<std::string>& lines, const std::string& line) {
     return static_cast<std::size_t>(std::count(lines.begin(), lines.end(), line));
@@ -166,6 +182,45 @@ INSTANTIATE_TEST_SUITE_P(Collector, CollectorFaultEndToEnd,
                          ::testing::Values(collector_case{"NobodyListens", false},
                                            collector_case{"ListenerNeverReads", true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Standard output nobody reads (a console in selection mode): the datagrams go
+// on arriving, and once the output is read again every line comes, whole and
+// in order, with nothing dropped since the burst fits the console's buffer.
+TEST_F(FaultEndToEnd, BlockedStandardOutputHoldsUpNoDatagram) {
+    constexpr int events = 3000; // ~200 KB of lines: far more than the pipe takes
+    udp_receiver receiver;
+    running_process running(agent, {},
+                            scenario(machine_parts, R"({"repeat": {"times": 3000, "steps": [)" + report_opened() + "]}}"),
+                            true);
+    for (int i = 0; i < events; ++i)
+        ASSERT_EQ(receiver.receive(), report_read) << i << " datagrams came while the output was blocked";
+    running.release_output();
+    ASSERT_TRUE(running.wait_for_line(report_read_line, run_limit));
+    running.send_signal(SIGINT);
+    const process_result result = finish(running);
+
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    const std::vector<std::string> console = lines_of(result.out);
+    EXPECT_EQ(count_of(console, report_read_line), static_cast<std::size_t>(events));
+    EXPECT_EQ(console.front(), "starting traces...");
+    EXPECT_NE(result.err.find("console lines dropped: 0\n"), std::string::npos) << result.err;
+}
+
+// Idle, the agent does not poll: over two seconds its threads together are
+// woken only a few times (the lost-event check, the player's end).
+TEST_F(FaultEndToEnd, AnIdleAgentIsAlmostNeverWoken) {
+    running_process running(agent, {}, scenario(machine_parts, report_opened()));
+    ASSERT_TRUE(running.wait_for_line(report_read_line, run_limit));
+    const auto switches = [&] { return voluntary_switches(running.pid()); };
+    const long before = switches();
+    ASSERT_GE(before, 0);
+    // The measurement is the wait itself: a count over a stretch of idleness.
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    const long woken = switches() - before;
+    running.send_signal(SIGINT);
+    finish(running);
+    EXPECT_LE(woken, 10) << "voluntary context switches in 2 s of idleness";
+}
 
 // No trace session left on the machine for one or all of ours (foreign
 // sessions count): one line names a session and the error, the rest are

@@ -31,7 +31,10 @@ void close_quietly(int fd) {
 } // namespace
 
 running_process::running_process(const std::string& program, const std::vector<std::string>& args,
-                                 const std::vector<std::string>& environment) {
+                                 const std::vector<std::string>& environment, bool hold_output)
+    : holding_(hold_output) {
+    if (pipe2(wake_, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe failed");
     std::vector<std::string> argv_text{program};
     argv_text.insert(argv_text.end(), args.begin(), args.end());
     std::vector<std::string> env_text;
@@ -71,19 +74,48 @@ running_process::~running_process() {
         wait(std::chrono::milliseconds(0));
         collector_.join();
     }
+    close_quietly(wake_[0]);
+    close_quietly(wake_[1]);
+}
+
+bool running_process::output_held() {
+    const std::lock_guard lock(mutex_);
+    return holding_;
+}
+
+void running_process::release_output() {
+    {
+        const std::lock_guard lock(mutex_);
+        holding_ = false;
+    }
+    const char wake = 1;
+    (void)!write(wake_[1], &wake, 1);
 }
 
 void running_process::collect(int out, int err) {
-    std::array<pollfd, 2> fds{pollfd{out, POLLIN, 0}, pollfd{err, POLLIN, 0}};
+    std::array<pollfd, 3> fds{pollfd{out, POLLIN, 0}, pollfd{err, POLLIN, 0}, pollfd{wake_[0], POLLIN, 0}};
     std::array<std::string*, 2> into{&out_, &err_};
     int open_count = 2;
     while (open_count > 0) {
-        if (poll(fds.data(), fds.size(), -1) < 0) {
+        // A held output is not looked at until released; the release wakes the poll.
+        const bool held = output_held();
+        const int in_poll = fds[0].fd;
+        if (held)
+            fds[0].fd = -1;
+        const int ready = poll(fds.data(), fds.size(), -1);
+        fds[0].fd = in_poll;
+        if (held)
+            fds[0].revents = 0;
+        if (fds[2].revents != 0) {
+            char drained[16];
+            (void)!read(wake_[0], drained, sizeof drained);
+        }
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             break;
         }
-        for (std::size_t i = 0; i < fds.size(); ++i) {
+        for (std::size_t i = 0; i < into.size(); ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0)
                 continue;
             std::array<char, 4096> buffer{};
@@ -101,8 +133,8 @@ void running_process::collect(int out, int err) {
             changed_.notify_all();
         }
     }
-    for (const pollfd& fd : fds)
-        close_quietly(fd.fd);
+    close_quietly(fds[0].fd);
+    close_quietly(fds[1].fd);
     int status = 0;
     while (waitpid(child_, &status, 0) < 0 && errno == EINTR) {
     }
@@ -126,6 +158,7 @@ void running_process::send_signal(int signal_number) {
 }
 
 process_result running_process::wait(std::chrono::milliseconds timeout) {
+    release_output(); // whatever it wrote is read to the end
     std::unique_lock lock(mutex_);
     if (!changed_.wait_for(lock, timeout, [&] { return ended_; })) {
         hung_ = true;

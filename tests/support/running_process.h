@@ -18,9 +18,11 @@ namespace tallowick::testing {
 // program that outlives the limit, or this object, is killed.
 class running_process {
   public:
-    // Standard input is closed; `environment` adds NAME=VALUE entries.
+    // Standard input is closed; `environment` adds NAME=VALUE entries. With
+    // `hold_output`, standard output is not read until release_output(): the
+    // program finds it blocked once the pipe is full.
     running_process(const std::string& program, const std::vector<std::string>& args,
-                    const std::vector<std::string>& environment = {});
+                    const std::vector<std::string>& environment = {}, bool hold_output = false);
     ~running_process();
     running_process(const running_process&) = delete;
     running_process& operator=(const running_process&) = delete;
@@ -29,13 +31,16 @@ class running_process {
     // program ends or `timeout` passes first.
     bool wait_for_line(const std::string& line, std::chrono::milliseconds timeout);
     void send_signal(int signal_number);
+    void release_output();
     // Waits for the end and returns what the program printed. A program still
     // running after `timeout` is killed: `hung` is then set.
     process_result wait(std::chrono::milliseconds timeout);
     bool hung() const { return hung_; }
+    pid_t pid() const { return child_; }
 
   private:
     void collect(int out, int err);
+    bool output_held();
 
     pid_t child_ = -1;
     std::mutex mutex_;
@@ -45,6 +50,8 @@ class running_process {
     bool ended_ = false;
     int exit_status_ = -1;
     bool hung_ = false;
+    bool holding_ = false;
+    int wake_[2] = {-1, -1}; // written to when the output is released
     std::thread collector_;
 };
 

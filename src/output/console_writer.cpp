@@ -1,0 +1,113 @@
+#include "output/console_writer.h"
+
+#include "output/run_counters.h"
+
+#include <utility>
+
+namespace tallowick {
+namespace {
+std::string dropped_notice(std::uint64_t count) {
+    return "tallowick: " + std::to_string(count) +
+           " console lines were dropped while standard output was not taking them";
+}
+} // namespace
+
+console_writer::console_writer(output out, notice say, std::size_t capacity)
+    : state_(std::make_shared<state>()), capacity_(capacity), say_(say) {
+    thread_ = std::thread(
+        [shared = state_, out = std::move(out), say = std::move(say)] { run(shared, out, say); });
+}
+
+console_writer::~console_writer() {
+    finish();
+}
+
+bool console_writer::write(std::string line) {
+    {
+        const std::lock_guard lock(state_->mutex);
+        if (!state_->ending && state_->bytes + line.size() <= capacity_) {
+            state_->bytes += line.size();
+            state_->lines.push_back(std::move(line));
+            state_->queued.notify_one();
+            return true;
+        }
+        ++state_->dropped;
+        if (!state_->ending)
+            ++state_->dropped_unreported; // said once the output drains, or by finish
+    }
+    counters().console_lines_dropped.fetch_add(1);
+    return false;
+}
+
+void console_writer::run(const std::shared_ptr<state>& shared, const output& out, const notice& say) {
+    std::unique_lock lock(shared->mutex);
+    bool output_failed = false;
+    for (;;) {
+        shared->queued.wait(lock, [&] { return !shared->lines.empty() || shared->ending; });
+        if (shared->lines.empty())
+            return; // ending, and all written
+        // One write of as many whole lines as fit into a write that stays whole.
+        std::string batch = std::move(shared->lines.front());
+        shared->lines.pop_front();
+        while (!shared->lines.empty() && batch.size() + shared->lines.front().size() <= whole_write) {
+            batch += shared->lines.front();
+            shared->lines.pop_front();
+        }
+        shared->writing = true;
+        lock.unlock();
+        // A failed output takes nothing more: the lines are gone all the same.
+        if (!output_failed)
+            output_failed = !out(batch);
+        lock.lock();
+        shared->writing = false;
+        shared->bytes -= batch.size() > shared->bytes ? shared->bytes : batch.size();
+        if (shared->lines.empty()) {
+            // Once ending, finish says it (and may no longer be listened to).
+            if (shared->dropped_unreported != 0 && !shared->ending) {
+                const std::uint64_t count = std::exchange(shared->dropped_unreported, 0);
+                lock.unlock();
+                say(dropped_notice(count));
+                lock.lock();
+            }
+            shared->drained.notify_all();
+        }
+    }
+}
+
+std::uint64_t console_writer::finish(std::chrono::milliseconds patience) {
+    std::unique_lock lock(state_->mutex);
+    if (finished_)
+        return state_->dropped;
+    finished_ = true;
+    state_->ending = true;
+    state_->queued.notify_one();
+    const bool written =
+        state_->drained.wait_for(lock, patience, [&] { return state_->lines.empty() && !state_->writing; });
+    std::uint64_t given_up = 0;
+    if (!written) {
+        // The output stays blocked: what waits is lost, and counted.
+        given_up = state_->lines.size();
+        state_->dropped += given_up;
+        state_->lines.clear();
+        state_->bytes = 0;
+    }
+    const std::uint64_t dropped = state_->dropped;
+    const std::uint64_t unreported = std::exchange(state_->dropped_unreported, 0) + given_up;
+    lock.unlock();
+    if (given_up != 0)
+        counters().console_lines_dropped.fetch_add(given_up);
+    if (unreported != 0)
+        say_(dropped_notice(unreported));
+    if (written)
+        thread_.join();
+    else
+        thread_.detach(); // blocked in a write the process exit ends; it holds its own state
+    return dropped;
+}
+
+std::uint64_t console_writer::dropped() const {
+    const std::lock_guard lock(state_->mutex);
+    return state_->dropped;
+}
+
+} // namespace tallowick
