@@ -1,9 +1,11 @@
-// The whole agent in-process on the simulated machine: records per second from
-// delivery to the file session until each reported event's datagram has been
-// received on 127.0.0.1:13251, for a stream of reported events and for a stream
-// the filter rejects on the session thread, with that thread's CPU time per
-// record. The agent is the agent's own run_traces, set up once for the program;
-// its console lines go to /dev/null, the results to the original standard output.
+// The whole agent in-process on the simulated machine in real-time delivery:
+// records per second from the file session's buffers until each reported
+// event's datagram has been received on 127.0.0.1:13251, for a stream of
+// reported events and for a stream the filter rejects on the session thread,
+// with that thread's CPU time per record; beside them the floor, a raw sendto
+// of the same bytes from one reused socket to the same receiver. The agent is
+// the agent's own run_traces, set up once for the program; its console lines
+// go to /dev/null, the results to the original standard output.
 #include "app/interrupt.h"
 #include "app/trace_orchestration.h"
 #include "platform/simulated/scenario.h"
@@ -11,6 +13,7 @@
 #include "platform/simulated/simulated_tracing.h"
 #include "platform/system_api.h"
 #include "platform/tracing_api.h"
+#include "platform/trace_consumer.h"
 #include "support/udp_receiver.h"
 
 #include <benchmark/benchmark.h>
@@ -27,6 +30,9 @@
 #include <string>
 #include <thread>
 #include <unistd.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <vector>
 
 namespace {
@@ -138,6 +144,7 @@ class clocked_tracing final : public tallowick::platform::tracing_api {
 // An editor in a user's documents; nothing else.
 const machine_description& bench_machine() {
     static const machine_description machine = parse_scenario(R"({"format": 1, "machine": {
+        "delivery": "real_time",
         "accounts": [{"sid": "S-1-5-21-7-8-9-1001", "name": "alice", "domain": "HOST"}],
         "processes": [{"pid": 4242, "image": "\\Device\\HarddiskVolume3\\Tools\\editor.exe", "user_sid": "S-1-5-21-7-8-9-1001"}],
         "files": [{"path": "C:\\Users\\alice\\Documents\\Quarterly Report.docx", "type": "file"}]}})")
@@ -185,12 +192,20 @@ built_record file_open(const char16_t* name) {
     return build_record(describe_file_event(open));
 }
 
-constexpr int batch = 64;
+// The file session's lost-event counter.
+std::uint32_t file_events_lost() {
+    tallowick::testing::properties_block block = tallowick::testing::make_properties();
+    agent->machine.control_trace(0, u"Velmar_Trace_FileKernel", &block.properties, 0);
+    return block.properties.EventsLost;
+}
 
-// Delivers `batch` copies of `record` per iteration and waits for `reported`
-// datagrams of each batch.
-void run_stream(benchmark::State& state, built_record record, bool reported) {
+// Writes `batch` copies of `record` into the session per iteration, hands the
+// last buffer over, and waits until the session has read them all, or for
+// `batch` datagrams when the records are reported.
+void run_stream(benchmark::State& state, built_record record, bool reported, int batch) {
+    agent->machine.describe(record);
     const auto cpu_before = agent->tracing.file_session_cpu();
+    const std::uint32_t lost_before = file_events_lost();
     std::int64_t delivered = 0;
     for (auto _ : state) {
         for (int i = 0; i < batch; ++i) {
@@ -199,7 +214,10 @@ void run_stream(benchmark::State& state, built_record record, bool reported) {
                 return;
             }
         }
+        agent->machine.flush_buffers();
         delivered += batch;
+        if (!reported)
+            agent->machine.wait_until_read({});
         for (int i = 0; reported && i < batch; ++i) {
             if (!agent->collector.receive()) {
                 state.SkipWithError("a datagram did not arrive");
@@ -208,21 +226,53 @@ void run_stream(benchmark::State& state, built_record record, bool reported) {
         }
     }
     const auto cpu_after = agent->tracing.file_session_cpu();
+    const std::uint32_t lost = file_events_lost() - lost_before;
+    delivered -= lost;
+    state.counters["lost"] = lost;
     state.SetItemsProcessed(delivered);
+    agent->machine.forget(record);
     if (cpu_before && cpu_after && delivered > 0)
         state.counters["session_ns_per_record"] =
             static_cast<double>((*cpu_after - *cpu_before).count()) / static_cast<double>(delivered);
 }
 
 void BM_reported_file_opens(benchmark::State& state) {
-    run_stream(state, file_open(u"\\Device\\HarddiskVolume3\\Users\\alice\\Documents\\Quarterly Report.docx"), true);
+    run_stream(state, file_open(u"\\Device\\HarddiskVolume3\\Users\\alice\\Documents\\Quarterly Report.docx"), true, 64);
 }
 BENCHMARK(BM_reported_file_opens)->UseRealTime();
 
 void BM_rejected_file_opens(benchmark::State& state) {
-    run_stream(state, file_open(u"\\Device\\HarddiskVolume3\\Windows\\System32\\kernel32.dll"), false);
+    run_stream(state, file_open(u"\\Device\\HarddiskVolume3\\Windows\\System32\\kernel32.dll"), false, 4096);
 }
 BENCHMARK(BM_rejected_file_opens)->UseRealTime();
+
+// The floor: the reported stream's datagram, sent from one reused socket with a
+// plain sendto and received by the same receiver, 64 at a time.
+void BM_raw_sendto_floor(benchmark::State& state) {
+    const std::string datagram =
+        R"({"id":12,"proc":4242,"Operation":"READ + WRITE","Filename":"C:\\Users\\alice\\Documents\\Quarterly Report.docx","Path_Type":"FILE","Process_Name":"C:\\Tools\\editor.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
+    const int socket_fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(13251);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::int64_t sent = 0;
+    for (auto _ : state) {
+        for (int i = 0; i < 64; ++i)
+            sendto(socket_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        for (int i = 0; i < 64; ++i) {
+            if (!agent->collector.receive()) {
+                state.SkipWithError("a datagram did not arrive");
+                close(socket_fd);
+                return;
+            }
+        }
+        sent += 64;
+    }
+    close(socket_fd);
+    state.SetItemsProcessed(sent);
+}
+BENCHMARK(BM_raw_sendto_floor)->UseRealTime();
 
 } // namespace
 

@@ -79,7 +79,9 @@ void send_event(const rapidjson::Document& message, message_kind kind) {
         write_line(shortened_line(*cuts, payload));
     }
 
-    asio::io_context context(1);
+    // A socket of its own for every message, on the calling thread's context:
+    // a context per message (its reactor and descriptors) cost more than the send.
+    thread_local asio::io_context context(1);
     asio::ip::udp::socket socket(context, asio::ip::udp::v4());
     boost::system::error_code error;
     socket.send_to(asio::buffer(payload.data(), payload.size()), collector(), 0, error);

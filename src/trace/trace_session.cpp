@@ -15,8 +15,9 @@ namespace {
 constexpr TRACEHANDLE invalid_handle = sdk::invalid_processtrace_handle;
 
 session_statistics statistics_of(const EVENT_TRACE_PROPERTIES& properties) {
-    return {properties.EventsLost, properties.RealTimeBuffersLost, properties.BuffersWritten,
-            properties.NumberOfBuffers};
+    // ULONG on Windows: 32 bits wide there too.
+    return {static_cast<std::uint32_t>(properties.EventsLost), static_cast<std::uint32_t>(properties.RealTimeBuffersLost),
+            static_cast<std::uint32_t>(properties.BuffersWritten), static_cast<std::uint32_t>(properties.NumberOfBuffers)};
 }
 
 // Stops whatever session runs under `name`; none running is no failure. The

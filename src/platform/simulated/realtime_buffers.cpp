@@ -19,15 +19,17 @@ std::size_t padded(std::size_t size) {
 } // namespace
 
 buffer_settings buffer_settings::of(const EVENT_TRACE_PROPERTIES& properties, std::uint32_t processors) {
+    // ULONG on Windows, 32 bits wide everywhere.
+    const std::uint32_t size_kb = properties.BufferSize;
+    const std::uint32_t minimum = properties.MinimumBuffers;
+    const std::uint32_t maximum = properties.MaximumBuffers;
     buffer_settings settings;
-    settings.buffer_size_kb = properties.BufferSize == 0
-                                  ? default_buffer_size_kb
-                                  : std::clamp(properties.BufferSize, smallest_buffer_kb, largest_buffer_kb);
+    settings.buffer_size_kb =
+        size_kb == 0 ? default_buffer_size_kb : std::clamp(size_kb, smallest_buffer_kb, largest_buffer_kb);
     // At least two buffers per processor, whatever was asked.
-    settings.minimum_buffers = std::max(properties.MinimumBuffers, 2 * std::max(processors, 1u));
-    settings.maximum_buffers = properties.MaximumBuffers == 0
-                                   ? settings.minimum_buffers + default_extra_buffers
-                                   : std::max(properties.MaximumBuffers, settings.minimum_buffers);
+    settings.minimum_buffers = std::max(minimum, 2 * std::max(processors, std::uint32_t{1}));
+    settings.maximum_buffers =
+        maximum == 0 ? settings.minimum_buffers + default_extra_buffers : std::max(maximum, settings.minimum_buffers);
     settings.flush_timer_s = properties.FlushTimer;
     return settings;
 }

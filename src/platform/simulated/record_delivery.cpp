@@ -56,6 +56,7 @@ std::uint32_t record_delivery::process(const TRACEHANDLE* handles, std::uint32_t
         if (!reader.buffers.empty()) {
             std::shared_ptr<trace_buffer> buffer = std::move(reader.buffers.front());
             reader.buffers.pop_front();
+            ++buffers_reading_;
             lock.unlock();
             try {
                 keep_going = read_buffer(reader, *buffer);
@@ -63,7 +64,9 @@ std::uint32_t record_delivery::process(const TRACEHANDLE* handles, std::uint32_t
                 failure = std::current_exception();
             }
             lock.lock();
+            --buffers_reading_;
             reader.session->buffers->read(buffer);
+            changed_.notify_all();
             continue;
         }
         if (!reader.closed && !reader.queue.empty()) {
@@ -201,6 +204,16 @@ std::size_t record_delivery::write(const EVENT_RECORD& record) {
             hand_over(session, std::move(full));
     });
     return takers;
+}
+
+bool record_delivery::wait_until_read(lock_type& lock, const std::stop_token& stop) {
+    changed_.wait(lock, [&] {
+        return stop.stop_requested() ||
+               (buffers_reading_ == 0 && std::all_of(consumers_.begin(), consumers_.end(), [](const auto& entry) {
+                    return entry.second.buffers.empty();
+                }));
+    });
+    return !stop.stop_requested();
 }
 
 void record_delivery::flush_all() {

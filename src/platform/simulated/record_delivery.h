@@ -65,6 +65,8 @@ class record_delivery {
     std::size_t write(const EVENT_RECORD& record);
     // Hands every session's partly filled buffer to its consumers.
     void flush_all();
+    // Waits until every consumer has read every buffer handed to it; false when stopped.
+    bool wait_until_read(lock_type& lock, const std::stop_token& stop);
     // Hands the session's partly filled buffer to its consumers.
     void flush(trace_session& session);
 
@@ -101,6 +103,7 @@ class record_delivery {
     // What the player waits for: consumers processing, records dispatched.
     std::condition_variable changed_;
     consumer_map consumers_;
+    std::size_t buffers_reading_ = 0;
     TRACEHANDLE next_handle_ = 0x1'0000'0001;
 };
 

@@ -52,6 +52,10 @@ void simulated_tracing::flush_buffers() {
     consumers_.flush_all();
 }
 
+bool simulated_tracing::wait_until_read(const std::stop_token& stop) {
+    return stoppable(stop, [&](std::unique_lock<std::mutex>& lock) { return consumers_.wait_until_read(lock, stop); });
+}
+
 std::size_t simulated_tracing::processing_count() const {
     const std::lock_guard lock(mutex_);
     return consumers_.processing_count();
@@ -73,9 +77,10 @@ std::uint32_t simulated_tracing::control_trace(trace_handle handle, const char16
     const std::lock_guard lock(mutex_);
     std::shared_ptr<trace_session> stopped;
     const std::uint32_t status = sessions_.control(handle, name, properties, control_code, &stopped);
-    if (stopped)
+    if (stopped) {
         consumers_.flush(*stopped);
-    consumers_.sessions_changed();
+        consumers_.sessions_changed(); // a query changes nothing: nobody is woken for it
+    }
     return status;
 }
 

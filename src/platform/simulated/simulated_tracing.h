@@ -44,6 +44,9 @@ class simulated_tracing final : public tracing_api {
     // Real-time delivery: hands every partly filled buffer to the consumers, as
     // a flush timer would once the machine is idle.
     void flush_buffers();
+    // Real-time delivery: waits until the consumers have read every buffer
+    // handed to them; false when `stop` was requested first.
+    bool wait_until_read(const std::stop_token& stop);
     delivery_mode delivery() const { return delivery_; }
     std::size_t processing_count() const;
     // COM objects handed out and not yet released.
