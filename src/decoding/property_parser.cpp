@@ -92,9 +92,14 @@ std::uint32_t property_parser::measure_property(const std::byte* position, const
 }
 
 property_slice property_parser::locate_property(std::u16string_view name) {
+    if (last_name_ != nullptr && same_name(last_name_, name))
+        return last_slice_;
     for (std::size_t i = 0; i < walked_.size(); ++i) {
-        if (same_name(walked_[i].name, name))
-            return walked_[i].slice;
+        if (same_name(walked_[i].name, name)) {
+            last_name_ = walked_[i].name;
+            last_slice_ = walked_[i].slice;
+            return last_slice_;
+        }
     }
     const TRACE_EVENT_INFO* info = schema_.event_info();
     const auto* info_bytes = reinterpret_cast<const std::byte*>(info);
@@ -130,6 +135,8 @@ property_slice property_parser::locate_property(std::u16string_view name) {
         ++index;
         if (same_name(property_name, name)) {
             keep_progress();
+            last_name_ = property_name;
+            last_slice_ = slice;
             return slice;
         }
     }

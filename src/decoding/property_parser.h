@@ -108,6 +108,9 @@ class property_parser {
     sid read_sid(const property_slice& slice) const;
 
     const event_schema& schema_;
+    // The last property found: the tests of a filter ask for one name in turn.
+    const std::byte* last_name_ = nullptr;
+    property_slice last_slice_{};
     const std::byte* end_;
     const std::byte* position_;
     std::uint32_t next_index_ = 0;

@@ -60,8 +60,9 @@ TEST(ConsoleWriter, WritesWholeLinesInOrderInWritesThatStayWhole) {
     EXPECT_EQ(out->text(), expected);
     for (const std::string& write : out->writes) {
         EXPECT_EQ(write.back(), '\n');
-        if (write.size() > console_writer::whole_write)
+        if (write.size() > console_writer::whole_write) {
             EXPECT_EQ(write.find('\n'), write.size() - 1) << "only a single long line exceeds a whole write";
+        }
     }
     EXPECT_TRUE(notices.empty());
 }

@@ -293,8 +293,9 @@ TEST(SimulatedTracing, RealTimeDeliveryCountsEveryRecordItCannotBuffer) {
         block.properties.FlushTimer = 1;
         ASSERT_EQ(file.start(block), 0u);
         ASSERT_EQ(file.enable(kernel_file_provider, 5, 0, 0), 0u);
-        if (r.consumer_open)
+        if (r.consumer_open) {
             ASSERT_TRUE(file.open()); // open, not yet reading: buffers wait for it
+        }
 
         built_record record = file_record(12, 0xA0);
         tracing.describe(record);
