@@ -81,13 +81,15 @@ class scoped_current_directory {
 // per-program version setting), for as long as this object lives.
 class scoped_windows7_program {
   public:
-    explicit scoped_windows7_program(const std::wstring& name) : path_(harness_folder() / name), key_(key_of(name)) {
+    explicit scoped_windows7_program(const std::wstring& name)
+        : path_(harness_folder() / name), key_(key_of(name)) {
         fs::copy_file(harness_folder() / "Tallowick.exe", path_, fs::copy_options::overwrite_existing);
         HKEY key = nullptr;
-        if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) ==
-            ERROR_SUCCESS) {
+        if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                            nullptr) == ERROR_SUCCESS) {
             static constexpr wchar_t version[] = L"win7";
-            RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version), sizeof version);
+            RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+                           sizeof version);
             RegCloseKey(key);
         }
     }
@@ -124,7 +126,7 @@ class AgentUnderWine : public ::testing::Test {
         fs::copy_file(fs::path(own_program_path()).parent_path() / "tallowick_idle_child.exe",
                       *folder_ / "tallowick_idle_child.exe", fs::copy_options::overwrite_existing);
         child_ = std::make_unique<child_process>(narrow((*folder_ / "tallowick_idle_child.exe").wstring()),
-                                               std::vector<std::string>{});
+                                                 std::vector<std::string>{});
     }
     static void TearDownTestSuite() {
         child_->finish();
@@ -146,14 +148,16 @@ class AgentUnderWine : public ::testing::Test {
     // Runs the harnessed program on `scenario_json` from `working_directory`
     // (the files' folder unless given) and collects every datagram it sent.
     agent_run run(const std::vector<std::string>& args, const std::string& scenario_json,
-                  const fs::path& working_directory = {}, const fs::path& program = harness_folder() / "Tallowick.exe") {
+                  const fs::path& working_directory = {},
+                  const fs::path& program = harness_folder() / "Tallowick.exe") {
         const fs::path scenario = fs::path(::testing::TempDir()) / "tallowick-wine-scenario.json";
         std::ofstream(scenario, std::ios::binary) << scenario_json;
         agent_run result;
         {
             const scoped_current_directory in(working_directory.empty() ? *folder_ : working_directory);
-            result.process = run_process(narrow(program.wstring()), args,
-                                         {"WINEDLLOVERRIDES=tdh=n", "TALLOWICK_SIM_SCENARIO=" + narrow(scenario.wstring())});
+            result.process = run_process(
+                narrow(program.wstring()), args,
+                {"WINEDLLOVERRIDES=tdh=n", "TALLOWICK_SIM_SCENARIO=" + narrow(scenario.wstring())});
         }
         result.datagrams = receiver.receive_pending();
         for (const std::string& datagram : result.datagrams) {
@@ -167,7 +171,8 @@ class AgentUnderWine : public ::testing::Test {
     }
 
     // A file event of the idle child on one of the folder's files.
-    static std::string file_step(const std::string& kind, const fs::path& name, const std::string& extra = "") {
+    static std::string file_step(const std::string& kind, const fs::path& name,
+                                 const std::string& extra = "") {
         return R"({")" + kind + R"(": {"pid": )" + std::to_string(child_pid()) + R"(, "name": ")" +
                json_text(device_path(name)) + "\"" + extra + "}}";
     }
@@ -183,8 +188,8 @@ class AgentUnderWine : public ::testing::Test {
     static std::string file_datagram(int id, const std::string& operation, const fs::path& name,
                                      const std::string& path_type) {
         std::string text = R"({"id":)" + std::to_string(id) + R"(,"proc":)" + std::to_string(child_pid()) +
-                           R"(,"Operation":")" + operation + R"(","Filename":")" + json_text(drive_path(name)) +
-                           "\",";
+                           R"(,"Operation":")" + operation + R"(","Filename":")" +
+                           json_text(drive_path(name)) + "\",";
         if (!path_type.empty())
             text += R"("Path_Type":")" + path_type + "\",";
         return text + R"("Process_Name":")" + json_text(child_image()) + R"(","Process_Owner":")" +
@@ -199,41 +204,44 @@ class AgentUnderWine : public ::testing::Test {
 };
 
 TEST_F(AgentUnderWine, FileActivityIsReportedWithTheRealImageOwnerAndPathType) {
-    const agent_run result = run({"--path", scope()},
-                                 scenario_of({file_step("file_open", "Quarterly Report.docx", R"(, "share_access": 1)"),
-                                              file_step("file_open", non_ascii_name(), R"(, "share_access": 3)"),
-                                              file_step("file_rename", "Quarterly Report.docx"),
-                                              file_step("file_delete", "old draft.docx"),
-                                              file_step("file_create", "drafts"),
-                                              file_step("file_open", "missing.docx", R"(, "share_access": 2)")}));
+    const agent_run result =
+        run({"--path", scope()},
+            scenario_of({file_step("file_open", "Quarterly Report.docx", R"(, "share_access": 1)"),
+                         file_step("file_open", non_ascii_name(), R"(, "share_access": 3)"),
+                         file_step("file_rename", "Quarterly Report.docx"),
+                         file_step("file_delete", "old draft.docx"), file_step("file_create", "drafts"),
+                         file_step("file_open", "missing.docx", R"(, "share_access": 2)")}));
     EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
     EXPECT_EQ(result.process.err, "");
-    EXPECT_EQ(sorted(result.datagrams),
-              sorted({file_datagram(12, "READ", "Quarterly Report.docx", "FILE"),
-                      file_datagram(12, "READ + WRITE", non_ascii_name(), "FILE"),
-                      file_datagram(27, "RENAME", "Quarterly Report.docx", "FILE"),
-                      file_datagram(26, "DELETE", "old draft.docx", ""),
-                      file_datagram(30, "CREATED", "drafts", "DIR"),
-                      file_datagram(12, "WRITE", "missing.docx", "N/A")}));
+    EXPECT_EQ(sorted(result.datagrams), sorted({file_datagram(12, "READ", "Quarterly Report.docx", "FILE"),
+                                                file_datagram(12, "READ + WRITE", non_ascii_name(), "FILE"),
+                                                file_datagram(27, "RENAME", "Quarterly Report.docx", "FILE"),
+                                                file_datagram(26, "DELETE", "old draft.docx", ""),
+                                                file_datagram(30, "CREATED", "drafts", "DIR"),
+                                                file_datagram(12, "WRITE", "missing.docx", "N/A")}));
 }
 
 TEST_F(AgentUnderWine, ProcessStartAndEndAreReportedWithTheRealParentAndAccount) {
     const std::string pid = std::to_string(child_pid() + 100000);
     const agent_run result = run(
-        {}, scenario_of({R"({"process_start": {"pid": )" + pid + R"(, "parent_pid": )" + std::to_string(child_pid()) +
-                             R"(, "image_file_name": "cmd.exe", "command_line": "cmd /c build", "user_sid": "S-1-5-18"}})",
-                         R"({"process_end": {"pid": )" + pid + R"(, "image_file_name": "cmd.exe"}})"}));
+        {},
+        scenario_of(
+            {R"({"process_start": {"pid": )" + pid + R"(, "parent_pid": )" + std::to_string(child_pid()) +
+                 R"(, "image_file_name": "cmd.exe", "command_line": "cmd /c build", "user_sid": "S-1-5-18"}})",
+             R"({"process_end": {"pid": )" + pid + R"(, "image_file_name": "cmd.exe"}})"}));
     EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
     std::string parent = child_image();
     std::transform(parent.begin(), parent.end(), parent.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    EXPECT_EQ(sorted(result.datagrams),
-              sorted({R"({"Parent_Process_Name":")" + json_text(parent) +
-                          R"(","Operation":"PROCESS STARTED","Process_Name":"cmd.exe","Process_ID":)" + pid +
-                          R"(,"Parent_Process_ID":)" + std::to_string(child_pid()) +
-                          R"(,"Command_Line":"cmd /c build","Event_Type":"PROCESS","User":"SYSTEM","User_SID":"S-1-5-18"})",
-                      R"({"Operation":"PROCESS ENDED","Process_Name":"cmd.exe","Process_ID":)" + pid +
-                          R"(,"Event_Type":"PROCESS"})"}));
+    EXPECT_EQ(
+        sorted(result.datagrams),
+        sorted(
+            {R"({"Parent_Process_Name":")" + json_text(parent) +
+                 R"(","Operation":"PROCESS STARTED","Process_Name":"cmd.exe","Process_ID":)" + pid +
+                 R"(,"Parent_Process_ID":)" + std::to_string(child_pid()) +
+                 R"(,"Command_Line":"cmd /c build","Event_Type":"PROCESS","User":"SYSTEM","User_SID":"S-1-5-18"})",
+             R"({"Operation":"PROCESS ENDED","Process_Name":"cmd.exe","Process_ID":)" + pid +
+                 R"(,"Event_Type":"PROCESS"})"}));
 }
 
 TEST_F(AgentUnderWine, CtrlCStopsWithTheThreeConsoleLinesAfterSendingWhatWasQueued) {
@@ -274,8 +282,9 @@ TEST_F(AgentUnderWine, WithoutAdministrativeRightsOneLineAndStatusOne) {
 // they may be stopped, joined where not; processes are reported either way.
 TEST_F(AgentUnderWine, LeftoverSessionsOfTheSameNameDoNotStopTheReport) {
     const std::string pid = std::to_string(child_pid() + 200000);
-    const std::string start = R"({"process_start": {"pid": )" + pid +
-                              R"(, "parent_pid": 4, "image_file_name": "cmd.exe", "command_line": "cmd", "user_sid": "S-1-5-18"}})";
+    const std::string start =
+        R"({"process_start": {"pid": )" + pid +
+        R"(, "parent_pid": 4, "image_file_name": "cmd.exe", "command_line": "cmd", "user_sid": "S-1-5-18"}})";
     for (const std::string machine :
          {R"({"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5}]})",
           R"({"running_sessions": [{"name": "Velmar_Trace_WindowsKernel", "stop_status": 0}]})",
@@ -284,7 +293,8 @@ TEST_F(AgentUnderWine, LeftoverSessionsOfTheSameNameDoNotStopTheReport) {
         const agent_run result = run({}, scenario_of({start}, machine));
         EXPECT_EQ(result.process.exit_status, 0) << machine << result.process.err;
         ASSERT_EQ(result.datagrams.size(), 1u) << machine;
-        EXPECT_NE(result.datagrams[0].find(R"("Process_ID":)" + pid), std::string::npos) << result.datagrams[0];
+        EXPECT_NE(result.datagrams[0].find(R"("Process_ID":)" + pid), std::string::npos)
+            << result.datagrams[0];
     }
 }
 
@@ -294,16 +304,19 @@ TEST_F(AgentUnderWine, LeftoverSessionsOfTheSameNameDoNotStopTheReport) {
 // Windows 7 (a byte-for-byte copy of the program under another name).
 TEST_F(AgentUnderWine, APreWindows8MachineReportsThroughTheKernelLogger) {
     const std::string pid = std::to_string(child_pid() + 300000);
-    const std::string start = R"({"process_start": {"pid": )" + pid +
-                              R"(, "parent_pid": 4, "image_file_name": "cmd.exe", "command_line": "cmd", "user_sid": "S-1-5-18"}})";
+    const std::string start =
+        R"({"process_start": {"pid": )" + pid +
+        R"(, "parent_pid": 4, "image_file_name": "cmd.exe", "command_line": "cmd", "user_sid": "S-1-5-18"}})";
     const scoped_windows7_program windows7(L"Tallowick-pre8.exe");
-    for (const std::string machine :
-         {R"({"windows_version": "6.1"})",
-          R"({"windows_version": "6.1", "running_sessions": [{"name": "NT Kernel Logger", "stop_status": 0}]})"}) {
-        const agent_run result =
-            run({}, scenario_of({start, file_step("file_open", "Quarterly Report.docx", R"(, "share_access": 1)")},
-                                machine),
-                {}, windows7.path());
+    for (
+        const std::string machine :
+        {R"({"windows_version": "6.1"})",
+         R"({"windows_version": "6.1", "running_sessions": [{"name": "NT Kernel Logger", "stop_status": 0}]})"}) {
+        const agent_run result = run(
+            {},
+            scenario_of({start, file_step("file_open", "Quarterly Report.docx", R"(, "share_access": 1)")},
+                        machine),
+            {}, windows7.path());
         EXPECT_EQ(result.process.exit_status, 0) << machine << result.process.err;
         EXPECT_EQ(result.process.err, "");
         ASSERT_EQ(result.datagrams.size(), 2u) << machine;
@@ -327,8 +340,8 @@ TEST_F(AgentUnderWine, DISABLED_FilesOnCAreNamedOnCWhenStartedFromAnotherDrive) 
 // The harness refuses a program that imports a trace call it does not
 // redirect, rather than letting it reach the system's stub.
 TEST_F(AgentUnderWine, TheHarnessRefusesAProgramWithATraceCallItDoesNotCover) {
-    const process_result run = run_process(narrow((harness_folder() / "uncovered_trace_call.exe").wstring()), {},
-                                           {"WINEDLLOVERRIDES=tdh=n"});
+    const process_result run = run_process(narrow((harness_folder() / "uncovered_trace_call.exe").wstring()),
+                                           {}, {"WINEDLLOVERRIDES=tdh=n"});
     EXPECT_EQ(run.exit_status, 3);
     EXPECT_EQ(lines_of(run.err).size(), 1u) << run.err;
     EXPECT_NE(run.err.find("StopTraceW"), std::string::npos) << run.err;

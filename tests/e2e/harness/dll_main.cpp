@@ -41,8 +41,9 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     return TRUE;
 }
 
-extern "C" ULONG WINAPI TdhGetEventInformation(PEVENT_RECORD record, ULONG context_count, PTDH_CONTEXT context,
-                                               PTRACE_EVENT_INFO buffer, PULONG buffer_size) {
+extern "C" ULONG WINAPI TdhGetEventInformation(PEVENT_RECORD record, ULONG context_count,
+                                               PTDH_CONTEXT context, PTRACE_EVENT_INFO buffer,
+                                               PULONG buffer_size) {
     std::uint32_t size = buffer_size == nullptr ? 0 : *buffer_size;
     const std::uint32_t status = machine_tracing().tdh_get_event_information(
         record, context_count, context, buffer, buffer_size == nullptr ? nullptr : &size);
@@ -55,8 +56,9 @@ extern "C" ULONG WINAPI TdhGetPropertySize(PEVENT_RECORD record, ULONG context_c
                                            ULONG descriptor_count, PPROPERTY_DATA_DESCRIPTOR descriptors,
                                            PULONG property_size) {
     std::uint32_t size = property_size == nullptr ? 0 : *property_size;
-    const std::uint32_t status = machine_tracing().tdh_get_property_size(
-        record, context_count, context, descriptor_count, descriptors, property_size == nullptr ? nullptr : &size);
+    const std::uint32_t status =
+        machine_tracing().tdh_get_property_size(record, context_count, context, descriptor_count, descriptors,
+                                                property_size == nullptr ? nullptr : &size);
     if (property_size != nullptr)
         *property_size = size;
     return status;

@@ -21,7 +21,8 @@ platform::simulated::simulated_tracing& machine_tracing() {
         settings.sessions = agent_trace_sessions;
         settings.interrupt = deliver_interrupt;
         try {
-            return platform::simulated::make_simulated_machine(std::getenv("TALLOWICK_SIM_SCENARIO"), settings)
+            return platform::simulated::make_simulated_machine(std::getenv("TALLOWICK_SIM_SCENARIO"),
+                                                               settings)
                 .release();
         } catch (const std::exception& error) {
             refuse(error.what(), 2);
@@ -39,7 +40,8 @@ void deliver_interrupt() {
 void refuse(std::string_view problem, unsigned status) {
     const std::string line = "tdh harness: " + std::string(problem) + "\n";
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
+              nullptr);
     TerminateProcess(GetCurrentProcess(), status);
     std::abort(); // not reached: TerminateProcess of the own process does not return
 }

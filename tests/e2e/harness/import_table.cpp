@@ -24,8 +24,8 @@ std::vector<named_import> named_imports(HMODULE module) {
         std::transform(dll.begin(), dll.end(), dll.begin(),
                        [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
         // The names stay in the lookup table; the address table holds the addresses.
-        const DWORD names = descriptor->OriginalFirstThunk != 0 ? descriptor->OriginalFirstThunk
-                                                                 : descriptor->FirstThunk;
+        const DWORD names =
+            descriptor->OriginalFirstThunk != 0 ? descriptor->OriginalFirstThunk : descriptor->FirstThunk;
         const auto* name_entry = at<IMAGE_THUNK_DATA>(base, names);
         auto* slot = reinterpret_cast<void**>(const_cast<BYTE*>(base) + descriptor->FirstThunk);
         for (; name_entry->u1.AddressOfData != 0; ++name_entry, ++slot) {

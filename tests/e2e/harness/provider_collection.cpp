@@ -88,7 +88,9 @@ class provider_object final : public catalog_object<ITraceDataProvider> {
         }
         return status;
     }
-    HRESULT STDMETHODCALLTYPE get_Guid(GUID* guid) override { return machine_tracing().get_guid(inner(), guid); }
+    HRESULT STDMETHODCALLTYPE get_Guid(GUID* guid) override {
+        return machine_tracing().get_guid(inner(), guid);
+    }
 
     HRESULT STDMETHODCALLTYPE put_DisplayName(BSTR) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE put_Guid(GUID) override { return E_NOTIMPL; }
@@ -137,9 +139,10 @@ class collection_object final : public catalog_object<ITraceDataProviderCollecti
         return status;
     }
     HRESULT STDMETHODCALLTYPE GetTraceDataProviders(BSTR server) override {
-        const std::u16string name = server == nullptr ? std::u16string()
-                                                      : std::u16string(server, server + SysStringLen(server));
-        return machine_tracing().get_trace_data_providers(inner(), server == nullptr ? nullptr : name.c_str());
+        const std::u16string name =
+            server == nullptr ? std::u16string() : std::u16string(server, server + SysStringLen(server));
+        return machine_tracing().get_trace_data_providers(inner(),
+                                                          server == nullptr ? nullptr : name.c_str());
     }
 
     HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
@@ -161,9 +164,9 @@ HRESULT create_provider_collection(REFCLSID clsid, LPUNKNOWN outer, DWORD class_
     void* inner = nullptr;
     const HRESULT status = machine_tracing().co_create_instance(clsid, outer, class_context, iid, &inner);
     if (object != nullptr)
-        *object = SUCCEEDED(status) ? static_cast<ITraceDataProviderCollection*>(
-                                          hand_out<collection_object>(inner))
-                                    : nullptr;
+        *object = SUCCEEDED(status)
+                      ? static_cast<ITraceDataProviderCollection*>(hand_out<collection_object>(inner))
+                      : nullptr;
     return status;
 }
 

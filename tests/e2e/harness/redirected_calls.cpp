@@ -83,7 +83,8 @@ LONG NTAPI nt_query_system_information(ULONG information_class, PVOID informatio
 }
 
 LONG NTAPI nt_set_system_information(ULONG information_class, PVOID information, ULONG length) {
-    return static_cast<LONG>(machine_tracing().nt_set_system_information(information_class, information, length));
+    return static_cast<LONG>(
+        machine_tracing().nt_set_system_information(information_class, information, length));
 }
 
 // Any function's address as a plain pointer, for the import table.
@@ -134,7 +135,8 @@ bool is_trace_call(std::string_view dll, std::string_view name) {
     // Event tracing lives in advapi32 (sechost under it) and behind the
     // api-ms-win-eventing sets; the group-mask calls must come through
     // GetProcAddress, where the harness answers them.
-    const bool tracing_dll = dll == "advapi32.dll" || dll == "sechost.dll" || dll.starts_with("api-ms-win-eventing");
+    const bool tracing_dll =
+        dll == "advapi32.dll" || dll == "sechost.dll" || dll.starts_with("api-ms-win-eventing");
     if (tracing_dll && name.find("Trace") != std::string_view::npos)
         return true;
     if (dll == "ntdll.dll")
