@@ -1,4 +1,4 @@
-// The collector's own command line: limits it cannot honour are refused before
+// The collector's own command line: numbers it cannot honour are refused before
 // it binds its port.
 #include "support/run_process.h"
 
@@ -13,7 +13,7 @@ namespace {
 
 const std::string collector = TALLOWICK_COLLECTOR_PATH;
 
-TEST(CollectorCommandLine, ACountOrTimeoutBelowOneIsRefused) {
+TEST(CollectorCommandLine, NumbersOutOfRangeAreRefused) {
     struct limit_case {
         std::vector<std::string> arguments;
         std::string named;
@@ -28,6 +28,9 @@ TEST(CollectorCommandLine, ACountOrTimeoutBelowOneIsRefused) {
         {{"--timeout", "0.5"}, "--timeout"},
         {{"--timeout", "nan"}, "--timeout"},
         {{"--timeout", "1e300"}, "--timeout"}, // beyond what the clock counts
+        {{"--port", "-1"}, "--port"},           // would listen on 65535
+        {{"--port", "65536"}, "--port"},
+        {{"--receive-buffer", "-5"}, "--receive-buffer"},
     };
     for (const limit_case& c : cases) {
         const process_result run = run_process(collector, c.arguments);

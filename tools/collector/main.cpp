@@ -144,8 +144,8 @@ private:
     std::ofstream jsonl_;
 };
 
-// A limit of --count or --timeout: a number from 1 to `most`, read whole. The
-// option parser would take "-1" as a huge count and 0 as no limit at all.
+// A number option: from 1 to `most`, read whole. The option parser would take
+// "-1" as a huge count or port 65535, and a count or timeout of 0 as no limit.
 template <typename Number>
 Number limit_value(const char* option, const std::string& text, Number most, const char* most_text) {
     Number value{};
@@ -167,8 +167,8 @@ int main(int argc, char** argv) {
         "count", po::value<std::string>(), "stop after N datagrams (N at least 1)")(
         "timeout", po::value<std::string>(), "stop after S seconds (S at least 1)")(
         "jsonl", po::value(&options.jsonl_path), "append every datagram to this JSON-lines file")(
-        "port", po::value(&options.port), "UDP port to listen on (default 13251)")(
-        "receive-buffer", po::value(&options.receive_buffer),
+        "port", po::value<std::string>(), "UDP port to listen on (default 13251)")(
+        "receive-buffer", po::value<std::string>(),
         "socket receive buffer to ask for, in bytes (default 8 MiB; the system may grant less)");
     try {
         po::variables_map values;
@@ -184,6 +184,11 @@ int main(int argc, char** argv) {
         if (values.count("timeout") != 0)
             // A longer wait than the steady clock's nanoseconds can count would overflow.
             options.timeout_seconds = limit_value("timeout", values["timeout"].as<std::string>(), 1e9, "1000000000");
+        if (values.count("port") != 0)
+            options.port = limit_value<unsigned short>("port", values["port"].as<std::string>(), 65535, "65535");
+        if (values.count("receive-buffer") != 0)
+            options.receive_buffer = limit_value("receive-buffer", values["receive-buffer"].as<std::string>(),
+                                                 std::numeric_limits<int>::max(), "2147483647");
         asio::io_context io;
         collector receiver(io, options);
         receiver.run();
