@@ -20,9 +20,10 @@ bool contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
 }
 
-template <typename List> bool ends_with_any(std::string_view text, const List& endings) {
-    return std::any_of(endings.begin(), endings.end(),
-                       [text](const std::string& ending) { return ends_with_ignoring_case(text, ending); });
+// A document by its extension, in any case: "SCAN001.PDF" is one.
+bool is_document(std::string_view name) {
+    return std::any_of(document_extensions.begin(), document_extensions.end(),
+                       [name](const std::string& extension) { return ends_with_ignoring_case(name, extension); });
 }
 
 // The share access value taken whole: 7 (all three sharing bits) reads like 3,
@@ -64,7 +65,7 @@ std::string_view path_event_label(int event_id) {
 // whatever case the opening program used.
 bool in_scope(std::string_view name, const std::vector<std::string>& monitored_paths) {
     if (monitored_paths.empty())
-        return ends_with_any(name, document_extensions);
+        return is_document(name);
     return std::any_of(monitored_paths.begin(), monitored_paths.end(),
                        [name](const std::string& path) { return contains_ignoring_case(name, path); });
 }
