@@ -15,6 +15,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -155,9 +156,13 @@ class AgentUnderWine : public ::testing::Test {
         agent_run result;
         {
             const scoped_current_directory in(working_directory.empty() ? *folder_ : working_directory);
-            result.process = run_process(
-                narrow(program.wstring()), args,
-                {"WINEDLLOVERRIDES=tdh=n", "TALLOWICK_SIM_SCENARIO=" + narrow(scenario.wstring())});
+            std::vector<std::string> environment = {"WINEDLLOVERRIDES=tdh=n",
+                                                    "TALLOWICK_SIM_SCENARIO=" + narrow(scenario.wstring())};
+            // Wine's debug channels for the program alone (e.g. +relay: every
+            // system call it makes, on Wine's own standard error).
+            if (const char* channels = std::getenv("TALLOWICK_AGENT_WINEDEBUG"))
+                environment.push_back("WINEDEBUG=" + std::string(channels));
+            result.process = run_process(narrow(program.wstring()), args, environment);
         }
         result.datagrams = receiver.receive_pending();
         for (const std::string& datagram : result.datagrams) {
