@@ -69,6 +69,9 @@ HRESULT WINAPI co_create_instance(REFCLSID clsid, LPUNKNOWN outer, DWORD class_c
                                   LPVOID* object) {
     if (is_provider_collection(clsid))
         return create_provider_collection(clsid, outer, class_context, iid, object);
+    // Any other class is the system's; as the program joined only the simulated
+    // machine's apartment, the system answers CO_E_NOTINITIALIZED, which is
+    // what the program would see without CoInitializeEx.
     return CoCreateInstance(clsid, outer, class_context, iid, object);
 }
 
