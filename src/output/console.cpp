@@ -1,5 +1,6 @@
 #include "output/console.h"
 
+#include "output/console_text.h"
 #include "output/console_writer.h"
 
 #include <atomic>
@@ -16,9 +17,7 @@
 namespace tallowick {
 namespace {
 std::string whole_line(std::string_view text) {
-    std::string line;
-    line.reserve(text.size() + 1);
-    line.append(text);
+    std::string line = console_safe(text);
     line.push_back('\n');
     return line;
 }
