@@ -17,6 +17,15 @@ namespace asio = boost::asio;
 
 constexpr std::size_t preview_bytes = 160;
 
+// A socket of its own for every message, on one context for the process (safe
+// from any thread; nothing runs it): a context per message, with its reactor
+// and descriptors, cost more than the send. Not one per thread: the Windows
+// runtime ends a thread-local context after parts of it are gone.
+asio::io_context& network_context() {
+    static asio::io_context context;
+    return context;
+}
+
 const asio::ip::udp::endpoint& collector() {
     static const asio::ip::udp::endpoint endpoint(asio::ip::make_address(collector_address), collector_port);
     return endpoint;
@@ -79,10 +88,7 @@ void send_event(const rapidjson::Document& message, message_kind kind) {
         write_line(shortened_line(*cuts, payload));
     }
 
-    // A socket of its own for every message, on the calling thread's context:
-    // a context per message (its reactor and descriptors) cost more than the send.
-    thread_local asio::io_context context(1);
-    asio::ip::udp::socket socket(context, asio::ip::udp::v4());
+    asio::ip::udp::socket socket(network_context(), asio::ip::udp::v4());
     boost::system::error_code error;
     socket.send_to(asio::buffer(payload.data(), payload.size()), collector(), 0, error);
     if (error && !nobody_listening(error)) {
