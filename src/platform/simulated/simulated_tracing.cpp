@@ -2,6 +2,7 @@
 
 #include "platform/simulated/guids.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace tallowick::platform::simulated {
@@ -32,7 +33,13 @@ bool simulated_tracing::wait_for_processing(std::size_t count, const std::stop_t
 
 delivery_outcome simulated_tracing::deliver(built_record& record, std::chrono::milliseconds patience,
                                             const std::stop_token& stop) {
-    record.record().EventHeader.TimeStamp.QuadPart = filetime_now();
+    // The clock's 100 ns steps can repeat, and may step back; the records of a
+    // machine cannot.
+    const std::int64_t now = filetime_now();
+    std::int64_t last = last_time_stamp_.load();
+    while (!last_time_stamp_.compare_exchange_weak(last, std::max(now, last + 1))) {
+    }
+    record.record().EventHeader.TimeStamp.QuadPart = std::max(now, last + 1);
     tdh_.add(record);
     const delivery_outcome outcome = stoppable(stop, [&](std::unique_lock<std::mutex>& lock) {
         return delivery_.deliver(record.record(), patience, lock, stop);

@@ -9,6 +9,7 @@
 #include "platform/simulated/windows_version.h"
 #include "platform/tracing_api.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -32,7 +33,8 @@ class simulated_tracing final : public tracing_api {
     // Delivers the record to the sessions that take it, as Windows would: waits
     // until each of them is processing (giving up on the laggards after
     // `patience`), then until every consumer has dispatched it. TDH describes
-    // the record while it is delivered.
+    // the record while it is delivered. Each record is stamped with the system
+    // time of its delivery, later than every record before it.
     delivery_outcome deliver(built_record& record, std::chrono::milliseconds patience,
                              const std::stop_token& stop);
     std::size_t processing_count() const;
@@ -101,6 +103,7 @@ class simulated_tracing final : public tracing_api {
     session_table sessions_;
     record_delivery delivery_{sessions_};
     std::mt19937_64 guid_source_;
+    std::atomic<std::int64_t> last_time_stamp_{0};
 };
 
 } // namespace tallowick::platform::simulated
