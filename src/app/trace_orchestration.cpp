@@ -3,6 +3,7 @@
 #include "app/interrupt.h"
 #include "monitor/file_provider_setup.h"
 #include "monitor/process_provider_setup.h"
+#include "monitor/process_tracker.h"
 #include "output/console.h"
 #include "platform/utf_codec.h"
 #include "pool/thread_pool.h"
@@ -112,10 +113,12 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
         return 1;
     }
 
+    // Before the pool: queued tasks may still ask it while the pool drains.
+    process_tracker tracker;
     thread_pool pool(requested_workers());
 
-    setup_filekernel_provider(*file_provider, pool, paths, excluded);
-    setup_kernel_process_provider(kernel_process_provider, pool, excluded);
+    setup_filekernel_provider(*file_provider, pool, paths, excluded, tracker);
+    setup_kernel_process_provider(kernel_process_provider, pool, excluded, tracker);
 
     kernel_session.enable(kernel_process_provider);
     file_session.enable(*file_provider);

@@ -22,6 +22,14 @@ inline constexpr std::string_view unknown_owner = "UNKNOWN";
 // FALLBACK ERROR: <code>" line) or its image name cannot be read.
 std::string get_process_image_path(std::uint32_t process_id);
 
+// The same look-up without the console line: the image path, "ACCESS_DENIED"
+// or "", and the error of an open that failed for another reason (else 0).
+struct process_image_query {
+    std::string image;
+    std::uint32_t open_error = 0;
+};
+process_image_query query_process_image(std::uint32_t process_id);
+
 // The account name of the process's user, or "UNKNOWN".
 std::string get_process_owner(std::uint32_t process_id);
 
