@@ -38,7 +38,18 @@ void process_tracker::end_life(std::uint32_t pid, life& open, record_time when) 
     open.ended = true;
     open.end = std::max(when, open.start);
     --open_count_;
+    ++ended_count_;
     ended_order_.push_back({pid, open.end});
+}
+
+void process_tracker::add_life(std::vector<life>& lives, life added) {
+    // Only the last life can be open: the first of several has ended.
+    if (lives.size() >= std::max<std::size_t>(limits_.max_lives_per_id, 2)) {
+        lives.erase(lives.begin());
+        --ended_count_;
+    }
+    lives.push_back(std::move(added));
+    ++open_count_;
 }
 
 void process_tracker::started(std::uint32_t pid, record_time when, process_facts facts) {
@@ -47,8 +58,7 @@ void process_tracker::started(std::uint32_t pid, record_time when, process_facts
     std::vector<life>& lives = lives_[pid];
     if (!lives.empty() && !lives.back().ended)
         end_life(pid, lives.back(), when);
-    lives.push_back({when, 0, false, std::move(shared)});
-    ++open_count_;
+    add_life(lives, {when, 0, false, std::move(shared)});
     prune(when);
 }
 
@@ -71,8 +81,7 @@ void process_tracker::ended_unseen(std::uint32_t pid, record_time when, process_
         end_life(pid, lives.back(), when);
     } else {
         const record_time start = lives.empty() ? beginning_of_time : lives.back().end;
-        lives.push_back({start, 0, false, std::move(shared)});
-        ++open_count_;
+        add_life(lives, {start, 0, false, std::move(shared)});
         end_life(pid, lives.back(), when);
     }
     prune(when);
@@ -89,8 +98,7 @@ std::shared_ptr<const process_facts> process_tracker::seen(std::uint32_t pid, re
     if (known.answer == verdict::not_this)
         return nullptr;
     const record_time start = lives.empty() ? beginning_of_time : lives.back().end;
-    lives.push_back({start, 0, false, shared});
-    ++open_count_;
+    add_life(lives, {start, 0, false, shared});
     return shared;
 }
 
@@ -104,10 +112,12 @@ void process_tracker::prune(record_time now) {
         if (found == lives_.end())
             continue;
         std::vector<life>& lives = found->second;
-        // Lives of one id end in start order: the oldest ended one is first.
-        const auto first_ended = std::find_if(lives.begin(), lives.end(), [](const life& l) { return l.ended; });
-        if (first_ended != lives.end())
-            lives.erase(first_ended);
+        // Lives of one id end in start order: its oldest ended life is its
+        // first, unless that one was dropped already for the id's bound.
+        if (!lives.empty() && lives.front().ended && lives.front().end == oldest.end) {
+            lives.erase(lives.begin());
+            --ended_count_;
+        }
         if (lives.empty())
             lives_.erase(found);
     }
@@ -120,7 +130,7 @@ std::size_t process_tracker::open_lives() const {
 
 std::size_t process_tracker::ended_lives() const {
     std::shared_lock lock(mutex_);
-    return ended_order_.size();
+    return ended_count_;
 }
 
 } // namespace tallowick

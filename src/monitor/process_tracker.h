@@ -37,13 +37,16 @@ struct process_facts {
 //
 // Memory: one entry per live process (or per process seen alive and whose end
 // never came), plus ended lives, which are kept while events may still refer
-// to them: `grace` of record time after their end, and never more than
-// `max_ended` of them (the oldest go first).
+// to them: `grace` of record time after their end, never more than `max_ended`
+// of them (the oldest go first), and never more than `max_lives_per_id` lives
+// of one process id (an id reused faster than that within the grace period
+// loses its oldest lives first).
 class process_tracker {
 public:
     struct limits {
         record_time grace = 10 * 10'000'000LL; // 10 s
         std::size_t max_ended = 8192;
+        std::size_t max_lives_per_id = 32;
     };
 
     // What the tracker can say about a process id at a time.
@@ -92,6 +95,8 @@ private:
     };
 
     static lookup find_in(const std::vector<life>& lives, record_time when);
+    // Adds a life to the id's, dropping its oldest beyond the bound (lock held).
+    void add_life(std::vector<life>& lives, life added);
     // Ends the id's open life at `when` (lock held).
     void end_life(std::uint32_t pid, life& open, record_time when);
     // Lets go of ended lives beyond the grace period or the count (lock held).
@@ -100,8 +105,9 @@ private:
     const limits limits_;
     mutable std::shared_mutex mutex_;
     std::unordered_map<std::uint32_t, std::vector<life>> lives_; // per id, in start order
-    std::deque<ended_life> ended_order_;                          // in end order
+    std::deque<ended_life> ended_order_; // in end order; entries of lives dropped already linger
     std::size_t open_count_ = 0;
+    std::size_t ended_count_ = 0;
     record_time newest_ = 0;
 };
 

@@ -128,6 +128,20 @@ TEST(ProcessTracker, ChurnStaysWithinTheBoundAndGivenFactsOutliveTheirLife) {
     EXPECT_EQ(tracker.find(4242, 1).answer, verdict::not_known);
     ASSERT_NE(held, nullptr);
     EXPECT_EQ(held->image, "first.exe");
+
+    // One id reused over and over keeps its latest lives only; a time of an
+    // earlier one is not given to them.
+    process_tracker reused({10'000'000, 8192, 32});
+    for (int i = 0; i < 10'000; ++i) {
+        reused.started(777, 10 * i, {"p" + std::to_string(i), "u"});
+        reused.ended(777, 10 * i + 5);
+    }
+    EXPECT_EQ(reused.ended_lives(), 32u);
+    EXPECT_EQ(image_at(reused, 777, 10 * 9'968 + 1), "p9968");
+    EXPECT_EQ(reused.find(777, 10 * 9'967 + 1).answer, verdict::not_this);
+    reused.started(778, 200'000, {"q", "u"}); // the stale order entries of dropped lives pass harmlessly
+    EXPECT_EQ(image_at(reused, 777, 10 * 9'999 + 1), "p9999");
+    EXPECT_EQ(reused.ended_lives(), 32u);
 }
 
 // Starts and ends on one thread while others look up: every answer names the
