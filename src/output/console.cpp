@@ -1,14 +1,14 @@
 #include "output/console.h"
 
+#include "output/console_text.h"
+
 #include <cstdio>
 #include <string>
 
 namespace tallowick {
 namespace {
 void write_whole(std::FILE* stream, std::string_view text, bool flush) {
-    std::string line;
-    line.reserve(text.size() + 1);
-    line.append(text);
+    std::string line = console_safe(text);
     line.push_back('\n');
     // One fwrite holds the stream's lock for the whole line.
     std::fwrite(line.data(), 1, line.size(), stream);
