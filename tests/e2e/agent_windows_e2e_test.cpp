@@ -249,6 +249,41 @@ TEST_F(AgentUnderWine, ProcessStartAndEndAreReportedWithTheRealParentAndAccount)
                  R"(,"Event_Type":"PROCESS"})"}));
 }
 
+// A process the agent saw start but cannot open (its id names nothing here) is
+// named from its start record: image file name, and the account of its SID as
+// the real account look-up gives it. After its end, an open under its id names
+// nothing: sent as "UNKNOWN" after the real open's error line.
+TEST_F(AgentUnderWine, AnOpenIsNamedByTheStartOfAProcessThatCannotBeOpened) {
+    const std::string pid = std::to_string(child_pid() + 400000);
+    const std::string open_step = R"({"file_open": {"pid": )" + pid + R"(, "name": ")" +
+                                  json_text(device_path("Quarterly Report.docx")) + R"(", "share_access": 1}})";
+    const agent_run result = run(
+        {"--path", scope()},
+        scenario_of({R"({"process_start": {"pid": )" + pid + R"(, "parent_pid": )" + std::to_string(child_pid()) +
+                         R"(, "image_file_name": "dropper.exe", "command_line": "dropper", "user_sid": "S-1-5-18"}})",
+                     open_step, R"({"process_end": {"pid": )" + pid + R"(, "image_file_name": "dropper.exe"}})",
+                     open_step}));
+    EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+    const auto read_by = [&](const std::string& process, const std::string& owner) {
+        return R"({"id":12,"proc":)" + pid + R"(,"Operation":"READ","Filename":")" +
+               json_text(drive_path("Quarterly Report.docx")) + R"(","Path_Type":"FILE","Process_Name":")" + process +
+               R"(","Process_Owner":")" + owner + R"(","Event_Type":"FILESYSTEM"})";
+    };
+    std::string parent = child_image();
+    std::transform(parent.begin(), parent.end(), parent.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    EXPECT_EQ(sorted(result.datagrams),
+              sorted({R"({"Parent_Process_Name":")" + json_text(parent) +
+                          R"(","Operation":"PROCESS STARTED","Process_Name":"dropper.exe","Process_ID":)" + pid +
+                          R"(,"Parent_Process_ID":)" + std::to_string(child_pid()) +
+                          R"(,"Command_Line":"dropper","Event_Type":"PROCESS","User":"SYSTEM","User_SID":"S-1-5-18"})",
+                      read_by("dropper.exe", "SYSTEM"),
+                      R"({"Operation":"PROCESS ENDED","Process_Name":"dropper.exe","Process_ID":)" + pid +
+                          R"(,"Event_Type":"PROCESS"})",
+                      read_by("UNKNOWN", "UNKNOWN")}));
+    EXPECT_EQ(std::count(result.console.begin(), result.console.end(), "PROC ID FALLBACK ERROR: 87"), 1);
+}
+
 TEST_F(AgentUnderWine, CtrlCStopsWithTheThreeConsoleLinesAfterSendingWhatWasQueued) {
     std::vector<std::string> steps;
     constexpr int events = 200;
