@@ -60,6 +60,10 @@ class open_trace_failure : public std::runtime_error {
 // Returns for 0; throws the class chosen by `status` otherwise.
 void check_status(std::uint32_t status);
 
+// Returns for STATUS_SUCCESS; throws unexpected_error with the NTSTATUS in
+// hexadecimal otherwise, the form its documentation and every lookup use.
+void check_nt_status(std::uint32_t status);
+
 // As check_status, for a status that processing `record` produced: the schema
 // and unexpected classes carry the record detail.
 void check_record_status(std::uint32_t status, const EVENT_RECORD& record);

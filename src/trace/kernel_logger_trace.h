@@ -13,7 +13,7 @@ class kernel_logger_trace final : public trace_session {
   public:
     // Before Windows 8 the session is always "NT Kernel Logger"; from Windows 8
     // on, `name`, or a fresh GUID's text when it is empty. Throws std::length_error
-    // for a name longer than 260 characters, before any platform call.
+    // for a name longer than 259 characters, before any platform call.
     explicit kernel_logger_trace(std::u16string name);
     // Stops the session; a failure is printed, never thrown.
     ~kernel_logger_trace() override;

@@ -12,7 +12,7 @@ namespace etw {
 class manifest_trace final : public trace_session {
   public:
     // An empty name becomes a fresh GUID's text. Throws std::length_error for a
-    // name longer than 260 characters, before any platform call.
+    // name longer than 259 characters, before any platform call.
     explicit manifest_trace(std::u16string name);
     // Stops the session; a failure is printed, never thrown.
     ~manifest_trace() override;

@@ -14,11 +14,12 @@ using tallowick::platform::current_tracing;
 namespace {
 constexpr TRACEHANDLE invalid_handle = sdk::invalid_processtrace_handle;
 
-// Stops whatever session runs under `name`; none running is no failure.
+// Stops whatever session runs under `name`; none running is no failure, and
+// 234 (more data) comes from a stop that has been done.
 void stop_by_name(const std::u16string& name, session_properties block) {
     const std::uint32_t status =
         current_tracing().control_trace(0, name.c_str(), block.get(), sdk::event_trace_control_stop);
-    if (status != sdk::error_wmi_instance_not_found)
+    if (status != sdk::error_wmi_instance_not_found && status != sdk::error_more_data)
         check_status(status);
 }
 } // namespace

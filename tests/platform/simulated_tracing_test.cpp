@@ -81,8 +81,8 @@ TEST(SimulatedTracing, LooksProvidersUpByNameInCollectionOrder) {
 
 TEST(SimulatedTracing, CreatesSessionsUnderTheMachinesRules) {
     machine_description machine;
-    machine.trace_session_limit = 3;
-    machine.running_sessions = {{"Leftover_Stoppable", 0}, {"Leftover_Refusing", 5}};
+    machine.trace_session_limit = 4;
+    machine.running_sessions = {{"Leftover_Stoppable", 0}, {"Leftover_Refusing", 5}, {"Leftover_More_Data", 234}};
     simulated_tracing tracing(machine);
 
     trace_consumer first(tracing, u"First");
@@ -97,6 +97,10 @@ TEST(SimulatedTracing, CreatesSessionsUnderTheMachinesRules) {
     trace_consumer again(tracing, u"Leftover_Stoppable");
     EXPECT_EQ(again.start(), 0u);
     EXPECT_EQ(trace_consumer(tracing, u"Never_Started").stop(), 4201u);
+    EXPECT_EQ(trace_consumer(tracing, u"Leftover_More_Data").stop(), 234u); // and stopped all the same
+    EXPECT_EQ(trace_consumer(tracing, u"Leftover_More_Data").stop(), 4201u);
+    // The name is written back with its terminator into a 260-unit area.
+    EXPECT_EQ(trace_consumer(tracing, std::u16string(260, u'n')).start(), 24u);
 
     machine.admin = false;
     simulated_tracing no_admin(machine);

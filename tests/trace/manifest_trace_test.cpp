@@ -104,15 +104,16 @@ TEST_F(ManifestTrace, PropertiesBlockCarriesTheNameAtItsFirstAreaAndPointsAtTheS
     EXPECT_EQ(only<start_trace_call>().properties, expected);
 }
 
-TEST_F(ManifestTrace, NamesLongerThan260CharactersAreRefusedBeforeAnyPlatformCall) {
-    EXPECT_THROW(manifest_trace(std::u16string(261, u'x')), std::length_error);
+TEST_F(ManifestTrace, NamesWithoutRoomForTheirTerminatorAreRefusedBeforeAnyPlatformCall) {
+    EXPECT_THROW(manifest_trace(std::u16string(260, u'x')), std::length_error);
     EXPECT_TRUE(tracing.calls().empty());
 
-    const std::u16string longest(260, u'y');
+    const std::u16string longest(259, u'y');
     manifest_trace session(longest);
     session.start();
     const auto block = only<start_trace_call>().properties;
-    EXPECT_EQ(read<char16_t>(block, 120 + 2 * 259), u'y');
+    EXPECT_EQ(read<char16_t>(block, 120 + 2 * 258), u'y');
+    EXPECT_EQ(read<char16_t>(block, 120 + 2 * 259), u'\0');
     EXPECT_TRUE(std::all_of(block.begin() + 640, block.end(), [](std::byte b) { return b == std::byte{0}; }));
 }
 
@@ -162,6 +163,7 @@ TEST_P(LeftoverSession, IsStoppedAndCreatedAgainWithTheSecondResultChecked) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, LeftoverSession,
                          ::testing::Values(leftover_case{0, 0, ""}, leftover_case{4201, 0, ""},
+                                           leftover_case{234, 0, ""}, // stopped, with more to say
                                            leftover_case{0, 5, "Need to be an admin"},
                                            leftover_case{0, 1450, "No more trace sessions available."}));
 

@@ -449,6 +449,7 @@ inline constexpr std::uint32_t error_access_denied = 5;
 inline constexpr std::uint32_t error_not_supported = 50;
 inline constexpr std::uint32_t error_invalid_parameter = 87;
 inline constexpr std::uint32_t error_insufficient_buffer = 122;
+inline constexpr std::uint32_t error_more_data = 234;
 inline constexpr std::uint32_t error_already_exists = 183;
 inline constexpr std::uint32_t error_not_found = 1168;
 inline constexpr std::uint32_t error_no_system_resources = 1450;

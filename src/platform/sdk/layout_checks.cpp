@@ -200,6 +200,7 @@ static_assert(sdk::process_trace_mode_event_record == PROCESS_TRACE_MODE_EVENT_R
 static_assert(sdk::event_trace_control_stop == EVENT_TRACE_CONTROL_STOP);
 static_assert(sdk::error_wmi_instance_not_found == ERROR_WMI_INSTANCE_NOT_FOUND);
 static_assert(sdk::error_ctx_close_pending == ERROR_CTX_CLOSE_PENDING);
+static_assert(sdk::error_more_data == ERROR_MORE_DATA);
 static_assert(sdk::ver_greater_equal == VER_GREATER_EQUAL);
 static_assert(sdk::ver_servicepackmajor == VER_SERVICEPACKMAJOR);
 #endif

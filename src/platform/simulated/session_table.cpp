@@ -39,12 +39,19 @@ std::u16string_view view_of(const char16_t* name) {
     return name == nullptr ? std::u16string_view() : std::u16string_view(name);
 }
 
-// The platform writes the session name back into the block at LoggerNameOffset
-// when the block has room for it.
-void write_back_name(EVENT_TRACE_PROPERTIES& properties, std::u16string_view name) {
+// The platform writes the session name, with its terminator, back into the
+// block at LoggerNameOffset; a block that names an offset without room for it
+// is refused.
+bool has_room_for_name(const EVENT_TRACE_PROPERTIES& properties, std::u16string_view name) {
     const std::size_t offset = properties.LoggerNameOffset;
     const std::size_t bytes = (name.size() + 1) * sizeof(char16_t);
-    if (offset < sizeof(EVENT_TRACE_PROPERTIES) || offset + bytes > properties.Wnode.BufferSize)
+    return offset < sizeof(EVENT_TRACE_PROPERTIES) || offset + bytes <= properties.Wnode.BufferSize;
+}
+
+// Where has_room_for_name holds.
+void write_back_name(EVENT_TRACE_PROPERTIES& properties, std::u16string_view name) {
+    const std::size_t offset = properties.LoggerNameOffset;
+    if (offset < sizeof(EVENT_TRACE_PROPERTIES))
         return;
     auto* block = reinterpret_cast<std::byte*>(&properties);
     std::memcpy(block + offset, name.data(), name.size() * sizeof(char16_t));
@@ -111,6 +118,8 @@ std::uint32_t session_table::start(TRACEHANDLE* handle, const char16_t* name,
     if (given.empty() || (kernel_guid && !kernel_name) || (system_logger_mode && !windows8_or_later_) ||
         (!real_time && properties->LogFileNameOffset == 0))
         return sdk::error_invalid_parameter;
+    if (!has_room_for_name(*properties, given))
+        return error_bad_length;
 
     const std::u16string key = folded(given);
     if (sessions_.count(key) != 0)
@@ -142,11 +151,14 @@ std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name, s
     if (control_code != sdk::event_trace_control_stop)
         return sdk::error_success;
 
-    if (session->leftover && session->stop_status != sdk::error_success)
+    // 234 (more data) reports a stop that has been done all the same.
+    const bool refused = session->leftover && session->stop_status != sdk::error_success &&
+                         session->stop_status != sdk::error_more_data;
+    if (refused)
         return session->stop_status;
     session->stopped = true;
     sessions_.erase(folded(session->name));
-    return sdk::error_success;
+    return session->leftover ? session->stop_status : sdk::error_success;
 }
 
 std::uint32_t session_table::enable(TRACEHANDLE handle, const GUID* provider, std::uint32_t control_code,
