@@ -395,7 +395,10 @@ step read_step(object_reader& item, unsigned depth) {
         event.parent_id = static_cast<std::uint32_t>(body.number("parent_pid", u32_max, 0, start));
         event.image_file_name = body.text("image_file_name", "", true);
         event.command_line = wide(body.text("command_line", "", start));
-        event.user_sid = sid_at(body, "user_sid", "S-1-5-18", start);
+        // "": a process without a token, whose record carries no SID.
+        event.user_sid = body.has("user_sid") && body.text("user_sid", "").empty()
+                             ? std::string()
+                             : sid_at(body, "user_sid", "S-1-5-18", start);
         if (start) {
             process_start_step started{event, std::nullopt};
             if (body.has("image"))
