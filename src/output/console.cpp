@@ -1,5 +1,7 @@
 #include "output/console.h"
 
+#include "platform/console.h"
+
 #include <cstdio>
 #include <string>
 
@@ -10,8 +12,15 @@ void write_whole(std::FILE* stream, std::string_view text, bool flush) {
     line.reserve(text.size() + 1);
     line.append(text);
     line.push_back('\n');
+    if (platform::write_to_console(stream, line))
+        return;
     // One fwrite holds the stream's lock for the whole line.
     std::fwrite(line.data(), 1, line.size(), stream);
+#ifdef _WIN32
+    // The Windows runtime has no line buffering (_IOLBF buffers fully): every
+    // line goes out at once, in order.
+    flush = true;
+#endif
     if (flush)
         std::fflush(stream);
 }
