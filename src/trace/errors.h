@@ -52,6 +52,14 @@ class unexpected_error : public std::runtime_error {
         : std::runtime_error("An unexpected error occurred: " + detail) {}
 };
 
+// A session of our name that we may not stop runs, and cannot deliver what we
+// need: attaching to it would watch nothing.
+class attached_session_failure : public std::runtime_error {
+  public:
+    explicit attached_session_failure(const std::string& why)
+        : std::runtime_error("a running session of this name may not be stopped, and " + why) {}
+};
+
 class open_trace_failure : public std::runtime_error {
   public:
     open_trace_failure() : std::runtime_error("Failure to open trace") {}

@@ -9,6 +9,7 @@
 #include "trace/windows_version.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 
 namespace etw {
@@ -69,6 +70,18 @@ void kernel_logger_trace::activate_providers() {
     add_group_masks(information, providers_);
     check_nt_status(tracing.nt_set_system_information(sdk::system_performance_trace_information, &information,
                                                       sizeof information));
+}
+
+std::optional<std::string> kernel_logger_trace::attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) {
+    std::uint32_t wanted = 0;
+    for (const kernel::kernel_provider& registered : providers_)
+        wanted |= registered.enable_flags;
+    if ((queried.EnableFlags & wanted) == wanted)
+        return std::nullopt;
+    char text[64];
+    std::snprintf(text, sizeof text, "enable flags 0x%08X where 0x%08X are needed",
+                  static_cast<unsigned>(queried.EnableFlags), static_cast<unsigned>(wanted));
+    return std::string("it has ") + text;
 }
 
 void kernel_logger_trace::request_rundown() {

@@ -31,6 +31,7 @@ class manifest_trace final : public trace_session {
     void activate_providers() override;
     void request_rundown() override;
     PEVENT_RECORD_CALLBACK record_callback() const override { return &manifest_trace::on_user_record; }
+    std::optional<std::string> attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) override;
 
     manifest_provider_list providers_;
 };

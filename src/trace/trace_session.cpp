@@ -92,12 +92,26 @@ void trace_session::register_session() {
             open_session(); // fails here when it cannot be consumed either
             close_session();
             controller_handle_ = invalid_handle;
+            check_attached_session();
             return;
         }
         status = tracing.start_trace(&handle, name_.c_str(), block.get());
     }
     check_status(status);
     controller_handle_ = handle;
+}
+
+void trace_session::check_attached_session() {
+    session_properties block = fill_properties();
+    const std::uint32_t status =
+        current_tracing().control_trace(0, name_.c_str(), block.get(), sdk::event_trace_control_query);
+    const std::optional<std::string> problem =
+        status != sdk::error_success ? "it cannot be queried (status " + std::to_string(status) + ")"
+                                     : attached_session_problem(*block.get());
+    if (problem) {
+        foreign_ = true;
+        throw attached_session_failure(*problem);
+    }
 }
 
 void trace_session::open_session() {
@@ -128,7 +142,8 @@ void trace_session::stop() {
     stop_requested_ = true;
     std::exception_ptr failure;
     try {
-        stop_by_name(name_, fill_properties());
+        if (!foreign_)
+            stop_by_name(name_, fill_properties());
     } catch (...) {
         failure = std::current_exception();
     }

@@ -206,11 +206,37 @@ TEST_F(AgentEndToEnd, OlderWindowsAndARefusedLeftoverSessionStillReportProcesses
         R"({"Parent_Process_Name":"","Operation":"PROCESS STARTED","Process_Name":"cmd.exe","Process_ID":50,"Parent_Process_ID":4,"Command_Line":"cmd /c build","Event_Type":"PROCESS","User":"SYSTEM","User_SID":"S-1-5-18"})";
     for (const std::string machine :
          {R"({"windows_version": "6.1"})",
-          R"({"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5}]})",
+          // Attached to: it takes our provider.
+          R"({"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5, "providers": ["edd08927-9cc4-4e65-b970-c2560fb5c289"]}]})",
+          R"({"running_sessions": [{"name": "Velmar_Trace_WindowsKernel", "stop_status": 87, "enable_flags": 1}]})",
           R"({"running_sessions": [{"name": "Velmar_Trace_WindowsKernel", "stop_status": 0}]})"}) {
         const agent_run result = run({}, R"({"format": 1, "machine": )" + machine + "," + process_steps);
         EXPECT_EQ(result.process.exit_status, 0) << machine << result.process.err;
         EXPECT_EQ(result.datagrams, std::vector<std::string>{started}) << machine;
+    }
+}
+
+// A leftover session of our name that we may not stop and that cannot deliver
+// our provider's records: one line says which and why, status 1, at once.
+TEST_F(AgentEndToEnd, ALeftoverSessionThatSwallowsMonitoringEndsTheRunWithOne) {
+    struct leftover_case {
+        std::string session;
+        std::string why;
+    };
+    const leftover_case cases[] = {
+        {R"({"name": "Velmar_Trace_FileKernel", "stop_status": 5})",
+         "Velmar_Trace_FileKernel failed: a running session of this name may not be stopped, and it does not take "
+         "provider edd08927-9cc4-4e65-b970-c2560fb5c289"},
+        {R"({"name": "Velmar_Trace_WindowsKernel", "stop_status": 87, "enable_flags": 16})",
+         "Velmar_Trace_WindowsKernel failed: a running session of this name may not be stopped, and it has enable "
+         "flags 0x00000010 where 0x00000001 are needed"},
+    };
+    for (const leftover_case& c : cases) {
+        const agent_run result =
+            run({}, R"({"format": 1, "machine": {"running_sessions": [)" + c.session + R"(]}, "steps": []})");
+        EXPECT_EQ(result.process.exit_status, 1) << c.session;
+        EXPECT_EQ(result.process.err, "tallowick: trace session " + c.why + "\n");
+        EXPECT_EQ(lines_of(result.process.out), (std::vector<std::string>{"starting traces...", "stopping traces..."}));
     }
 }
 

@@ -82,7 +82,8 @@ TEST(SimulatedTracing, LooksProvidersUpByNameInCollectionOrder) {
 TEST(SimulatedTracing, CreatesSessionsUnderTheMachinesRules) {
     machine_description machine;
     machine.trace_session_limit = 4;
-    machine.running_sessions = {{"Leftover_Stoppable", 0}, {"Leftover_Refusing", 5}, {"Leftover_More_Data", 234}};
+    machine.running_sessions = {
+        {"Leftover_Stoppable", 0, {}, 0}, {"Leftover_Refusing", 5, {}, 0}, {"Leftover_More_Data", 234, {}, 0}};
     simulated_tracing tracing(machine);
 
     trace_consumer first(tracing, u"First");

@@ -165,8 +165,22 @@ TEST_F(KernelLoggerTrace, AfterAttachingNoGroupMaskIsAskedWithTheInvalidHandle) 
     kernel_logger_trace session(kernel_session);
     session.enable(processes);
     session.start();
-    EXPECT_EQ(session_calls(),
-              (call_list{"StartTraceW", "ControlTraceW", "OpenTraceW", "CloseTrace", "OpenTraceW", "ProcessTrace"}));
+    EXPECT_EQ(session_calls(), (call_list{"StartTraceW", "ControlTraceW", "OpenTraceW", "CloseTrace",
+                                          "ControlTraceW", "OpenTraceW", "ProcessTrace"}));
+
+    // A kernel logger of our name without the process flag would deliver nothing.
+    tracing.queried_enable_flags = 0x10000;
+    tracing.start_trace_answers.then({183, 0});
+    tracing.control_trace_answers.then(5).then(0);
+    kernel_logger_trace without_processes(u"Other");
+    without_processes.enable(processes);
+    try {
+        without_processes.start();
+        FAIL() << "no failure";
+    } catch (const attached_session_failure& error) {
+        EXPECT_EQ(std::string(error.what()), "a running session of this name may not be stopped, and it has enable "
+                                             "flags 0x00010000 where 0x00000001 are needed");
+    }
 }
 
 TEST_F(KernelLoggerTrace, AFailingGroupMaskQueryIsRaisedWithItsStatusInHexadecimal) {

@@ -183,13 +183,46 @@ TEST_P(RefusedStop, AttachesToTheRunningSessionWithoutEnablingAnything) {
     session.enable(file);
 
     session.start();
-    EXPECT_EQ(session_calls(), (call_list{"StartTraceW", "ControlTraceW", "OpenTraceW", "CloseTrace",
-                                          "OpenTraceW", "ProcessTrace"}));
+    // Asked first whether the running session takes our provider at all.
+    EXPECT_EQ(session_calls(), (call_list{"StartTraceW", "ControlTraceW", "OpenTraceW", "CloseTrace", "ControlTraceW",
+                                          "EnumerateTraceGuidsEx", "EnumerateTraceGuidsEx", "OpenTraceW",
+                                          "ProcessTrace"}));
+    EXPECT_EQ(tracing.calls_of<control_trace_call>().at(1).control_code, 0u); // a query
     EXPECT_EQ(only<close_trace_call>().handle, 0x2000u);
     EXPECT_EQ(seen, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(AccessDeniedOrInvalidParameter, RefusedStop, ::testing::Values(5u, 87u));
+
+// Someone else's session of our name that we may not stop, and that cannot
+// deliver our provider's records: saying so beats watching nothing.
+struct attach_case {
+    std::vector<std::uint16_t> enabling_loggers;
+    std::uint32_t query_status;
+    std::string failure;
+};
+
+class UselessAttachedSession : public session_fixture, public ::testing::WithParamInterface<attach_case> {};
+
+TEST_P(UselessAttachedSession, IsAFailureAndIsNotStoppedByUs) {
+    const attach_case& c = GetParam();
+    tracing.enabling_loggers = c.enabling_loggers;
+    tracing.start_trace_answers.then({183, 0});
+    tracing.control_trace_answers.then(5).then(c.query_status);
+    manifest_trace session(file_session);
+    session.enable(add_provider(file_guid));
+    EXPECT_EQ(failure_of([&] { session.start(); }),
+              "a running session of this name may not be stopped, and " + c.failure);
+    // Not ours to stop: the stop closes our side only, and says nothing.
+    EXPECT_NO_THROW(session.stop());
+    EXPECT_EQ(tracing.calls_of<control_trace_call>().size(), 2u);
+    EXPECT_TRUE(tracing.calls_of<process_trace_call>().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UselessAttachedSession,
+                         ::testing::Values(attach_case{{3, 9}, 0, "it does not take provider " + guid_text(file_guid)},
+                                           attach_case{{}, 0, "it does not take provider " + guid_text(file_guid)},
+                                           attach_case{{7}, 5, "it cannot be queried (status 5)"}));
 
 TEST_F(ManifestTrace, OtherFailuresOfTheLeftoverStopPropagate) {
     tracing.start_trace_answers.then({183, 0});

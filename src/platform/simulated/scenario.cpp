@@ -191,6 +191,18 @@ machine_description read_machine(object_reader& reader) {
         running_session session;
         session.name = item.text("name", "", true);
         session.stop_status = static_cast<std::uint32_t>(item.number("stop_status", u32_max, 0));
+        session.enable_flags = static_cast<std::uint32_t>(item.number("enable_flags", u32_max, 0));
+        if (item.has("providers")) {
+            const json& list = item.array("providers");
+            for (rapidjson::SizeType i = 0; i < list.Size(); ++i) {
+                const std::string place = item.where("providers") + "/" + std::to_string(i);
+                const auto guid = list[i].IsString() ? parse_guid({list[i].GetString(), list[i].GetStringLength()})
+                                                     : std::nullopt;
+                if (!guid)
+                    throw scenario_error(place, "expected a GUID of 36 characters without braces");
+                session.providers.push_back(*guid);
+            }
+        }
         return session;
     });
     machine.providers =

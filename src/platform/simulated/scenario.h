@@ -17,6 +17,8 @@ namespace tallowick::platform::simulated {
 struct running_session {
     std::string name;
     std::uint32_t stop_status = 0; // what a stop of it by name returns
+    std::vector<GUID> providers;   // enabled in it, for every level and keyword
+    std::uint32_t enable_flags = 0; // nonzero: a kernel logger with these flags
 };
 struct registered_provider {
     std::string name;
