@@ -497,7 +497,7 @@ inline constexpr std::uint32_t event_trace_control_query = 0;
 // TRACE_QUERY_INFO_CLASS TraceGuidQueryInfo, and the layout of its answer:
 // TRACE_GUID_INFO, then per provider instance a TRACE_PROVIDER_INSTANCE_INFO
 // followed by its TRACE_ENABLE_INFO entries.
-inline constexpr std::uint32_t trace_guid_query_info = 2;
+inline constexpr std::uint32_t trace_guid_query_info = 1;
 inline constexpr std::size_t trace_guid_info_size = 8;
 inline constexpr std::size_t trace_provider_instance_info_size = 16;
 inline constexpr std::size_t trace_enable_info_size = 32;
