@@ -4,6 +4,9 @@
 #include <boost/algorithm/string/split.hpp>
 #include <boost/program_options.hpp>
 
+#include <algorithm>
+#include <stdexcept>
+
 namespace tallowick {
 
 std::vector<std::string> monitored_paths;
@@ -19,6 +22,17 @@ po::options_description option_table() {
         "path", po::value<std::vector<std::string>>(), "set path to monitor")(
         "excludeproc", po::value<std::vector<std::string>>(), "set process to exclude");
     return table;
+}
+
+// An empty value (often an unset shell variable) would match every path or
+// exclude every process: the command line is malformed instead.
+std::vector<std::string> values_of(const po::variables_map& values, const char* option) {
+    if (values.count(option) == 0)
+        return {};
+    std::vector<std::string> list = values[option].as<std::vector<std::string>>();
+    if (std::find(list.begin(), list.end(), std::string()) != list.end())
+        throw std::invalid_argument(std::string("--") + option + " needs a value that is not empty");
+    return list;
 }
 } // namespace
 
@@ -39,12 +53,9 @@ command_line parse_command_line(int argc, const char* const* argv) {
         result.help = true;
         return result;
     }
-    if (values.count("path") != 0) {
-        for (const std::string& path : values["path"].as<std::vector<std::string>>())
-            result.paths.push_back(strip_drive_prefix(path));
-    }
-    if (values.count("excludeproc") != 0)
-        result.excluded_processes = values["excludeproc"].as<std::vector<std::string>>();
+    for (const std::string& path : values_of(values, "path"))
+        result.paths.push_back(strip_drive_prefix(path));
+    result.excluded_processes = values_of(values, "excludeproc");
     return result;
 }
 

@@ -33,7 +33,14 @@ stop_announcement& sessions_stop() {
     return announcement;
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// A SIGINT raised in the process itself (raise), which no console event
+// brings: the runtime calls it on the raising thread, an ordinary one.
+extern "C" void on_raised_interrupt(int) {
+    std::signal(SIGINT, on_raised_interrupt); // the runtime resets the handler before calling it
+    on_console_control(ctrl_c_event);
+}
+#else
 extern "C" void on_interrupt(int) {
     static constexpr char line[] = "Caught interrupt signal...\n";
     // write(2) rather than the stream: a worker may hold the stream's lock.
@@ -80,6 +87,9 @@ void announce_sessions_stopped() {
 
 void install_interrupt_handler() {
 #ifdef _WIN32
+    std::signal(SIGINT, on_raised_interrupt);
+    // Installed last, so asked first: the console's events never reach the
+    // runtime's own handler.
     platform::install_console_control_handler(&on_console_control);
 #else
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})

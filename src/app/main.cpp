@@ -21,9 +21,13 @@
 
 int main(int argc, char** argv) {
     using namespace tallowick;
-#ifndef _WIN32
     // Whole lines reach a pipe as they are written, in the order they were
-    // written, also beside the interrupt handler's direct write.
+    // written, also beside the interrupt handler's direct write. The Windows C
+    // runtime buffers a line-buffered stream whole blocks at a time (cutting
+    // lines), so there every line goes out unbuffered, as its one write.
+#ifdef _WIN32
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+#else
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
 #endif
     std::vector<std::string> args;

@@ -3,6 +3,7 @@
 #include "app/exclusion_tables.h"
 #include "monitor/lookups.h"
 #include "monitor/messages.h"
+#include "monitor/name_comparison.h"
 #include "output/console.h"
 #include "output/send_event.h"
 #include "platform/system_api.h"
@@ -19,14 +20,10 @@ bool contains(std::string_view text, std::string_view part) {
     return text.find(part) != std::string_view::npos;
 }
 
-bool contains_any(std::string_view text, const std::vector<std::string>& parts) {
-    return std::any_of(parts.begin(), parts.end(),
-                       [text](const std::string& part) { return contains(text, part); });
-}
-
-template <typename List> bool ends_with_any(std::string_view text, const List& endings) {
-    return std::any_of(endings.begin(), endings.end(),
-                       [text](const std::string& ending) { return text.ends_with(ending); });
+// A document by its extension, in any case: "SCAN001.PDF" is one.
+bool is_document(std::string_view name) {
+    return std::any_of(document_extensions.begin(), document_extensions.end(),
+                       [name](const std::string& extension) { return ends_with_ignoring_case(name, extension); });
 }
 
 // The share access value taken whole: 7 (all three sharing bits) reads like 3,
@@ -63,11 +60,14 @@ std::string_view path_event_label(int event_id) {
 }
 
 // With paths given, a name is in scope when it holds one of them; without,
-// when it ends with a document extension. Tested on the device form.
+// when it ends with a document extension. Tested on the device form, in any
+// case: Windows names are case-insensitive, and the kernel reports a name in
+// whatever case the opening program used.
 bool in_scope(std::string_view name, const std::vector<std::string>& monitored_paths) {
     if (monitored_paths.empty())
-        return ends_with_any(name, document_extensions);
-    return contains_any(name, monitored_paths);
+        return is_document(name);
+    return std::any_of(monitored_paths.begin(), monitored_paths.end(),
+                       [name](const std::string& path) { return contains_ignoring_case(name, path); });
 }
 
 // The built-in table for path events: every entry but the file explorer.
@@ -118,7 +118,7 @@ void handle_file_access_event(int event_id, unsigned int process_id, const std::
     const std::string filename = device_path_to_drive_path(file_name);
     const std::string process_name = get_process_image_path(process_id);
     if (process_name.empty() || is_default_excluded(process_name, *label) ||
-        ends_with_any(process_name, excluded_processes))
+        is_user_excluded(process_name, excluded_processes))
         return;
     const std::string owner = get_process_owner(process_id);
     const std::string path_type = get_path_type(filename);
@@ -148,7 +148,7 @@ void handle_file_path_event(int event_id, unsigned int process_id, const std::u1
         return;
     const std::string owner = get_process_owner(process_id);
     write_line(join_line({label, filename, process_name}));
-    if (is_default_excluded_path_event(process_name) || contains_any(process_name, excluded_processes))
+    if (is_default_excluded_path_event(process_name) || is_user_excluded(process_name, excluded_processes))
         return;
     std::optional<std::string> path_type;
     if (label != "DELETE")

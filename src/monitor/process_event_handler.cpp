@@ -3,6 +3,7 @@
 #include "app/exclusion_tables.h"
 #include "monitor/lookups.h"
 #include "monitor/messages.h"
+#include "monitor/name_comparison.h"
 #include "output/console.h"
 #include "output/send_event.h"
 
@@ -60,10 +61,10 @@ void handle_process_event(int opcode, unsigned int process_id, const std::string
                           const std::vector<std::string>& excluded_processes) {
     if (is_excluded_command_line(command_line))
         return;
-    // Lowered first, so only entries written in lower case can match.
+    // Lowered first, so only built-in entries written in lower case can match;
+    // the user's entries match in any case, as for file events.
     const std::string image_name = lower_case(image_file_name);
-    if (ends_with_any(image_name, default_excluded_processes) ||
-        ends_with_any(image_name, excluded_processes))
+    if (ends_with_any(image_name, default_excluded_processes) || is_user_excluded(image_name, excluded_processes))
         return;
     if (opcode == process_started)
         report_start(process_id, image_name, command_line, user_sid, parent_process_id);

@@ -1,5 +1,6 @@
 #include "output/console.h"
 
+#include "output/console_text.h"
 #include "platform/console.h"
 
 #include <cstdio>
@@ -8,9 +9,7 @@
 namespace tallowick {
 namespace {
 void write_whole(std::FILE* stream, std::string_view text, bool flush) {
-    std::string line;
-    line.reserve(text.size() + 1);
-    line.append(text);
+    std::string line = console_safe(text);
     line.push_back('\n');
     if (platform::write_to_console(stream, line))
         return;

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -28,11 +29,27 @@ TEST(AgentCommandLine, HelpPrintsExactlyTheBanner) {
 }
 
 TEST(AgentCommandLine, MalformedCommandLineExitsWithStatusTwo) {
-    const process_result run = run_process(agent, {"--path"});
-    EXPECT_EQ(run.exit_status, 2);
-    EXPECT_EQ(run.out, "");
-    EXPECT_NE(run.err.find("invalid command line"), std::string::npos);
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1);
+    struct malformed_case {
+        std::vector<std::string> arguments;
+        std::string named; // the option the error line names
+    };
+    // An empty value, often an unset shell variable, would match every path or
+    // exclude every process.
+    const malformed_case cases[] = {
+        {{"--path"}, "path"},
+        {{"--path", ""}, "--path"},
+        {{"--path", "C:\\x", "--path="}, "--path"},
+        {{"--excludeproc", ""}, "--excludeproc"},
+        {{"--path", "C:\\x", "--excludeproc", "a.exe", "--excludeproc", ""}, "--excludeproc"},
+    };
+    for (const malformed_case& c : cases) {
+        const process_result run = run_process(agent, c.arguments);
+        EXPECT_EQ(run.exit_status, 2) << c.named;
+        EXPECT_EQ(run.out, "") << c.named;
+        EXPECT_NE(run.err.find("invalid command line"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(c.named), std::string::npos) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
 }
 
 #ifndef _WIN32

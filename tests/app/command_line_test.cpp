@@ -64,9 +64,19 @@ TEST(CommandLine, SingleDashAndUnknownOptionsAreIgnored) {
     EXPECT_TRUE(parse({"-path", "C:\\x"}).paths.empty());
 }
 
-TEST(CommandLine, MissingValueIsRejected) {
-    EXPECT_THROW(parse({"--path"}), std::exception);
-    EXPECT_THROW(parse({"--excludeproc", "a", "--excludeproc"}), std::exception);
+TEST(CommandLine, MissingOrEmptyValueIsRejected) {
+    const strings malformed[] = {
+        {"--path"},
+        {"--excludeproc", "a", "--excludeproc"},
+        {"--path", ""},
+        {"--path="},
+        {"--path", "C:\\x", "--path", ""},
+        {"--excludeproc", ""},
+        {"--excludeproc", "a.exe", "--excludeproc="},
+    };
+    for (const strings& args : malformed)
+        EXPECT_THROW(parse(args), std::exception) << ::testing::PrintToString(args);
+    EXPECT_TRUE(parse({"--help", "--path", ""}).help);
 }
 
 TEST(CommandLine, BannerIsTenLines) {

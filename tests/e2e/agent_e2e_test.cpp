@@ -177,6 +177,93 @@ TEST_F(AgentEndToEnd, ExcludedProcessesAreNotReported) {
     EXPECT_NE(result.process.out.find("Excluding Process: editor.exe\n"), std::string::npos);
 }
 
+// Word started by an editor opens and renames documents named in capitals, the
+// editor writes into a folder named beyond ASCII, and another Word ends (the
+// first stays, so that the lookups of its file events find it).
+const std::string mixed_case_scenario = R"({"format": 1,
+  "machine": {
+    "accounts": [{"sid": "S-1-5-21-7-8-9-1001", "name": "alice", "domain": "HOST"}],
+    "processes": [{"pid": 100, "image": "\\Device\\HarddiskVolume3\\Tools\\editor.exe", "user_sid": "S-1-5-21-7-8-9-1001"}]},
+  "steps": [
+    {"process_start": {"pid": 4242, "parent_pid": 100, "image_file_name": "WINWORD.EXE", "command_line": "winword",
+      "user_sid": "S-1-5-21-7-8-9-1001", "image": "\\Device\\HarddiskVolume3\\Office\\WINWORD.EXE"}},
+    {"file_open": {"pid": 4242, "name": "\\Device\\HarddiskVolume3\\Finance\\SCAN001.PDF", "share_access": 1}},
+    {"file_rename": {"pid": 4242, "name": "\\Device\\HarddiskVolume3\\Finance\\Budget.Xlsx"}},
+    {"file_open": {"pid": 100, "name": "\\Device\\HarddiskVolume3\\Users\\Jürgen\\Bücher\\liste.bin", "share_access": 2}},
+    {"process_end": {"pid": 4243, "image_file_name": "WINWORD.EXE"}},
+    {"interrupt": {}}]})";
+
+TEST_F(AgentEndToEnd, NamesMatchInAnyCaseAsOnWindows) {
+    const std::string word = R"("Process_Name":"C:\\Office\\WINWORD.EXE","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
+    const std::string started =
+        R"({"Parent_Process_Name":"c:\\tools\\editor.exe","Operation":"PROCESS STARTED","Process_Name":"winword.exe","Process_ID":4242,"Parent_Process_ID":100,"Command_Line":"winword","Event_Type":"PROCESS","User":"alice","User_SID":"S-1-5-21-7-8-9-1001"})";
+    const std::string ended =
+        R"({"Operation":"PROCESS ENDED","Process_Name":"winword.exe","Process_ID":4243,"Event_Type":"PROCESS"})";
+    const std::string scan_read =
+        R"({"id":12,"proc":4242,"Operation":"READ","Filename":"C:\\Finance\\SCAN001.PDF","Path_Type":"N/A",)" + word;
+    const std::string budget_renamed =
+        R"({"id":27,"proc":4242,"Operation":"RENAME","Filename":"C:\\Finance\\Budget.Xlsx","Path_Type":"N/A",)" + word;
+    const std::string list_written =
+        R"({"id":12,"proc":100,"Operation":"WRITE","Filename":"C:\\Users\\Jürgen\\Bücher\\liste.bin","Path_Type":"N/A","Process_Name":"C:\\Tools\\editor.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
+    struct case_row {
+        std::vector<std::string> arguments;
+        std::vector<std::string> datagrams;
+    };
+    const case_row rows[] = {
+        {{}, {started, scan_read, budget_renamed, ended}},
+        {{"--path", "c:\\finance"}, {started, scan_read, budget_renamed, ended}},
+        {{"--path", "C:\\FINANCE\\budget.XLSX"}, {started, budget_renamed, ended}},
+        {{"--path", "C:\\USERS\\Jürgen\\Bücher\\"}, {started, list_written, ended}},
+        // One exclusion for opens, path events, starts and ends, in any case.
+        {{"--excludeproc", "winword.exe"}, {}},
+        {{"--excludeproc", "WINWORD.EXE"}, {}},
+        {{"--path", "C:\\Finance", "--excludeproc", "WinWord.Exe"}, {}},
+        // An exclusion must end the image's name, for path events too.
+        {{"--excludeproc", "winword"}, {started, scan_read, budget_renamed, ended}},
+    };
+    for (const case_row& row : rows) {
+        const agent_run result = run(row.arguments, mixed_case_scenario);
+        EXPECT_EQ(result.process.exit_status, 0) << ::testing::PrintToString(row.arguments);
+        EXPECT_EQ(sorted(result.datagrams), sorted(row.datagrams)) << ::testing::PrintToString(row.arguments);
+    }
+}
+
+TEST_F(AgentEndToEnd, ControlCharactersCannotForgeConsoleLines) {
+    const std::string scenario = R"({"format": 1,
+      "machine": {
+        "accounts": [{"sid": "S-1-5-21-7-8-9-1001", "name": "alice", "domain": "HOST"}],
+        "processes": [{"pid": 100, "image": "\\Device\\HarddiskVolume3\\Tools\\editor.exe", "user_sid": "S-1-5-21-7-8-9-1001"}]},
+      "steps": [
+        {"process_start": {"pid": 300, "parent_pid": 100, "image_file_name": "evil\u0007.exe",
+          "command_line": "x\nREAD C:\\forged.docx FILE C:\\x.exe 1 alice\u001b[2J\r\u007f!",
+          "user_sid": "S-1-5-21-7-8-9-1001", "image": "\\Device\\HarddiskVolume3\\Tools\\evil.exe"}},
+        {"file_open": {"pid": 300, "name": "\\Device\\HarddiskVolume3\\Users\\a\tb\u001b.docx", "share_access": 1}},
+        {"interrupt": {}}]})";
+    const agent_run result = run({"--excludeproc", "a\nstopping traces..."}, scenario);
+    EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+
+    // The datagrams carry the text exactly, in JSON's escapes.
+    const std::vector<std::string> expected = {
+        R"({"Parent_Process_Name":"c:\\tools\\editor.exe","Operation":"PROCESS STARTED","Process_Name":"evil\u0007.exe","Process_ID":300,"Parent_Process_ID":100,"Command_Line":"x\nREAD C:\\forged.docx FILE C:\\x.exe 1 alice\u001B[2J\r)"
+        "\x7f"
+        R"(!","Event_Type":"PROCESS","User":"alice","User_SID":"S-1-5-21-7-8-9-1001"})",
+        R"({"id":12,"proc":300,"Operation":"READ","Filename":"C:\\Users\\a\tb\u001B.docx","Path_Type":"N/A","Process_Name":"C:\\Tools\\evil.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})",
+    };
+    EXPECT_EQ(sorted(result.datagrams), sorted(expected));
+
+    // One event, one console line; no control character reaches the terminal.
+    const std::vector<std::string> console = sorted({
+        "Excluding Process: a\\x0Astopping traces...",
+        "starting traces...",
+        "DEBUG PROCESS STARTED: 300 evil\\x07.exe x\\x0AREAD C:\\forged.docx FILE C:\\x.exe 1 "
+        "alice\\x1B[2J\\x0D\\x7F! c:\\tools\\editor.exe",
+        "READ C:\\Users\\a\\x09b\\x1B.docx N/A C:\\Tools\\evil.exe 300 alice",
+        "Caught interrupt signal...",
+        "stopping traces...",
+    });
+    EXPECT_EQ(sorted(lines_of(result.process.out)), console);
+}
+
 TEST_F(AgentEndToEnd, WorkQueuedBeforeTheInterruptIsStillSent) {
     std::string steps;
     constexpr int events = 300;
@@ -252,6 +339,17 @@ TEST_F(AgentEndToEnd, ABadScenarioStopsBeforeAnySessionWithStatusTwo) {
     EXPECT_EQ(typo.process.out, "");
     EXPECT_NE(typo.process.err.find("/steps/0"), std::string::npos) << typo.process.err;
     EXPECT_EQ(std::count(typo.process.err.begin(), typo.process.err.end(), '\n'), 1);
+
+    // Nesting far deeper than a recursive reader's stack holds.
+    for (const std::string& deep : {R"({"format": 1, "steps": )" + std::string(200'000, '[') +
+                                        std::string(200'000, ']') + "}",
+                                    std::string(200'000, '[')}) {
+        const agent_run nested = run({}, deep);
+        EXPECT_EQ(nested.process.exit_status, 2);
+        EXPECT_EQ(nested.process.out, "");
+        EXPECT_EQ(std::count(nested.process.err.begin(), nested.process.err.end(), '\n'), 1) << nested.process.err;
+        EXPECT_NE(nested.process.err.find("tallowick-e2e-scenario.json: "), std::string::npos) << nested.process.err;
+    }
 }
 
 } // namespace

@@ -97,9 +97,11 @@ TEST(Scenario, ReadsMachineAndEveryStepKind) {
 
 TEST(Scenario, ErrorsNameThePlaceAndTheProblem) {
     struct example {
-        const char* json;
+        std::string json;
         const char* message;
     };
+    // Nesting far beyond what a recursive reader's stack holds.
+    const std::string opening(200'000, '['), closing(200'000, ']');
     const example examples[] = {
         {R"({"format": 2})", "/format: must be 1"},
         {R"({})", "/format: required"},
@@ -140,9 +142,14 @@ TEST(Scenario, ErrorsNameThePlaceAndTheProblem) {
         {R"({"format": 1, "steps": [{"repeat": {"times": 2, "steps": [{"file_open": {}}]}}]})",
          "/steps/0/repeat/steps/0/file_open/pid: required"},
         {R"({"format": 1, "steps": [)", "byte "},
+        {R"({"format": 1, "steps": )" + opening + closing + "}", "/steps/0: expected an object"},
+        {R"({"format": 1, "steps": [{"record": {"provider": "kernel_process", "pid": )" + opening + closing + "}}]}",
+         "/steps/0/record/pid: expected a whole number"},
+        {opening, "byte 200000: not valid JSON"},
     };
     for (const example& e : examples)
-        EXPECT_NE(error_of(e.json).find(e.message), std::string::npos) << e.json << " -> " << error_of(e.json);
+        EXPECT_NE(error_of(e.json).find(e.message), std::string::npos)
+            << e.json.substr(0, 200) << " -> " << error_of(e.json);
 }
 
 TEST(Scenario, RepeatsNestUpToEightDeep) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace tallowick::collector {
 namespace {
 
@@ -22,7 +24,8 @@ TEST(MessageCheck, AcceptsTheThreeKinds) {
 }
 
 TEST(MessageCheck, RejectsWhatACollectorCouldNotTrust) {
-    const char* invalid[] = {
+    constexpr std::size_t deep = 100'000; // far beyond what a recursive reader's stack holds
+    const std::string invalid[] = {
         "",
         "not json",
         "[1,2]",
@@ -38,9 +41,13 @@ TEST(MessageCheck, RejectsWhatACollectorCouldNotTrust) {
         R"({"id":13,"proc":1,"Operation":"READ","Filename":"a","Path_Type":"FILE","Process_Name":"x","Process_Owner":"y","Event_Type":"FILESYSTEM"})",
         R"({"Operation":"PROCESS PAUSED","Process_Name":"a","Process_ID":1,"Event_Type":"PROCESS"})",
         R"({"Operation":"PROCESS ENDED","Process_Name":"a","Process_ID":1,"Event_Type":"PROCESS"} )",
+        R"({"Operation":"PROCESS ENDED","Process_Name":["a"],"Process_ID":1,"Event_Type":"PROCESS"})",
+        std::string(deep, '[') + std::string(deep, ']'),
+        R"({"Operation":"PROCESS ENDED","Process_Name":)" + std::string(deep, '[') + std::string(deep, ']') +
+            R"(,"Process_ID":1,"Event_Type":"PROCESS"})",
     };
-    for (const char* datagram : invalid)
-        EXPECT_FALSE(check_message(datagram).ok()) << datagram;
+    for (const std::string& datagram : invalid)
+        EXPECT_FALSE(check_message(datagram).ok()) << datagram.substr(0, 200);
 }
 
 } // namespace

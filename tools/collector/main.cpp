@@ -13,12 +13,15 @@
 #include <rapidjson/stringbuffer.h>
 
 #include <array>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <map>
+#include <stdexcept>
 #include <string>
 #include <utility>
 
@@ -33,12 +36,14 @@ struct settings {
     unsigned short port = 13251;
     bool indent = false;
     bool quiet = false;
-    std::uint64_t count = 0;   // stop after this many datagrams; 0 = no limit
-    double timeout_seconds = 0; // stop after this long; 0 = no limit
+    std::uint64_t count = 0;    // stop after this many datagrams; 0 = no limit (none given)
+    double timeout_seconds = 0; // stop after this long; 0 = no limit (none given)
     int receive_buffer = 8 * 1024 * 1024; // asked of the kernel, which caps it (net.core.rmem_max)
     std::string jsonl_path;
 };
 
+// Only a checked message is indented: it is flat, so the writer's recursion
+// stays shallow.
 std::string indented(const std::string& datagram) {
     rapidjson::Document document;
     document.Parse(datagram.data(), datagram.size());
@@ -107,7 +112,7 @@ private:
         ++received_;
         const tallowick::collector::check_result checked = tallowick::collector::check_message(datagram);
         if (!options_.quiet)
-            std::cout << (options_.indent ? indented(datagram) : datagram) << '\n' << std::flush;
+            std::cout << (options_.indent && checked.ok() ? indented(datagram) : datagram) << '\n' << std::flush;
         if (!checked.ok()) {
             ++invalid_;
             std::cerr << "INVALID DATAGRAM (" << checked.problem << "): " << datagram << std::endl;
@@ -139,6 +144,18 @@ private:
     std::ofstream jsonl_;
 };
 
+// A number option: from 1 to `most`, read whole. The option parser would take
+// "-1" as a huge count or port 65535, and a count or timeout of 0 as no limit.
+template <typename Number>
+Number limit_value(const char* option, const std::string& text, Number most, const char* most_text) {
+    Number value{};
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || !(value >= 1 && value <= most))
+        throw std::invalid_argument(std::string("--") + option + " needs a number from 1 to " + most_text +
+                                    ", not \"" + text + "\"");
+    return value;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -147,11 +164,11 @@ int main(int argc, char** argv) {
     table.add_options()("help", "show this help")(
         "indent", po::bool_switch(&options.indent), "print each datagram as indented JSON")(
         "quiet", po::bool_switch(&options.quiet), "print only invalid datagrams and the summary")(
-        "count", po::value(&options.count), "stop after N datagrams")(
-        "timeout", po::value(&options.timeout_seconds), "stop after S seconds")(
+        "count", po::value<std::string>(), "stop after N datagrams (N at least 1)")(
+        "timeout", po::value<std::string>(), "stop after S seconds (S at least 1)")(
         "jsonl", po::value(&options.jsonl_path), "append every datagram to this JSON-lines file")(
-        "port", po::value(&options.port), "UDP port to listen on (default 13251)")(
-        "receive-buffer", po::value(&options.receive_buffer),
+        "port", po::value<std::string>(), "UDP port to listen on (default 13251)")(
+        "receive-buffer", po::value<std::string>(),
         "socket receive buffer to ask for, in bytes (default 8 MiB; the system may grant less)");
     try {
         po::variables_map values;
@@ -161,6 +178,17 @@ int main(int argc, char** argv) {
             std::cout << table << '\n';
             return 0;
         }
+        if (values.count("count") != 0)
+            options.count = limit_value("count", values["count"].as<std::string>(),
+                                        std::numeric_limits<std::uint64_t>::max(), "18446744073709551615");
+        if (values.count("timeout") != 0)
+            // A longer wait than the steady clock's nanoseconds can count would overflow.
+            options.timeout_seconds = limit_value("timeout", values["timeout"].as<std::string>(), 1e9, "1000000000");
+        if (values.count("port") != 0)
+            options.port = limit_value<unsigned short>("port", values["port"].as<std::string>(), 65535, "65535");
+        if (values.count("receive-buffer") != 0)
+            options.receive_buffer = limit_value("receive-buffer", values["receive-buffer"].as<std::string>(),
+                                                 std::numeric_limits<int>::max(), "2147483647");
         asio::io_context io;
         collector receiver(io, options);
         receiver.run();

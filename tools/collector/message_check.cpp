@@ -116,8 +116,9 @@ std::string check_file_message(const rapidjson::Value& object) {
 check_result check_message(std::string_view datagram) {
     check_result result;
     rapidjson::Document document;
-    document.Parse<rapidjson::kParseValidateEncodingFlag>(datagram.data(),
-                                                                                             datagram.size());
+    // Iterative, so that deep nesting costs heap rather than stack.
+    document.Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(datagram.data(),
+                                                                                           datagram.size());
     if (document.HasParseError()) {
         result.problem = std::string("not valid UTF-8 JSON: ") + rapidjson::GetParseError_En(document.GetParseError());
         return result;
@@ -125,6 +126,14 @@ check_result check_message(std::string_view datagram) {
     if (!document.IsObject()) {
         result.problem = "not a JSON object";
         return result;
+    }
+    // Every message is flat; the compact writer below recurses into nesting.
+    for (auto member = document.MemberBegin(); member != document.MemberEnd(); ++member) {
+        if (member->value.IsObject() || member->value.IsArray()) {
+            result.problem = "member \"" + std::string(member->name.GetString(), member->name.GetStringLength()) +
+                             "\" is not a string or a number";
+            return result;
+        }
     }
     rapidjson::StringBuffer compact;
     rapidjson::Writer<rapidjson::StringBuffer> writer(compact);

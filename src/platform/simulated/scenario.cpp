@@ -490,7 +490,11 @@ std::vector<registered_provider> machine_description::default_providers() {
 
 scenario parse_scenario(std::string_view text) {
     rapidjson::Document document;
-    document.Parse<rapidjson::kParseValidateEncodingFlag>(text.data(), text.size());
+    // Iterative: nesting costs heap, not stack, so a file of deep brackets is
+    // one more unusable scenario rather than a crash. The reading below
+    // recurses only into repeats, whose depth it limits.
+    document.Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(text.data(),
+                                                                                           text.size());
     if (document.HasParseError())
         throw scenario_error("byte " + std::to_string(document.GetErrorOffset()),
                              std::string("not valid JSON: ") + rapidjson::GetParseError_En(document.GetParseError()));

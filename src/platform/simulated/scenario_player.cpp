@@ -41,6 +41,8 @@ scenario_player::scenario_player(const std::vector<step>& steps, simulated_traci
     : tracing_(tracing), system_(system), settings_(std::move(settings)) {
     if (!settings_.report)
         settings_.report = [](std::string_view line) { write_error_line(line); };
+    if (!settings_.interrupt)
+        settings_.interrupt = [] { std::raise(SIGINT); };
     for (std::size_t index = 0; index < steps.size(); ++index)
         steps_.push_back(prepare(steps[index], "/steps/" + std::to_string(index)));
     thread_ = std::jthread([this](std::stop_token stop) { play(std::move(stop)); });
@@ -165,7 +167,7 @@ void scenario_player::interrupt(const std::stop_token& stop) {
         if (!pause(std::chrono::milliseconds(1), stop))
             return;
     }
-    std::raise(SIGINT);
+    settings_.interrupt();
 }
 
 } // namespace tallowick::platform::simulated

@@ -29,6 +29,8 @@ struct player_settings {
     // Receives a line about a record or interrupt that could not wait any
     // longer; standard error when unset.
     std::function<void(std::string_view)> report;
+    // Presses Ctrl+C in the agent's process; std::raise(SIGINT) when unset.
+    std::function<void()> interrupt;
 };
 
 // Plays a scenario's steps on a thread of its own once the agent's sessions are

@@ -1,0 +1,50 @@
+#include "monitor/name_comparison.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace tallowick {
+namespace {
+
+TEST(NameComparison, IgnoresTheCaseOfAsciiLettersOnly) {
+    struct comparison_case {
+        std::string text;
+        std::string part;
+        bool contains;
+        bool ends_with;
+    };
+    const comparison_case cases[] = {
+        {"C:\\Windows\\NOTEPAD.EXE", "notepad.exe", true, true},
+        {"c:\\windows\\notepad.exe", "NotePad.Exe", true, true},
+        {"\\Device\\X\\Users\\Alice\\a.txt", "\\users\\ALICE\\", true, false},
+        {"a.docx", "", true, true},
+        {"", "", true, true},
+        {"", "a", false, false},
+        {"x.exe", "long.x.exe", false, false},
+        // Neighbours of the letters that a bit-flip fold would confuse.
+        {"C:\\a\\b", "C:|A|B", false, false},
+        {"a[1]", "A{1}", false, false},
+        {"@x", "`X", false, false},
+        // Other letters are compared as they are; their bytes never meet ASCII.
+        {"B\xc3\xbc\x63her.pdf", "B\xc3\xbc\x43HER.PDF", true, true},
+        {"B\xc3\xbc\x63her.pdf", "B\xc3\x9c\x63her.pdf", false, false},
+        {"\xc3\xa9", "\xc3\x89", false, false},
+    };
+    for (const comparison_case& test : cases) {
+        EXPECT_EQ(contains_ignoring_case(test.text, test.part), test.contains) << test.text << " / " << test.part;
+        EXPECT_EQ(ends_with_ignoring_case(test.text, test.part), test.ends_with) << test.text << " / " << test.part;
+    }
+}
+
+TEST(NameComparison, AUserExclusionIsAnEndingInAnyCase) {
+    const std::vector<std::string> excluded = {"x.exe", "WINWORD.exe"};
+    EXPECT_TRUE(is_user_excluded("C:\\Program Files\\Office\\winword.EXE", excluded));
+    EXPECT_TRUE(is_user_excluded("winword.exe", excluded));
+    EXPECT_FALSE(is_user_excluded("C:\\winword.exe.bak", excluded));
+    EXPECT_FALSE(is_user_excluded("C:\\winword.exe", {}));
+}
+
+} // namespace
+} // namespace tallowick
