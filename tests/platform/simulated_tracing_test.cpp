@@ -1,7 +1,6 @@
 #include "platform/simulated/simulated_tracing.h"
 
 #include "platform/simulated/guids.h"
-
 #include "platform/simulated/simulated_system.h"
 #include "platform/system_api.h"
 #include "platform/trace_consumer.h"
