@@ -15,11 +15,6 @@ void write_whole(std::FILE* stream, std::string_view text, bool flush) {
         return;
     // One fwrite holds the stream's lock for the whole line.
     std::fwrite(line.data(), 1, line.size(), stream);
-#ifdef _WIN32
-    // The Windows runtime has no line buffering (_IOLBF buffers fully): every
-    // line goes out at once, in order.
-    flush = true;
-#endif
     if (flush)
         std::fflush(stream);
 }
