@@ -159,6 +159,7 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
         if (thread.joinable())
             thread.join();
     }
+    announce_sessions_stopped();
     if (const auto failure = failures.first()) {
         write_error_line("tallowick: " + *failure);
         status = 1;

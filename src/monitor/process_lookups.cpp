@@ -25,7 +25,8 @@ process_image_query query_process_image(std::uint32_t process_id) {
     platform::system_api& system = current_system();
     std::string image;
     {
-        const platform::open_result opened = system.open_process(platform::process_all_access, process_id);
+        const platform::open_result opened =
+            system.open_process(platform::process_query_limited_information, process_id);
         if (opened.handle == 0) {
             if (opened.last_error == platform::error_access_denied)
                 return {std::string(access_denied_name), 0};
@@ -49,7 +50,8 @@ std::string get_process_image_path(std::uint32_t process_id) {
 
 std::string get_process_owner(std::uint32_t process_id) {
     platform::system_api& system = current_system();
-    const platform::open_result opened = system.open_process(platform::process_query_information, process_id);
+    const platform::open_result opened =
+        system.open_process(platform::process_query_limited_information, process_id);
     if (opened.handle == 0)
         return std::string(unknown_owner);
     const owned_handle process(opened.handle);
@@ -58,6 +60,11 @@ std::string get_process_owner(std::uint32_t process_id) {
         return std::string(unknown_owner);
     const owned_handle token_handle(token.handle);
     return get_token_user_name(token_handle.get());
+}
+
+void enable_process_lookup_rights() {
+    // Where the token does not hold it, the lookups do without.
+    (void)current_system().enable_privilege(u"SeDebugPrivilege");
 }
 
 std::string get_token_user_name(platform::native_handle token) {

@@ -1,6 +1,7 @@
 #include "output/console.h"
 
 #include "output/console_text.h"
+#include "platform/console.h"
 
 #include <cstdio>
 #include <string>
@@ -10,6 +11,8 @@ namespace {
 void write_whole(std::FILE* stream, std::string_view text, bool flush) {
     std::string line = console_safe(text);
     line.push_back('\n');
+    if (platform::write_to_console(stream, line))
+        return;
     // One fwrite holds the stream's lock for the whole line.
     std::fwrite(line.data(), 1, line.size(), stream);
     if (flush)

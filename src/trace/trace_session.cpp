@@ -14,11 +14,12 @@ using tallowick::platform::current_tracing;
 namespace {
 constexpr TRACEHANDLE invalid_handle = sdk::invalid_processtrace_handle;
 
-// Stops whatever session runs under `name`; none running is no failure.
+// Stops whatever session runs under `name`; none running is no failure, and
+// 234 (more data) comes from a stop that has been done.
 void stop_by_name(const std::u16string& name, session_properties block) {
     const std::uint32_t status =
         current_tracing().control_trace(0, name.c_str(), block.get(), sdk::event_trace_control_stop);
-    if (status != sdk::error_wmi_instance_not_found)
+    if (status != sdk::error_wmi_instance_not_found && status != sdk::error_more_data)
         check_status(status);
 }
 } // namespace
@@ -91,12 +92,26 @@ void trace_session::register_session() {
             open_session(); // fails here when it cannot be consumed either
             close_session();
             controller_handle_ = invalid_handle;
+            check_attached_session();
             return;
         }
         status = tracing.start_trace(&handle, name_.c_str(), block.get());
     }
     check_status(status);
     controller_handle_ = handle;
+}
+
+void trace_session::check_attached_session() {
+    session_properties block = fill_properties();
+    const std::uint32_t status =
+        current_tracing().control_trace(0, name_.c_str(), block.get(), sdk::event_trace_control_query);
+    const std::optional<std::string> problem =
+        status != sdk::error_success ? "it cannot be queried (status " + std::to_string(status) + ")"
+                                     : attached_session_problem(*block.get());
+    if (problem) {
+        foreign_ = true;
+        throw attached_session_failure(*problem);
+    }
 }
 
 void trace_session::open_session() {
@@ -127,7 +142,8 @@ void trace_session::stop() {
     stop_requested_ = true;
     std::exception_ptr failure;
     try {
-        stop_by_name(name_, fill_properties());
+        if (!foreign_)
+            stop_by_name(name_, fill_properties());
     } catch (...) {
         failure = std::current_exception();
     }

@@ -224,6 +224,10 @@ TEST_F(AgentUnderWine, FileActivityIsReportedWithTheRealImageOwnerAndPathType) {
                                                 file_datagram(26, "DELETE", "old draft.docx", ""),
                                                 file_datagram(30, "CREATED", "drafts", "DIR"),
                                                 file_datagram(12, "WRITE", "missing.docx", "N/A")}));
+    // Redirected console lines carry non-ASCII names as UTF-8, whatever the code page.
+    const std::string non_ascii_line = "READ + WRITE " + drive_path(non_ascii_name()) + " FILE " + child_image() +
+                                       " " + std::to_string(child_pid()) + " " + current_user();
+    EXPECT_EQ(std::count(result.console.begin(), result.console.end(), non_ascii_line), 1) << result.process.out;
 }
 
 TEST_F(AgentUnderWine, ProcessStartAndEndAreReportedWithTheRealParentAndAccount) {
@@ -319,14 +323,16 @@ TEST_F(AgentUnderWine, WithoutAdministrativeRightsOneLineAndStatusOne) {
 }
 
 // Sessions of the agent's names left running by an earlier run: replaced where
-// they may be stopped, joined where not; processes are reported either way.
+// they may be stopped, joined where not and they take our provider; processes
+// are reported either way.
 TEST_F(AgentUnderWine, LeftoverSessionsOfTheSameNameDoNotStopTheReport) {
     const std::string pid = std::to_string(child_pid() + 200000);
     const std::string start =
         R"({"process_start": {"pid": )" + pid +
         R"(, "parent_pid": 4, "image_file_name": "cmd.exe", "command_line": "cmd", "user_sid": "S-1-5-18"}})";
     for (const std::string machine :
-         {R"({"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5}]})",
+         {R"({"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5,
+                                    "providers": ["edd08927-9cc4-4e65-b970-c2560fb5c289"]}]})",
           R"({"running_sessions": [{"name": "Velmar_Trace_WindowsKernel", "stop_status": 0}]})",
           R"({"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 0},
                                    {"name": "Velmar_Trace_ProcessKernel", "stop_status": 0}]})"}) {
@@ -336,6 +342,19 @@ TEST_F(AgentUnderWine, LeftoverSessionsOfTheSameNameDoNotStopTheReport) {
         EXPECT_NE(result.datagrams[0].find(R"("Process_ID":)" + pid), std::string::npos)
             << result.datagrams[0];
     }
+}
+
+// A leftover session we may not stop and that cannot deliver our provider's
+// records: one line names it and why, status 1, rather than watching nothing.
+TEST_F(AgentUnderWine, ALeftoverSessionThatSwallowsFileEventsEndsTheRunWithOne) {
+    const agent_run result = run(
+        {}, R"({"format": 1, "machine": {"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5}]},
+               "steps": []})");
+    EXPECT_EQ(result.process.exit_status, 1);
+    EXPECT_EQ(result.process.err,
+              "tallowick: trace session Velmar_Trace_FileKernel failed: a running session of this name may not be "
+              "stopped, and it does not take provider edd08927-9cc4-4e65-b970-c2560fb5c289\n");
+    EXPECT_EQ(result.console, (std::vector<std::string>{"starting traces...", "stopping traces..."}));
 }
 
 // Before Windows 8 the process records come through the one kernel logger, "NT
@@ -365,10 +384,9 @@ TEST_F(AgentUnderWine, APreWindows8MachineReportsThroughTheKernelLogger) {
 }
 
 // Started from Z: (the build's drive), the agent must still name files on C:
-// by C:. It does not yet: the volume look-up is handed the records' device
-// paths, for which the system answers the current drive. Disabled until that
-// is mended; enable it then.
-TEST_F(AgentUnderWine, DISABLED_FilesOnCAreNamedOnCWhenStartedFromAnotherDrive) {
+// by C:: drive letters come from the letters' device names, not from the
+// volume look-up, which answers a device path with the current drive here.
+TEST_F(AgentUnderWine, FilesOnCAreNamedOnCWhenStartedFromAnotherDrive) {
     const agent_run result =
         run({}, scenario_of({file_step("file_open", "Quarterly Report.docx", R"(, "share_access": 1)")}),
             harness_folder());

@@ -3,6 +3,7 @@
 #include "platform/simulated/guids.h"
 
 #include <algorithm>
+#include <cstring>
 #include <thread>
 
 namespace tallowick::platform::simulated {
@@ -64,10 +65,10 @@ std::uint32_t simulated_tracing::start_trace(trace_handle* handle, const char16_
 }
 
 std::uint32_t simulated_tracing::control_trace(trace_handle handle, const char16_t* name,
-                                               EVENT_TRACE_PROPERTIES* /*properties*/,
+                                               EVENT_TRACE_PROPERTIES* properties,
                                                std::uint32_t control_code) {
     const std::lock_guard lock(mutex_);
-    const std::uint32_t status = sessions_.control(handle, name, control_code);
+    const std::uint32_t status = sessions_.control(handle, name, properties, control_code);
     delivery_.sessions_changed();
     return status;
 }
@@ -119,6 +120,17 @@ std::uint32_t simulated_tracing::tdh_get_property_size(const EVENT_RECORD* recor
     if (record == nullptr || descriptor_count == 0 || descriptors == nullptr || property_size == nullptr)
         return sdk::error_invalid_parameter;
     return tdh_.get_property_size(*record, descriptors[0], property_size);
+}
+
+std::uint32_t simulated_tracing::enumerate_trace_guids_ex(std::uint32_t query_class, const void* in_buffer,
+                                                          std::uint32_t in_size, void* out_buffer,
+                                                          std::uint32_t out_size, std::uint32_t* returned) {
+    if (query_class != sdk::trace_guid_query_info || in_buffer == nullptr || in_size != sizeof(GUID))
+        return sdk::error_invalid_parameter;
+    GUID provider{};
+    std::memcpy(&provider, in_buffer, sizeof provider);
+    const std::lock_guard lock(mutex_);
+    return sessions_.provider_enables(provider, out_buffer, out_size, returned);
 }
 
 std::uint32_t simulated_tracing::nt_query_system_information(std::uint32_t information_class,
