@@ -8,6 +8,7 @@
 #include "decoding/property_parser.h"
 #include "decoding/record_filter.h"
 #include "monitor/file_provider_setup.h"
+#include "monitor/process_tracker.h"
 #include "platform/simulated/record_builder.h"
 #include "pool/thread_pool.h"
 #include "support/fake_tracing.h"
@@ -97,9 +98,10 @@ void dispatch_through_set_up(benchmark::State& state) {
     const tallowick::platform::scoped_tracing tracing_scope(run.tracing());
     const std::vector<std::string> monitored = {"\\nowhere\\"};
     const std::vector<std::string> excluded;
+    tallowick::process_tracker tracker;
     tallowick::thread_pool pool(1);
     etw::provider<std::uint64_t> provider(u"Microsoft-Windows-Kernel-File");
-    tallowick::setup_filekernel_provider(provider, pool, monitored, excluded);
+    tallowick::setup_filekernel_provider(provider, pool, monitored, excluded, tracker);
     for (auto _ : state) {
         run.context().current().begin();
         provider.dispatch(run.record(), run.context());

@@ -95,6 +95,10 @@ class clocked_tracing final : public tallowick::platform::tracing_api {
                                         std::uint32_t* size) override {
         return machine_.tdh_get_property_size(record, count, context, descriptor_count, descriptors, size);
     }
+    std::uint32_t enumerate_trace_guids_ex(std::uint32_t query_class, const void* in, std::uint32_t in_size,
+                                           void* out, std::uint32_t out_size, std::uint32_t* returned) override {
+        return machine_.enumerate_trace_guids_ex(query_class, in, in_size, out, out_size, returned);
+    }
     std::uint32_t nt_query_system_information(std::uint32_t information_class, void* information,
                                               std::uint32_t length, std::uint32_t* return_length) override {
         return machine_.nt_query_system_information(information_class, information, length, return_length);

@@ -26,6 +26,7 @@
 #include "decoding/property_parser.h"
 #include "decoding/trace_context.h"
 #include "monitor/file_provider_setup.h"
+#include "monitor/process_tracker.h"
 #include "monitor/process_provider_setup.h"
 #include "platform/sdk/etw_types.h"
 #include "platform/simulated/record_builder.h"
@@ -212,8 +213,8 @@ class providers {
         lookup.providers = {{u"Microsoft-Windows-Kernel-File", simulated::kernel_file_provider}};
         const tallowick::platform::scoped_tracing scope(lookup);
         file_ = std::make_unique<etw::provider<std::uint64_t>>(u"Microsoft-Windows-Kernel-File");
-        tallowick::setup_filekernel_provider(*file_, pool_, monitored_, excluded_);
-        tallowick::setup_kernel_process_provider(process_, pool_, excluded_);
+        tallowick::setup_filekernel_provider(*file_, pool_, monitored_, excluded_, tracker_);
+        tallowick::setup_kernel_process_provider(process_, pool_, excluded_, tracker_);
     }
 
     // Dispatches the record to both and waits until their tasks have run: the
@@ -229,6 +230,7 @@ class providers {
   private:
     const std::vector<std::string> monitored_{"\\"};
     const std::vector<std::string> excluded_{"limited.exe"};
+    tallowick::process_tracker tracker_; // declared before the pool: it outlives the queued tasks
     tallowick::thread_pool pool_{1};
     std::unique_ptr<etw::provider<std::uint64_t>> file_;
     etw::kernel::process_provider process_;

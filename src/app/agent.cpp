@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "app/trace_orchestration.h"
+#include "monitor/lookups.h"
 #include "output/console.h"
 
 #include <cstdio>
@@ -28,6 +29,7 @@ int run_agent(int argc, const char* const* argv) {
     excluded_processes = options.excluded_processes;
     for (const std::string& name : excluded_processes)
         write_line("Excluding Process: " + name);
+    enable_process_lookup_rights();
     return run_traces(monitored_paths, excluded_processes);
 }
 

@@ -1,11 +1,13 @@
 #include "app/interrupt.h"
 
+#include "output/console.h"
+
+#include <condition_variable>
 #include <csignal>
+#include <mutex>
 
 #ifdef _WIN32
-#include <condition_variable>
-#include <io.h>
-#include <mutex>
+#include "platform/console.h"
 #else
 #include <cerrno>
 #include <ctime>
@@ -20,8 +22,11 @@ std::atomic<bool> stop_requested{false};
 namespace {
 static_assert(std::atomic<bool>::is_always_lock_free, "the handler may only touch lock-free atomics");
 
+constexpr char interrupt_line[] = "Caught interrupt signal...";
+
 #ifdef _WIN32
-// The runtime calls the SIGINT handler on a thread of its own, where a lock is allowed.
+// Windows runs console handlers and raised signals on ordinary threads, where a
+// lock is allowed.
 struct wake_up_event {
     std::mutex mutex;
     std::condition_variable woken;
@@ -41,25 +46,84 @@ sem_t& main_thread_semaphore() {
 }
 #endif
 
+// The end of the ordered stop, awaited by a handler whose return ends the process.
+struct stop_announcement {
+    std::mutex mutex;
+    std::condition_variable done;
+    bool stopped = false;
+};
+
+stop_announcement& sessions_stop() {
+    static stop_announcement announcement;
+    return announcement;
+}
+
+#ifdef _WIN32
+// A SIGINT raised in the process itself (raise), which no console event
+// brings: the runtime calls it on the raising thread, an ordinary one.
+extern "C" void on_raised_interrupt(int) {
+    std::signal(SIGINT, on_raised_interrupt); // the runtime resets the handler before calling it
+    on_console_control(ctrl_c_event);
+}
+#else
 extern "C" void on_interrupt(int) {
     static constexpr char line[] = "Caught interrupt signal...\n";
     // write(2) rather than the stream: a worker may hold the stream's lock.
-#ifdef _WIN32
-    (void)_write(1, line, sizeof line - 1);
-    std::signal(SIGINT, on_interrupt); // the runtime resets the handler before calling it
-#else
     (void)!write(1, line, sizeof line - 1);
-#endif
     stop_requested.store(true);
     wake_main_thread();
 }
+#endif
 } // namespace
 
+bool on_console_control(std::uint32_t event) {
+    switch (event) {
+    case ctrl_c_event:
+    case ctrl_break_event:
+        // An ordinary thread, not a signal: the line goes through the stream,
+        // behind the lines written before it.
+        write_line(interrupt_line, true);
+        stop_requested.store(true);
+        wake_main_thread();
+        return true;
+    case ctrl_close_event:
+    case ctrl_logoff_event:
+    case ctrl_shutdown_event: {
+        write_error_line(event == ctrl_close_event    ? "tallowick: the console is closing; stopping the traces"
+                         : event == ctrl_logoff_event ? "tallowick: the user is logging off; stopping the traces"
+                                                      : "tallowick: the system is shutting down; stopping the traces");
+        stop_requested.store(true);
+        wake_main_thread();
+        stop_announcement& announcement = sessions_stop();
+        std::unique_lock lock(announcement.mutex);
+        announcement.done.wait(lock, [&] { return announcement.stopped; });
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void announce_sessions_stopped() {
+    stop_announcement& announcement = sessions_stop();
+    {
+        std::lock_guard lock(announcement.mutex);
+        announcement.stopped = true;
+    }
+    announcement.done.notify_all();
+}
+
 void install_interrupt_handler() {
-#ifndef _WIN32
-    main_thread_semaphore(); // made before the handler can post it
+#ifdef _WIN32
+    std::signal(SIGINT, on_raised_interrupt);
+    // Installed last, so asked first: the console's events never reach the
+    // runtime's own handler.
+    platform::install_console_control_handler(&on_console_control);
+#else
+    main_thread_semaphore(); // made before a handler can post it
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal_number, on_interrupt);
 #endif
-    std::signal(SIGINT, on_interrupt);
 }
 
 void wake_main_thread() noexcept {

@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
     // Whole lines reach a pipe as they are written, in the order they were
     // written, also beside the interrupt handler's direct write. The Windows C
     // runtime buffers a line-buffered stream whole blocks at a time (cutting
-    // lines), so there every line goes out unbuffered, as its one write.
+    // lines), so there every line goes out unbuffered, as its one write (to a
+    // real console, as UTF-16: platform/console.h).
 #ifdef _WIN32
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 #else

@@ -5,6 +5,7 @@
 #include "app/session_sizing.h"
 #include "monitor/file_provider_setup.h"
 #include "monitor/process_provider_setup.h"
+#include "monitor/process_tracker.h"
 #include "output/console.h"
 #include "output/run_counters.h"
 #include "platform/utf_codec.h"
@@ -124,11 +125,13 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
     process_session.size_buffers(process_session_buffers);
     process_provider->set_any_keywords(kernel_process_keyword_process);
 
+    // Before the pool: queued tasks may still ask it while the pool drains.
+    process_tracker tracker;
     // Emptied explicitly before the run summary, which counts what it sent.
     std::optional<thread_pool> pool(std::in_place, requested_workers());
 
-    setup_filekernel_provider(*file_provider, *pool, paths, excluded);
-    setup_kernel_process_provider(kernel_process_provider, *pool, excluded);
+    setup_filekernel_provider(*file_provider, *pool, paths, excluded, tracker);
+    setup_kernel_process_provider(kernel_process_provider, *pool, excluded, tracker);
 
     kernel_session.enable(kernel_process_provider);
     file_session.enable(*file_provider);
@@ -175,6 +178,7 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
         if (thread.joinable())
             thread.join();
     }
+    announce_sessions_stopped();
     if (const auto failure = failures.first()) {
         write_error_line("tallowick: " + *failure);
         status = 1;

@@ -3,6 +3,7 @@
 #include "decoding/unit_search.h"
 #include "platform/tracing_api.h"
 
+#include <cstring>
 #include <limits>
 
 namespace etw {
@@ -151,6 +152,16 @@ property_slice property_parser::require_property(std::u16string_view name) {
     return slice;
 }
 
+namespace {
+bool starts_with_zero_ulong(const property_slice& slice) {
+    std::uint32_t first = 1;
+    if (slice.length < sizeof first)
+        return false;
+    std::memcpy(&first, slice.data, sizeof first);
+    return first == 0;
+}
+} // namespace
+
 sid property_parser::read_sid(const property_slice& slice) const {
     std::size_t offset = 0;
     switch (slice.info->nonStructType.InType) {
@@ -159,8 +170,12 @@ sid property_parser::read_sid(const property_slice& slice) const {
     case sdk::tdh_intype_wbemsid:
         // The SID follows a TOKEN_USER of two pointer-sized values.
         offset = (schema_.record().EventHeader.Flags & sdk::event_header_flag_32_bit_header) != 0 ? 8 : 16;
-        if (slice.length <= offset)
+        if (slice.length <= offset) {
+            // A process without a token: the field is one zero ULONG alone.
+            if (starts_with_zero_ulong(slice))
+                return sid{};
             throw std::runtime_error("Requested a WBEMSID property but data is too small");
+        }
         break;
     default:
         throw std::runtime_error("SID was not a SID or WBEMSID");

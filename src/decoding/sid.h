@@ -8,7 +8,7 @@ namespace etw {
 
 // A security identifier in its string form, e.g. S-1-5-18.
 struct sid {
-    std::string sid_string;
+    std::string sid_string; // empty: the process had no token
 };
 
 // Renders the binary SID at the start of `bytes` through the platform. Throws

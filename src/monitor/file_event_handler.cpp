@@ -109,18 +109,19 @@ bool is_default_excluded(std::string_view process_name, std::string_view label) 
 
 void handle_file_access_event(int event_id, unsigned int process_id, const std::string& file_name,
                               unsigned int share_access, const std::vector<std::string>& monitored_paths,
-                              const std::vector<std::string>& excluded_processes) {
+                              const std::vector<std::string>& excluded_processes, const event_origin& origin) {
     if (!in_scope(file_name, monitored_paths))
         return;
     const auto label = share_access_label(share_access);
     if (!label)
         return;
     const std::string filename = device_path_to_drive_path(file_name);
-    const std::string process_name = get_process_image_path(process_id);
-    if (process_name.empty() || is_default_excluded(process_name, *label) ||
-        is_user_excluded(process_name, excluded_processes))
+    const process_identity process = identify_process(process_id, origin);
+    const std::string& process_name = process.image;
+    if (process.named &&
+        (is_default_excluded(process_name, *label) || is_user_excluded(process_name, excluded_processes)))
         return;
-    const std::string owner = get_process_owner(process_id);
+    const std::string owner = owner_of(process_id, process);
     const std::string path_type = get_path_type(filename);
     if (path_type == "DIR")
         return;
@@ -131,7 +132,7 @@ void handle_file_access_event(int event_id, unsigned int process_id, const std::
 
 void handle_file_path_event(int event_id, unsigned int process_id, const std::u16string& file_name,
                             const std::vector<std::string>& monitored_paths,
-                            const std::vector<std::string>& excluded_processes) {
+                            const std::vector<std::string>& excluded_processes, const event_origin& origin) {
     rapidjson::Document message = begin_file_system_message(event_id, process_id);
     const std::string_view label = path_event_label(event_id);
     if (file_name == u"UNKNOWN")
@@ -143,12 +144,12 @@ void handle_file_path_event(int event_id, unsigned int process_id, const std::u1
     if (!in_scope(name, monitored_paths))
         return;
     const std::string filename = device_path_to_drive_path(name);
-    const std::string process_name = get_process_image_path(process_id);
-    if (process_name.empty())
-        return;
-    const std::string owner = get_process_owner(process_id);
+    const process_identity process = identify_process(process_id, origin);
+    const std::string& process_name = process.image;
+    const std::string owner = owner_of(process_id, process);
     write_line(join_line({label, filename, process_name}));
-    if (is_default_excluded_path_event(process_name) || is_user_excluded(process_name, excluded_processes))
+    if (process.named &&
+        (is_default_excluded_path_event(process_name) || is_user_excluded(process_name, excluded_processes)))
         return;
     std::optional<std::string> path_type;
     if (label != "DELETE")

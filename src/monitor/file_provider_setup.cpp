@@ -7,6 +7,7 @@
 #include "decoding/property_parser.h"
 #include "decoding/property_view_predicate.h"
 #include "monitor/file_event_handler.h"
+#include "monitor/process_attribution.h"
 #include "output/console.h"
 #include "platform/system_api.h"
 #include "pool/thread_pool.h"
@@ -41,6 +42,12 @@ template <typename L, typename R, typename... Rest> auto chain_left(L left, R ri
     return chain_left(details::and_filter<L, R>(std::move(left), std::move(right)), std::move(rest)...);
 }
 
+// Named here, on the session thread, while the record's process may still run
+// and before a later record of the kernel session can end its life.
+event_origin attribute(const EVENT_RECORD& record, process_tracker& tracker) {
+    return attribute_file_record(tracker, record.EventHeader.ProcessId, record.EventHeader.TimeStamp.QuadPart);
+}
+
 } // namespace
 
 etw::event_predicate file_event_predicate() {
@@ -65,19 +72,19 @@ etw::event_predicate file_event_predicate() {
 
 void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, thread_pool& pool,
                                const std::vector<std::string>& monitored_paths,
-                               const std::vector<std::string>& excluded_processes) {
+                               const std::vector<std::string>& excluded_processes, process_tracker& tracker) {
     provider.set_any_keywords(file_keywords);
     etw::record_filter filter({12, 26, 27, 30}, file_event_predicate());
-    filter.add_event_callback([&pool, &monitored_paths, &excluded_processes](
+    filter.add_event_callback([&pool, &monitored_paths, &excluded_processes, &tracker](
                                   const EVENT_RECORD& record, const etw::trace_context& context) {
-        file_event_callback(record, context, pool, monitored_paths, excluded_processes);
+        file_event_callback(record, context, pool, monitored_paths, excluded_processes, tracker);
     });
     provider.attach_filter(filter);
 }
 
 void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, thread_pool& pool,
                          const std::vector<std::string>& monitored_paths,
-                         const std::vector<std::string>& excluded_processes) {
+                         const std::vector<std::string>& excluded_processes, process_tracker& tracker) {
     try {
         // The walk the name tests made to FileName, not a second one.
         etw::property_parser& parser = context.current().parser(record, context);
@@ -91,13 +98,13 @@ void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& c
             const auto share_access = parser.read_property<std::uint32_t>(u"ShareAccess");
             pool.enqueue_task(handle_file_access_event, event_id, process_id, std::move(name),
                               static_cast<unsigned int>(share_access), std::cref(monitored_paths),
-                              std::cref(excluded_processes));
+                              std::cref(excluded_processes), attribute(record, tracker));
         } else if (event_id == 26 || event_id == 27 || event_id == 30) {
             std::u16string name = u"UNKNOWN";
             if (!parser.try_read_property(u"FileName", name))
                 parser.try_read_property(u"FilePath", name);
             pool.enqueue_task(handle_file_path_event, event_id, process_id, std::move(name),
-                              std::cref(monitored_paths), std::cref(excluded_processes));
+                              std::cref(monitored_paths), std::cref(excluded_processes), attribute(record, tracker));
         }
     } catch (const std::exception& error) {
         write_line(std::string("FILESYSTEM HANDLER CAUGHT ERROR: ") + error.what(), true);

@@ -12,15 +12,16 @@
 namespace tallowick {
 
 class thread_pool;
+class process_tracker;
 
 // Configures the Microsoft-Windows-Kernel-File provider before its session
 // starts: the keywords and events the platform delivers, the name tests that
 // drop noise on the session thread, and the callback that queues the file
-// tasks. The pool and both lists are kept by reference and must outlive the
-// session.
+// tasks. The pool, both lists and the process tracker are kept by reference
+// and must outlive the session.
 void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, thread_pool& pool,
                                const std::vector<std::string>& monitored_paths,
-                               const std::vector<std::string>& excluded_processes);
+                               const std::vector<std::string>& excluded_processes, process_tracker& tracker);
 
 // The filter's predicate: version 1, then fourteen tests on FileName, each of
 // which drops the record when it holds (system, profile and driver locations,
@@ -28,11 +29,11 @@ void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, thread_po
 etw::event_predicate file_event_predicate();
 
 // Reads the few properties the file tasks need from a record that passed the
-// predicate and queues one task; records of processes 0 to 9 are skipped. A
-// record that cannot be read is dropped with a "FILESYSTEM HANDLER CAUGHT
-// ERROR: " line.
+// predicate and queues one task, with the process as the tracker knows it at
+// the record's time; records of processes 0 to 9 are skipped. A record that
+// cannot be read is dropped with a "FILESYSTEM HANDLER CAUGHT ERROR: " line.
 void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, thread_pool& pool,
                          const std::vector<std::string>& monitored_paths,
-                         const std::vector<std::string>& excluded_processes);
+                         const std::vector<std::string>& excluded_processes, process_tracker& tracker);
 
 } // namespace tallowick

@@ -17,10 +17,24 @@ class volume_path_cache;
 inline constexpr std::string_view access_denied_name = "ACCESS_DENIED";
 inline constexpr std::string_view unknown_owner = "UNKNOWN";
 
+// Enables SeDebugPrivilege where the process's token holds it, so that the
+// lookups may open other accounts' processes; silently nothing where it does
+// not. Once, before the first lookup. The lookups ask only for
+// PROCESS_QUERY_LIMITED_INFORMATION, which protected processes grant too.
+void enable_process_lookup_rights();
+
 // The process's image path in drive form; "ACCESS_DENIED" when opening it is
 // refused; "" when it cannot be opened for another reason (after a "PROC ID
 // FALLBACK ERROR: <code>" line) or its image name cannot be read.
 std::string get_process_image_path(std::uint32_t process_id);
+
+// The same look-up without the console line: the image path, "ACCESS_DENIED"
+// or "", and the error of an open that failed for another reason (else 0).
+struct process_image_query {
+    std::string image;
+    std::uint32_t open_error = 0;
+};
+process_image_query query_process_image(std::uint32_t process_id);
 
 // The account name of the process's user, or "UNKNOWN".
 std::string get_process_owner(std::uint32_t process_id);
@@ -32,10 +46,10 @@ std::string get_token_user_name(platform::native_handle token);
 // or "UNKNOWN" when the text is no SID or the account cannot be found.
 std::string get_account_name(const std::string& sid_text);
 
-// The path with its first \Device\HarddiskVolumeN\ prefix replaced by that
-// volume's drive root, learnt once per prefix through `cache` (by default the
-// process-wide one). Unchanged when there is no such prefix, when the volume
-// query fails or when the path is not valid UTF-8.
+// The path with its first \Device\HarddiskVolumeN\ prefix replaced by the
+// drive letter of that volume, from the drive map in `cache` (by default the
+// process-wide one). Unchanged when there is no such prefix or no drive letter
+// stands for that volume.
 std::string device_path_to_drive_path(const std::string& path);
 std::string device_path_to_drive_path(const std::string& path, volume_path_cache& cache);
 

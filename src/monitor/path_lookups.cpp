@@ -1,8 +1,26 @@
 #include "monitor/lookups.h"
 #include "monitor/volume_path_cache.h"
-#include "platform/utf_codec.h"
 
 namespace tallowick {
+namespace {
+constexpr int drive_letters = 26;
+
+drive_map build_drive_map(platform::system_api& system) {
+    drive_map map;
+    map.drives = system.logical_drives();
+    for (int index = 0; index < drive_letters; ++index) {
+        if ((map.drives & (1u << index)) == 0)
+            continue;
+        const auto device = system.query_dos_device(static_cast<char16_t>(u'A' + index));
+        if (!device || device->empty())
+            continue;
+        const std::string letter(1, static_cast<char>('A' + index));
+        // A volume with two letters keeps the first, as the drive strings list them.
+        map.roots.emplace(system.utf16_to_utf8(*device) + "\\", letter + ":\\");
+    }
+    return map;
+}
+} // namespace
 
 std::string device_path_to_drive_path(const std::string& path) {
     return device_path_to_drive_path(path, volume_path_cache::process_wide());
@@ -13,15 +31,9 @@ std::string device_path_to_drive_path(const std::string& path, volume_path_cache
     if (!match)
         return path;
     const std::string_view prefix = std::string_view(path).substr(match->position, match->length);
-    const auto root = cache.root_for(prefix, [&path]() -> std::optional<std::string> {
-        if (!platform::is_valid_utf8(path))
-            return std::nullopt;
-        platform::system_api& system = platform::current_system();
-        const auto volume_root = system.volume_path_name(system.utf8_to_utf16(path));
-        if (!volume_root)
-            return std::nullopt;
-        return system.utf16_to_utf8(*volume_root);
-    });
+    platform::system_api& system = platform::current_system();
+    const auto root = cache.root_for(
+        prefix, [&system] { return system.logical_drives(); }, [&system] { return build_drive_map(system); });
     if (!root)
         return path;
     std::string drive_path;

@@ -3,6 +3,7 @@
 #include "output/console.h"
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace tallowick {
@@ -20,16 +21,16 @@ std::string account_name_of(const std::byte* sid) {
 }
 } // namespace
 
-std::string get_process_image_path(std::uint32_t process_id) {
+process_image_query query_process_image(std::uint32_t process_id) {
     platform::system_api& system = current_system();
     std::string image;
     {
-        const platform::open_result opened = system.open_process(platform::process_all_access, process_id);
+        const platform::open_result opened =
+            system.open_process(platform::process_query_limited_information, process_id);
         if (opened.handle == 0) {
             if (opened.last_error == platform::error_access_denied)
-                return std::string(access_denied_name);
-            write_line("PROC ID FALLBACK ERROR: " + std::to_string(opened.last_error));
-            return {};
+                return {std::string(access_denied_name), 0};
+            return {{}, opened.last_error};
         }
         const owned_handle process(opened.handle);
         const auto device_path = system.process_image_file_name(process.get());
@@ -37,12 +38,20 @@ std::string get_process_image_path(std::uint32_t process_id) {
             return {};
         image = system.utf16_to_utf8(*device_path);
     }
-    return device_path_to_drive_path(image);
+    return {device_path_to_drive_path(image), 0};
+}
+
+std::string get_process_image_path(std::uint32_t process_id) {
+    process_image_query query = query_process_image(process_id);
+    if (query.open_error != 0)
+        write_line("PROC ID FALLBACK ERROR: " + std::to_string(query.open_error));
+    return std::move(query.image);
 }
 
 std::string get_process_owner(std::uint32_t process_id) {
     platform::system_api& system = current_system();
-    const platform::open_result opened = system.open_process(platform::process_query_information, process_id);
+    const platform::open_result opened =
+        system.open_process(platform::process_query_limited_information, process_id);
     if (opened.handle == 0)
         return std::string(unknown_owner);
     const owned_handle process(opened.handle);
@@ -51,6 +60,11 @@ std::string get_process_owner(std::uint32_t process_id) {
         return std::string(unknown_owner);
     const owned_handle token_handle(token.handle);
     return get_token_user_name(token_handle.get());
+}
+
+void enable_process_lookup_rights() {
+    // Where the token does not hold it, the lookups do without.
+    (void)current_system().enable_privilege(u"SeDebugPrivilege");
 }
 
 std::string get_token_user_name(platform::native_handle token) {

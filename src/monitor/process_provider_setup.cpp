@@ -4,6 +4,7 @@
 #include "decoding/predicates.h"
 #include "decoding/property_parser.h"
 #include "decoding/record_filter.h"
+#include "monitor/process_attribution.h"
 #include "monitor/process_event_handler.h"
 #include "output/console.h"
 #include "platform/system_api.h"
@@ -18,22 +19,30 @@ namespace tallowick {
 namespace {
 // Ids 0 to 9 belong to the idle process and the system itself.
 constexpr std::uint32_t first_user_process_id = 10;
+
+void track(process_tracker& tracker, int opcode, std::uint32_t pid, record_time when,
+           const std::string& image_file_name, const etw::sid& user_sid) {
+    if (opcode == 1)
+        tracker.started(pid, when, learn_process_facts(pid, image_file_name, user_sid.sid_string));
+    else if (opcode == 2 && !tracker.ended(pid, when))
+        tracker.ended_unseen(pid, when, learn_process_facts(pid, image_file_name, user_sid.sid_string));
+}
 } // namespace
 
 void setup_kernel_process_provider(etw::kernel::process_provider& provider, thread_pool& pool,
-                                   const std::vector<std::string>& excluded_processes) {
+                                   const std::vector<std::string>& excluded_processes, process_tracker& tracker) {
     using etw::predicates::opcode_is;
     // The kernel's process events all carry id 0: the opcode tells them apart.
     etw::record_filter filter({0}, etw::predicates::details::or_filter(opcode_is(1), opcode_is(2)));
     filter.add_event_callback(
-        [&pool, &excluded_processes](const EVENT_RECORD& record, const etw::trace_context& context) {
-            process_event_callback(record, context, pool, excluded_processes);
+        [&pool, &excluded_processes, &tracker](const EVENT_RECORD& record, const etw::trace_context& context) {
+            process_event_callback(record, context, pool, excluded_processes, tracker);
         });
     provider.attach_filter(filter);
 }
 
 void process_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, thread_pool& pool,
-                            const std::vector<std::string>& excluded_processes) {
+                            const std::vector<std::string>& excluded_processes, process_tracker& tracker) {
     try {
         const etw::event_schema schema(record, context);
         etw::property_parser parser(schema);
@@ -48,6 +57,7 @@ void process_event_callback(const EVENT_RECORD& record, const etw::trace_context
         std::string image_file_name = platform::valid_utf8(parser.read_property<std::string>(u"ImageFileName"));
         etw::sid user_sid = parser.read_property<etw::sid>(u"UserSID");
         const auto parent_id = parser.read_property<std::uint32_t>(u"ParentId");
+        track(tracker, opcode, process_id, record.EventHeader.TimeStamp.QuadPart, image_file_name, user_sid);
         pool.enqueue_task(handle_process_event, opcode, static_cast<unsigned int>(process_id),
                           std::move(command_line), std::move(image_file_name), std::move(user_sid),
                           static_cast<unsigned int>(parent_id), excluded_processes);

@@ -1,9 +1,11 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <shared_mutex>
 #include <string>
 #include <string_view>
@@ -20,32 +22,51 @@ struct device_prefix_match {
 };
 std::optional<device_prefix_match> find_volume_device_prefix(std::string_view path);
 
-// Drive roots learnt per device prefix, shared by every worker. A root is asked
-// of the platform once per prefix and kept for the rest of the run; a failed
-// query is not remembered.
+// The drive letters of the machine by device prefix (C:\ for the prefix
+// \Device\HarddiskVolume3\ for example), learnt from each letter's device name (GetLogicalDrives and
+// QueryDosDeviceW), since Windows answers GetVolumePathNameW on an NT path with
+// the boot volume's drive whatever volume it names.
+struct drive_map {
+    std::uint32_t drives = 0; // the GetLogicalDrives bits it was built from
+    std::map<std::string, std::string, std::less<>> roots;
+};
+
+// The drive map shared by every worker. Built on first use and built again
+// when a prefix is not in it (a volume mounted since); a prefix still missing
+// after that (a volume without a drive letter) costs a new build only once
+// the drive letters have changed.
 class volume_path_cache {
 public:
-    // The root cached for `prefix`, or else the one `query()` gives (an
-    // optional string), stored when it has one. Queries run one at a time, so
-    // workers racing on a new prefix ask the platform only once.
-    template <typename Query> std::optional<std::string> root_for(std::string_view prefix, Query&& query) {
+    // `drives()` gives the current GetLogicalDrives bits, `build()` a new map.
+    template <typename Drives, typename Build>
+    std::optional<std::string> root_for(std::string_view prefix, Drives&& drives, Build&& build) {
         {
             std::shared_lock lock(mutex);
-            if (const auto found = roots.find(prefix); found != roots.end())
+            if (const auto found = map.roots.find(prefix); found != map.roots.end())
                 return found->second;
         }
         std::lock_guard lock(mutex);
-        if (const auto found = roots.find(prefix); found != roots.end())
+        if (const auto found = map.roots.find(prefix); found != map.roots.end())
             return found->second;
-        std::optional<std::string> root = query();
-        if (root)
-            roots.emplace(std::string(prefix), *root);
-        return root;
+        if (built && missing.count(prefix) != 0 && drives() == map.drives)
+            return std::nullopt;
+        map = build();
+        built = true;
+        ++builds;
+        missing.clear();
+        if (const auto found = map.roots.find(prefix); found != map.roots.end())
+            return found->second;
+        missing.emplace(prefix);
+        return std::nullopt;
     }
 
     std::size_t size() const {
         std::shared_lock lock(mutex);
-        return roots.size();
+        return map.roots.size();
+    }
+    std::size_t build_count() const {
+        std::shared_lock lock(mutex);
+        return builds;
     }
 
     // The cache of the running program.
@@ -53,7 +74,10 @@ public:
 
 private:
     mutable std::shared_mutex mutex;
-    std::map<std::string, std::string, std::less<>> roots;
+    drive_map map;
+    bool built = false;
+    std::size_t builds = 0;
+    std::set<std::string, std::less<>> missing; // since the last build
 };
 
 } // namespace tallowick

@@ -2,6 +2,7 @@
 
 #include "output/console_text.h"
 #include "output/console_writer.h"
+#include "platform/console.h"
 
 #include <atomic>
 #include <cerrno>
@@ -24,6 +25,8 @@ std::string whole_line(std::string_view text) {
 
 void write_whole(std::FILE* stream, std::string_view text, bool flush) {
     const std::string line = whole_line(text);
+    if (platform::write_to_console(stream, line))
+        return;
     // One fwrite holds the stream's lock for the whole line.
     std::fwrite(line.data(), 1, line.size(), stream);
     if (flush)
@@ -33,6 +36,8 @@ void write_whole(std::FILE* stream, std::string_view text, bool flush) {
 // Standard output below the stream: the writer's thread must not hold the
 // stream's lock while blocked, or the exit's flush of the stream would wait for it.
 bool write_standard_output(std::string_view bytes) {
+    if (platform::write_to_console(stdout, bytes))
+        return true;
     while (!bytes.empty()) {
 #ifdef _WIN32
         const int written = _write(1, bytes.data(), static_cast<unsigned>(bytes.size()));

@@ -16,11 +16,15 @@ using native_handle = std::uintptr_t;
 // Access rights and statuses the lookups rely on (Win32 values).
 inline constexpr std::uint32_t process_all_access = 0x1FFFFF;
 inline constexpr std::uint32_t process_query_information = 0x400;
+// Enough for the image name and the token, and granted where the others are not
+// (protected processes, other accounts' services).
+inline constexpr std::uint32_t process_query_limited_information = 0x1000;
 inline constexpr std::uint32_t token_query = 0x8;
 inline constexpr std::uint32_t error_access_denied = 5;
 inline constexpr std::uint32_t error_invalid_handle = 6;
 inline constexpr std::uint32_t error_invalid_parameter = 87;
 inline constexpr std::uint32_t error_insufficient_buffer = 122;
+inline constexpr std::uint32_t error_not_all_assigned = 1300;
 
 struct open_result {
     native_handle handle = 0;     // 0 when the open failed
@@ -67,8 +71,18 @@ public:
     // ConvertStringSidToSidA + LocalFree: the binary SID of an S-1-... text.
     virtual std::optional<std::vector<std::byte>> convert_string_to_sid(const std::string& text) = 0;
     // GetVolumePathNameW with a 260-unit buffer: the root of the path's volume,
-    // with its final backslash.
+    // with its final backslash. Given an NT path (\Device\HarddiskVolume5\x)
+    // Windows answers the boot volume's drive, not that volume's: never ask it so.
     virtual std::optional<std::u16string> volume_path_name(const std::u16string& path) = 0;
+    // GetLogicalDrives: bit 0 stands for A:, bit 25 for Z:.
+    virtual std::uint32_t logical_drives() = 0;
+    // QueryDosDeviceW(L"X:"): the first target of the drive letter, the NT
+    // device name of its volume (\Device\HarddiskVolume3, no final backslash).
+    virtual std::optional<std::u16string> query_dos_device(char16_t drive_letter) = 0;
+    // LookupPrivilegeValueW and AdjustTokenPrivileges on the process's own
+    // token: 0 when the privilege is enabled, 1300 when the token does not hold
+    // it, another error when a call fails.
+    virtual std::uint32_t enable_privilege(std::u16string_view name) = 0;
     // The file-system status of a path, following links; none when it has none.
     virtual file_kind file_status(const std::u16string& path) = 0;
     // CloseHandle.

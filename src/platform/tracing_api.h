@@ -54,6 +54,11 @@ class tracing_api {
                                                 const PROPERTY_DATA_DESCRIPTOR* descriptors,
                                                 std::uint32_t* property_size) = 0;
 
+    // EnumerateTraceGuidsEx(query_class, in, in_size, out, out_size, returned):
+    // 122 and the size needed for a short buffer.
+    virtual std::uint32_t enumerate_trace_guids_ex(std::uint32_t query_class, const void* in_buffer,
+                                                   std::uint32_t in_size, void* out_buffer,
+                                                   std::uint32_t out_size, std::uint32_t* returned) = 0;
     // NtQuerySystemInformation(class, information, length, return_length) and
     // NtSetSystemInformation(class, information, length); NTSTATUS results.
     virtual std::uint32_t nt_query_system_information(std::uint32_t information_class, void* information,

@@ -3,6 +3,8 @@
 #include "platform/sdk/etw_types.h"
 #include "trace/guid.h"
 
+#include <cstdio>
+
 namespace etw {
 namespace sdk = tallowick::platform::sdk;
 
@@ -40,6 +42,14 @@ unexpected_error::unexpected_error(std::uint32_t status)
 void check_status(std::uint32_t status) {
     if (status != sdk::error_success)
         throw_for(status, nullptr);
+}
+
+void check_nt_status(std::uint32_t status) {
+    if (status == 0)
+        return;
+    char text[11];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(status));
+    throw unexpected_error(std::string("status_code=") + text);
 }
 
 void check_record_status(std::uint32_t status, const EVENT_RECORD& record) {

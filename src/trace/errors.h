@@ -52,6 +52,14 @@ class unexpected_error : public std::runtime_error {
         : std::runtime_error("An unexpected error occurred: " + detail) {}
 };
 
+// A session of our name that we may not stop runs, and cannot deliver what we
+// need: attaching to it would watch nothing.
+class attached_session_failure : public std::runtime_error {
+  public:
+    explicit attached_session_failure(const std::string& why)
+        : std::runtime_error("a running session of this name may not be stopped, and " + why) {}
+};
+
 class open_trace_failure : public std::runtime_error {
   public:
     open_trace_failure() : std::runtime_error("Failure to open trace") {}
@@ -59,6 +67,10 @@ class open_trace_failure : public std::runtime_error {
 
 // Returns for 0; throws the class chosen by `status` otherwise.
 void check_status(std::uint32_t status);
+
+// Returns for STATUS_SUCCESS; throws unexpected_error with the NTSTATUS in
+// hexadecimal otherwise, the form its documentation and every lookup use.
+void check_nt_status(std::uint32_t status);
 
 // As check_status, for a status that processing `record` produced: the schema
 // and unexpected classes carry the record detail.

@@ -18,8 +18,11 @@ struct group_mask_information {
 };
 static_assert(sizeof(group_mask_information) == 48);
 
+// Whether any provider sets a group mask.
+bool any_group_mask(const kernel_provider_list& providers);
+
 // ORs each provider's group mask into its word (top 3 bits: the word, low 29
-// bits: the bits). Returns whether any provider has one.
-bool add_group_masks(group_mask_information& information, const kernel_provider_list& providers);
+// bits: the bits).
+void add_group_masks(group_mask_information& information, const kernel_provider_list& providers);
 
 } // namespace etw

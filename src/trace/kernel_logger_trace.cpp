@@ -9,6 +9,7 @@
 #include "trace/windows_version.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 
 namespace etw {
@@ -56,15 +57,31 @@ session_properties kernel_logger_trace::fill_properties() {
 }
 
 void kernel_logger_trace::activate_providers() {
-    // Also after attaching, with no handle of our own: the kernel answers for it.
+    // The enable flags of the properties block switch the providers on; the
+    // masks in force are asked only to add a provider's group mask to them, and
+    // only of a session of our own (after attaching there is no handle to ask with).
+    if (controller_handle() == sdk::invalid_processtrace_handle || !any_group_mask(providers_))
+        return;
     group_mask_information information;
     information.trace_handle = controller_handle();
     auto& tracing = current_tracing();
-    check_status(tracing.nt_query_system_information(sdk::system_performance_trace_information, &information,
-                                                     sizeof information, nullptr));
-    if (add_group_masks(information, providers_))
-        check_status(tracing.nt_set_system_information(sdk::system_performance_trace_information,
-                                                       &information, sizeof information));
+    check_nt_status(tracing.nt_query_system_information(sdk::system_performance_trace_information, &information,
+                                                        sizeof information, nullptr));
+    add_group_masks(information, providers_);
+    check_nt_status(tracing.nt_set_system_information(sdk::system_performance_trace_information, &information,
+                                                      sizeof information));
+}
+
+std::optional<std::string> kernel_logger_trace::attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) {
+    std::uint32_t wanted = 0;
+    for (const kernel::kernel_provider& registered : providers_)
+        wanted |= registered.enable_flags;
+    if ((queried.EnableFlags & wanted) == wanted)
+        return std::nullopt;
+    char text[64];
+    std::snprintf(text, sizeof text, "enable flags 0x%08X where 0x%08X are needed",
+                  static_cast<unsigned>(queried.EnableFlags), static_cast<unsigned>(wanted));
+    return std::string("it has ") + text;
 }
 
 void kernel_logger_trace::request_rundown() {

@@ -13,7 +13,7 @@ class kernel_logger_trace final : public trace_session {
   public:
     // Before Windows 8 the session is always "NT Kernel Logger"; from Windows 8
     // on, `name`, or a fresh GUID's text when it is empty. Throws std::length_error
-    // for a name longer than 260 characters, before any platform call.
+    // for a name longer than 259 characters, before any platform call.
     explicit kernel_logger_trace(std::u16string name);
     // Stops the session; a failure is printed, never thrown.
     ~kernel_logger_trace() override;
@@ -32,6 +32,7 @@ class kernel_logger_trace final : public trace_session {
     void activate_providers() override;
     void request_rundown() override;
     PEVENT_RECORD_CALLBACK record_callback() const override { return &kernel_logger_trace::on_kernel_record; }
+    std::optional<std::string> attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) override;
 
     kernel_provider_list providers_;
 };

@@ -3,6 +3,7 @@
 #include "platform/tracing_api.h"
 #include "trace/errors.h"
 #include "trace/guid.h"
+#include "trace/provider_enables.h"
 #include "trace/provider_merge.h"
 #include "trace/record_dispatch.h"
 #include "trace/session_name.h"
@@ -55,6 +56,15 @@ void manifest_trace::activate_providers() {
             controller_handle(), &guid, sdk::event_control_code_enable_provider, settings.level,
             settings.any_keywords, settings.all_keywords, 0, &parameters));
     }
+}
+
+std::optional<std::string> manifest_trace::attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) {
+    // A session's handle carries its logger id in its low 16 bits.
+    const auto logger_id = static_cast<std::uint16_t>(queried.Wnode.HistoricalContext & 0xFFFF);
+    for (const auto& [guid, settings] : merge_providers(providers_))
+        if (!session_enables_provider(guid, logger_id))
+            return "it does not take provider " + guid_text(guid);
+    return std::nullopt;
 }
 
 void manifest_trace::request_rundown() {

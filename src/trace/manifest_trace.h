@@ -12,7 +12,7 @@ namespace etw {
 class manifest_trace final : public trace_session {
   public:
     // An empty name becomes a fresh GUID's text. Throws std::length_error for a
-    // name longer than 260 characters, before any platform call.
+    // name longer than 259 characters, before any platform call.
     explicit manifest_trace(std::u16string name);
     // Stops the session; a failure is printed, never thrown.
     ~manifest_trace() override;
@@ -31,6 +31,7 @@ class manifest_trace final : public trace_session {
     void activate_providers() override;
     void request_rundown() override;
     PEVENT_RECORD_CALLBACK record_callback() const override { return &manifest_trace::on_user_record; }
+    std::optional<std::string> attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) override;
 
     manifest_provider_list providers_;
 };

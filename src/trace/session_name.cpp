@@ -10,9 +10,11 @@
 namespace etw {
 
 void check_session_name(std::u16string_view name) {
-    if (name.size() > session_name_capacity)
+    // The name area must hold the terminator too.
+    if (name.size() >= session_name_capacity)
         throw std::length_error("trace session name has " + std::to_string(name.size()) +
-                                " characters; at most 260 are allowed");
+                                " characters; at most " + std::to_string(session_name_capacity - 1) +
+                                " are allowed");
 }
 
 std::u16string session_name_or_guid(std::u16string name) {

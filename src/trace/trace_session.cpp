@@ -20,14 +20,16 @@ session_statistics statistics_of(const EVENT_TRACE_PROPERTIES& properties) {
             static_cast<std::uint32_t>(properties.BuffersWritten), static_cast<std::uint32_t>(properties.NumberOfBuffers)};
 }
 
-// Stops whatever session runs under `name`; none running is no failure. The
-// session's final counters when one was stopped.
+// Stops whatever session runs under `name`; none running is no failure, and
+// 234 (more data) comes from a stop that has been done. The session's final
+// counters when one was stopped.
 std::optional<session_statistics> stop_by_name(const std::u16string& name, session_properties block) {
     const std::uint32_t status =
         current_tracing().control_trace(0, name.c_str(), block.get(), sdk::event_trace_control_stop);
     if (status == sdk::error_wmi_instance_not_found)
         return std::nullopt;
-    check_status(status);
+    if (status != sdk::error_more_data)
+        check_status(status);
     return statistics_of(*block.get());
 }
 } // namespace
@@ -100,12 +102,26 @@ void trace_session::register_session() {
             open_session(); // fails here when it cannot be consumed either
             close_session();
             controller_handle_ = invalid_handle;
+            check_attached_session();
             return;
         }
         status = tracing.start_trace(&handle, name_.c_str(), block.get());
     }
     check_status(status);
     controller_handle_ = handle;
+}
+
+void trace_session::check_attached_session() {
+    session_properties block = fill_properties();
+    const std::uint32_t status =
+        current_tracing().control_trace(0, name_.c_str(), block.get(), sdk::event_trace_control_query);
+    const std::optional<std::string> problem =
+        status != sdk::error_success ? "it cannot be queried (status " + std::to_string(status) + ")"
+                                     : attached_session_problem(*block.get());
+    if (problem) {
+        foreign_ = true;
+        throw attached_session_failure(*problem);
+    }
 }
 
 void trace_session::open_session() {
@@ -136,8 +152,10 @@ void trace_session::stop() {
     stop_requested_ = true;
     std::exception_ptr failure;
     try {
-        if (auto final_counters = stop_by_name(name_, fill_properties()))
-            final_statistics_ = final_counters;
+        if (!foreign_) {
+            if (auto final_counters = stop_by_name(name_, fill_properties()))
+                final_statistics_ = final_counters;
+        }
     } catch (...) {
         failure = std::current_exception();
     }

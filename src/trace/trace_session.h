@@ -77,6 +77,10 @@ class trace_session {
     // Ask for the providers' capture-state (rundown) passes before processing.
     virtual void request_rundown() = 0;
     virtual PEVENT_RECORD_CALLBACK record_callback() const = 0;
+    // Why a running session we attach to, as a query of it describes it (logger
+    // id in Wnode.HistoricalContext, EnableFlags), cannot deliver what our
+    // providers write; nothing when it can.
+    virtual std::optional<std::string> attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) = 0;
 
     // Valid after a registration of our own; invalid after attaching.
     TRACEHANDLE controller_handle() const { return controller_handle_; }
@@ -107,6 +111,9 @@ class trace_session {
     // Returns whether a stop ended the processing (and answers it).
     bool end_processing();
     void register_session();
+    // Throws attached_session_failure when the session we attached to cannot
+    // deliver our providers' records.
+    void check_attached_session();
     void open_session();
     void close_session();
     void report_caught(std::string_view what) const noexcept;
@@ -124,6 +131,7 @@ class trace_session {
     bool processing_ = false;
     bool stop_requested_ = false; // a stop no start has answered yet
     std::optional<session_statistics> final_statistics_;
+    bool foreign_ = false;        // someone else's session, useless to us: never stopped by us
 };
 
 } // namespace etw

@@ -202,6 +202,10 @@ std::vector<bad_input_case> bad_input_cases() {
             {"process_start": {"pid": 4, "parent_pid": 0, "image_file_name": "System", "command_line": "", "user_sid": "S-1-5-18"}})",
          {R"({"Parent_Process_Name":"","Operation":"PROCESS STARTED","Process_Name":"x.exe","Process_ID":4294967295,"Parent_Process_ID":0,"Command_Line":"x","Event_Type":"PROCESS","User":"jürgen","User_SID":"S-1-5-21-7-8-9-1001"})"},
          "", 0},
+        {"ProcessStartWithoutSidIsReportedWithoutUser", {},
+         R"({"process_start": {"pid": 300, "parent_pid": 0, "image_file_name": "x.exe", "command_line": "x", "user_sid": ""}})",
+         {R"({"Parent_Process_Name":"","Operation":"PROCESS STARTED","Process_Name":"x.exe","Process_ID":300,"Parent_Process_ID":0,"Command_Line":"x","Event_Type":"PROCESS","User":"UNKNOWN","User_SID":""})"},
+         "", 0},
     };
 }
 

@@ -124,19 +124,23 @@ TEST_F(FaultEndToEnd, InterruptWhileTheSessionsAreStillStartingEndsCleanly) {
     }
 }
 
-// Ctrl+C pressed twice while records flow: one orderly stop, status 0.
-TEST_F(FaultEndToEnd, InterruptTwiceWhileRunningStopsOnce) {
-    udp_receiver receiver;
-    running_process running(agent, {}, scenario(machine_parts, report_opened()));
-    ASSERT_TRUE(running.wait_for_line(report_read_line, run_limit));
-    running.send_signal(SIGINT);
-    running.send_signal(SIGINT);
-    const process_result result = finish(running);
+// Ctrl+C pressed twice while records flow, or the agent told to end (kill,
+// a closed terminal): one orderly stop, status 0, the queue sent.
+TEST_F(FaultEndToEnd, InterruptOrTerminationTwiceWhileRunningStopsOnce) {
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        SCOPED_TRACE(signal_number);
+        udp_receiver receiver;
+        running_process running(agent, {}, scenario(machine_parts, report_opened()));
+        ASSERT_TRUE(running.wait_for_line(report_read_line, run_limit));
+        running.send_signal(signal_number);
+        running.send_signal(signal_number);
+        const process_result result = finish(running);
 
-    EXPECT_EQ(result.exit_status, 0) << result.err;
-    EXPECT_EQ(without_run_summary(result.err), "");
-    expect_stopped_once(lines_of(result.out), 2);
-    EXPECT_EQ(receiver.receive_pending(), std::vector<std::string>{report_read});
+        EXPECT_EQ(result.exit_status, 0) << result.err;
+        EXPECT_EQ(without_run_summary(result.err), "");
+        expect_stopped_once(lines_of(result.out), 2);
+        EXPECT_EQ(receiver.receive_pending(), std::vector<std::string>{report_read});
+    }
 }
 
 // What the agent sends goes nowhere useful; it must neither notice nor stall.

@@ -37,13 +37,17 @@ TEST_F(DrivePath, ReplacesTheFirstVolumeDevicePrefixOnly) {
     const path_case cases[] = {
         {"\\Device\\HarddiskVolume3\\Users\\user1\\a.txt", "C:\\Users\\user1\\a.txt"},
         {"\\Device\\HarddiskVolume12\\x", "D:\\x"}, // every digit belongs to the prefix
-        {"\\Device\\HarddiskVolume5\\data\\b.csv", "E:\\Mounted\\data\\b.csv"},
+        // Off the boot volume: its own letter, not the boot volume's.
+        {"\\Device\\HarddiskVolume7\\data\\b.csv", "F:\\data\\b.csv"},
+        // Mounted at a folder, without a drive letter: kept as it is.
+        {"\\Device\\HarddiskVolume5\\data\\b.csv", "\\Device\\HarddiskVolume5\\data\\b.csv"},
         {"\\Device\\HarddiskVolume3\\a\\Device\\HarddiskVolume12\\b", "C:\\a\\Device\\HarddiskVolume12\\b"},
         {"\\Device\\HarddiskVolume\\x", "\\Device\\HarddiskVolume\\x"}, // no digits
         {"\\Device\\Mup\\server\\share\\x", "\\Device\\Mup\\server\\share\\x"},
         {"\\Device\\HarddiskVolume3", "\\Device\\HarddiskVolume3"}, // no final backslash
         {"\\Device\\HarddiskVolume3x\\y", "\\Device\\HarddiskVolume3x\\y"},
-        {"\\Device\\HarddiskVolume1\\x", "\\Device\\HarddiskVolume1\\x"}, // volume query fails
+        {"\\Device\\HarddiskVolume1\\x", "\\Device\\HarddiskVolume1\\x"}, // no such volume
+        {"\\Device\\HarddiskVolume12\\caf\xe9.txt", "D:\\caf\xe9.txt"},      // the rest kept byte for byte
         {"C:\\Users\\a.txt", "C:\\Users\\a.txt"},
         {"", ""},
     };
@@ -51,28 +55,23 @@ TEST_F(DrivePath, ReplacesTheFirstVolumeDevicePrefixOnly) {
         EXPECT_EQ(device_path_to_drive_path(test.device, cache), test.drive) << test.device;
 }
 
-TEST_F(DrivePath, AsksThePlatformOncePerVolume) {
+TEST_F(DrivePath, BuildsTheDriveMapOnceAndAgainForAVolumeMountedSince) {
     EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume12\\a.txt", cache), "D:\\a.txt");
-    EXPECT_EQ(system.volume_query_count(), 1u);
-    EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume12\\Other\\b.txt", cache),
-              "D:\\Other\\b.txt");
-    EXPECT_EQ(system.volume_query_count(), 1u);
-    EXPECT_EQ(cache.size(), 1u);
-}
+    EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume3\\Other\\b.txt", cache), "C:\\Other\\b.txt");
+    EXPECT_EQ(cache.build_count(), 1u);
+    EXPECT_EQ(cache.size(), 3u); // C:, D: and F:
+    EXPECT_EQ(system.volume_query_count(), 0u); // never GetVolumePathNameW
 
-TEST_F(DrivePath, RemembersNoFailure) {
-    for (int attempt = 1; attempt <= 2; ++attempt) {
-        EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume1\\x", cache),
-                  "\\Device\\HarddiskVolume1\\x");
-        EXPECT_EQ(system.volume_query_count(), static_cast<std::size_t>(attempt));
-    }
-    // Not valid UTF-8: kept as it is, and the volume is neither asked nor cached.
-    const std::string broken = "\\Device\\HarddiskVolume12\\caf\xe9.txt";
-    EXPECT_EQ(device_path_to_drive_path(broken, cache), broken);
-    EXPECT_EQ(system.volume_query_count(), 2u);
-    EXPECT_EQ(cache.size(), 0u);
-    EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume12\\caf\xc3\xa9.txt", cache),
-              "D:\\caf\xc3\xa9.txt");
+    // Unknown: one build more, and none again while the drive letters stay as they are.
+    for (int attempt = 0; attempt < 2; ++attempt)
+        EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume40\\x", cache), "\\Device\\HarddiskVolume40\\x");
+    EXPECT_EQ(cache.build_count(), 2u);
+
+    system.add_volume({"\\Device\\HarddiskVolume40\\", "G:\\"});
+    EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume40\\x", cache), "G:\\x");
+    EXPECT_EQ(cache.build_count(), 3u);
+    EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume12\\c.txt", cache), "D:\\c.txt");
+    EXPECT_EQ(cache.build_count(), 3u);
 }
 
 TEST_F(DrivePath, SurvivesAnEndlessRunOfDigits) {
@@ -117,7 +116,6 @@ TEST_F(DrivePath, IsConsistentUnderManyWorkers) {
     };
     const std::vector<volume> volumes = {{"\\Device\\HarddiskVolume3\\", "C:\\"},
                                          {"\\Device\\HarddiskVolume12\\", "D:\\"},
-                                         {"\\Device\\HarddiskVolume5\\", "E:\\Mounted\\"},
                                          {"\\Device\\HarddiskVolume7\\", "F:\\"}};
     constexpr int workers = 8;
     constexpr int paths_per_worker = 2000;
@@ -138,7 +136,7 @@ TEST_F(DrivePath, IsConsistentUnderManyWorkers) {
     for (int worker = 0; worker < workers; ++worker)
         EXPECT_EQ(wrong[static_cast<std::size_t>(worker)], 0) << worker;
     EXPECT_EQ(cache.size(), volumes.size());
-    EXPECT_EQ(system.volume_query_count(), volumes.size());
+    EXPECT_EQ(cache.build_count(), 1u);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 
 namespace tallowick {
@@ -75,6 +76,7 @@ struct file_event {
     unsigned share_access = 0;
     std::vector<std::string> monitored = {};
     std::vector<std::string> excluded = {};
+    event_origin origin = {};
 };
 
 struct report {
@@ -86,38 +88,38 @@ struct report {
 };
 
 // An event and what it should give: a report (its console lines and its one
-// datagram), or only `dropped_console` when it is not reported.
+// datagram) or none, after the lines `console_before` (a look-up's own).
 struct handler_case {
     const char* what;
     file_event event;
     std::optional<report> reported;
-    std::string dropped_console = "";
+    std::string console_before = "";
 };
 
 class FileEventHandler : public ::testing::Test {
 protected:
     void run(const handler_case& test) {
         const file_event& event = test.event;
-        std::string console = test.dropped_console;
+        std::string console = test.console_before;
         std::vector<std::string> datagrams;
         if (const auto& r = test.reported) {
             datagrams.push_back(file_json(event.id, event.pid, r->operation, r->filename, r->path_type,
                                           r->process, r->owner));
             if (event.id == 12)
-                console = r->operation + " " + r->filename + " " + *r->path_type + " " + r->process + " " +
+                console += r->operation + " " + r->filename + " " + *r->path_type + " " + r->process + " " +
                           std::to_string(event.pid) + " " + r->owner + "\n";
             else
-                console = r->operation + " " + r->filename + " " + r->process + "\nDEBUG FILE " +
+                console += r->operation + " " + r->filename + " " + r->process + "\nDEBUG FILE " +
                           r->operation + " " + r->filename + " " + r->process + " " + r->owner + "\n";
         }
 
         ::testing::internal::CaptureStdout();
         if (event.id == 12)
             handle_file_access_event(event.id, event.pid, event.name, event.share_access, event.monitored,
-                                     event.excluded);
+                                     event.excluded, event.origin);
         else
             handle_file_path_event(event.id, event.pid, platform::utf16_from_utf8(event.name),
-                                   event.monitored, event.excluded);
+                                   event.monitored, event.excluded, event.origin);
         EXPECT_EQ(::testing::internal::GetCapturedStdout(), console) << test.what;
         EXPECT_EQ(receiver.receive_pending(), datagrams) << test.what;
         EXPECT_EQ(system.open_handle_count(), 0u) << test.what;
@@ -192,13 +194,21 @@ TEST_F(FileEventHandler, OpensAreScopedLabelledAndExcluded) {
          {12, word, "\\Device\\HarddiskVolume3\\Users\\alice\\B\xc3\xbc\x63her\\a.bin", 1,
           {"\\USERS\\ALICE\\B\xc3\xbc\x43HER\\"}},
          report{"READ", "C:\\Users\\alice\\B\xc3\xbc\x63her\\a.bin", "N/A", word_image, "alice"}},
-        {"all access refused, query allowed",
+        {"a protected process: the limited query right is enough",
          {12, lsass, report_device, 1},
-         report{"READ", report_docx, "FILE", "ACCESS_DENIED", "SYSTEM"}},
+         report{"READ", report_docx, "FILE", "C:\\Windows\\System32\\lsass.exe", "SYSTEM"}},
         {"every access refused",
          {12, smss, report_device, 1},
          report{"READ", report_docx, "FILE", "ACCESS_DENIED", "UNKNOWN"}},
-        {"a process that has ended", {12, ended, report_device, 1}, {}, "PROC ID FALLBACK ERROR: 87\n"},
+        // Named by nothing: sent as "UNKNOWN", which no exclusion can match.
+        {"a process that has ended",
+         {12, ended, report_device, 1},
+         report{"READ", report_docx, "FILE", "UNKNOWN", "UNKNOWN"},
+         "PROC ID FALLBACK ERROR: 87\n"},
+        {"a process that has ended, every name excluded",
+         {12, ended, report_device, 1, {}, {"", "UNKNOWN"}},
+         report{"READ", report_docx, "FILE", "UNKNOWN", "UNKNOWN"},
+         "PROC ID FALLBACK ERROR: 87\n"},
         {"a volume the machine does not know",
          {12, word, "\\Device\\HarddiskVolume9\\x.txt", 1},
          report{"READ", "\\Device\\HarddiskVolume9\\x.txt", "N/A", word_image, "alice"}},
@@ -250,11 +260,60 @@ TEST_F(FileEventHandler, PathEventsAreScopedByLabelAndExcludedByEnding) {
          report{"DELETE", "C:\\Users\\Alice\\PROJECTS\\Data.bin", std::nullopt, word_image, "alice"}},
         {"an unreadable name", {27, word, "UNKNOWN"}, {}},
         {"an unreadable name, monitored", {26, word, "UNKNOWN", 0, {"UNKNOWN"}}, {}},
-        {"a process that has ended", {27, ended, slides_device}, {}, "PROC ID FALLBACK ERROR: 87\n"},
+        {"a process that has ended",
+         {27, ended, slides_device, 0, {}, {"UNKNOWN"}},
+         report{"RENAME", slides, "N/A", "UNKNOWN", "UNKNOWN"},
+         "PROC ID FALLBACK ERROR: 87\n"},
         {"text beyond ASCII",
          {27, buecher,
           "\\Device\\HarddiskVolume3\\Users\\alice\\B\xc3\xbc\x63her\\\xc3\x9c\x62\x65rsicht.pdf"},
          report{"RENAME", review, "N/A", buecher_image, "J\xc3\xbcrgen"}},
+    };
+    for (const handler_case& test : cases)
+        run(test);
+}
+
+// The process as the tracker knew it when the record came wins over what runs
+// under the id now; the live look-ups serve only where the tracker knew nothing.
+TEST_F(FileEventHandler, TheLifeCoveringTheEventNamesItsProcess) {
+    const std::string dropper = "C:\\Users\\alice\\Temp\\dropper.exe";
+    const auto life = [](std::string image, std::string owner) {
+        return event_origin{0, std::make_shared<const process_facts>(process_facts{std::move(image), std::move(owner)})};
+    };
+    process_tracker tracker;
+    tracker.started(word, 100, {dropper, "alice"});
+    tracker.ended(word, 200);
+    tracker.started(word, 300, {word_image, "alice"}); // the id reused by the program running now
+    tracker.started(ended, 100, {notepad_image, "alice"});
+    const handler_case cases[] = {
+        {"an ended process, named by its life",
+         {12, ended, report_device, 1, {}, {}, life(dropper, "alice")},
+         report{"READ", report_docx, "FILE", dropper, "alice"}},
+        {"a life whose image was never learnt keeps its owner",
+         {12, ended, report_device, 1, {}, {"UNKNOWN"}, life("", "alice")},
+         report{"READ", report_docx, "FILE", "UNKNOWN", "alice"}},
+        {"an excluded program stays excluded after it ended",
+         {12, ended, report_device, 1, {}, {"dropper.exe"}, life(dropper, "alice")},
+         {}},
+        {"the built-in table through a life",
+         {27, ended, slides_device, 0, {}, {}, life("C:\\Windows\\System32\\svchost.exe", "SYSTEM")},
+         {},
+         "RENAME " + slides + " C:\\Windows\\System32\\svchost.exe\n"},
+        {"the tracker asked again: a start came meanwhile",
+         {12, ended, report_device, 1, {}, {}, {150, nullptr, &tracker}},
+         report{"READ", report_docx, "FILE", notepad_image, "alice"}},
+        {"the first program under a reused id",
+         {12, word, report_device, 1, {}, {}, {150, nullptr, &tracker}},
+         report{"READ", report_docx, "FILE", dropper, "alice"}},
+        {"between two lives: not the program running now",
+         {27, word, slides_device, 0, {}, {}, {250, nullptr, &tracker}},
+         report{"RENAME", slides, "N/A", "UNKNOWN", "UNKNOWN"}},
+        {"before any known life",
+         {12, word, report_device, 1, {}, {}, {50, nullptr, &tracker}},
+         report{"READ", report_docx, "FILE", "UNKNOWN", "UNKNOWN"}},
+        {"an id the tracker never saw: live look-ups",
+         {12, explorer, report_device, 4, {}, {}, {150, nullptr, &tracker}},
+         report{"DELETE", report_docx, "FILE", explorer_image, "alice"}},
     };
     for (const handler_case& test : cases)
         run(test);

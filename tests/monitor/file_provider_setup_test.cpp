@@ -1,4 +1,5 @@
 #include "monitor/file_provider_setup.h"
+#include "monitor/process_tracker.h"
 
 #include "platform/utf_codec.h"
 #include "provider_harness.h"
@@ -53,7 +54,7 @@ class FileProvider : public provider_harness {
     outcome run(const simulated::record_description& description) {
         return provider_harness::run(description, [this](thread_pool& pool) {
             etw::provider<std::uint64_t> provider(u"Microsoft-Windows-Kernel-File");
-            setup_filekernel_provider(provider, pool, monitored, excluded);
+            setup_filekernel_provider(provider, pool, monitored, excluded, tracker);
             return provider;
         });
     }
@@ -61,12 +62,13 @@ class FileProvider : public provider_harness {
     // Every name is in scope: each device path holds a backslash.
     std::vector<std::string> monitored = {"\\"};
     std::vector<std::string> excluded;
+    process_tracker tracker;
 };
 
 TEST_F(FileProvider, AsksForFileEventsByKeywordAndId) {
     thread_pool pool(1);
     etw::provider<std::uint64_t> provider(u"Microsoft-Windows-Kernel-File");
-    setup_filekernel_provider(provider, pool, monitored, excluded);
+    setup_filekernel_provider(provider, pool, monitored, excluded, tracker);
     EXPECT_EQ(provider.any_keywords, 0x1FA0u);
     EXPECT_EQ(provider.all_keywords, 0u);
     EXPECT_EQ(provider.level, 5);
@@ -173,6 +175,32 @@ TEST_F(FileProvider, PathEventsTakeFileNameThenFilePath) {
     // Neither: the task gets "UNKNOWN" and drops it.
     EXPECT_EQ(run(without(path_event(27, path), u"FilePath")), outcome{});
     EXPECT_EQ(run(without(path_event(30, path), u"FileName")), outcome{});
+}
+
+// The record is named on the session thread by the life its time stamp falls
+// in; a process first seen alive is kept for its later records.
+TEST_F(FileProvider, RecordsAreNamedByTheLifeAtTheirTime) {
+    const std::string path = "\\a.txt";
+    const auto at = [&](unsigned pid, record_time when) {
+        auto description = open_of(path, pid);
+        description.header.timestamp = when;
+        return description;
+    };
+    tracker.started(4242, 100, {"C:\\Temp\\dropper.exe", "alice"});
+    tracker.ended(4242, 200);
+    const auto read_by = [&](unsigned pid, const std::string& image, const std::string& owner) {
+        return outcome{"READ C:\\a.txt N/A " + image + " " + std::to_string(pid) + " " + owner + "\n",
+                       {"{\"id\":12,\"proc\":" + std::to_string(pid) +
+                        ",\"Operation\":\"READ\",\"Filename\":\"C:\\\\a.txt\",\"Path_Type\":\"N/A\",\"Process_Name\":\"" +
+                        json_text(image) + "\",\"Process_Owner\":\"" + owner + "\",\"Event_Type\":\"FILESYSTEM\"}"}};
+    };
+    EXPECT_EQ(run(at(4242, 150)), read_by(4242, "C:\\Temp\\dropper.exe", "alice"));
+    EXPECT_EQ(run(at(4242, 250)), (outcome{"PROC ID FALLBACK ERROR: 87\n" + read_by(4242, "UNKNOWN", "UNKNOWN").console,
+                                           read_by(4242, "UNKNOWN", "UNKNOWN").datagrams}));
+    EXPECT_EQ(run(at(word, 300)), read_by(word, word_image, "alice"));
+    EXPECT_EQ(tracker.find(word, 0).facts->image, word_image); // since before the agent
+    system.remove_process(word);
+    EXPECT_EQ(run(at(word, 400)), read_by(word, word_image, "alice"));
 }
 
 TEST_F(FileProvider, AnUnreadableOpenPrintsOneErrorLineAndQueuesNothing) {

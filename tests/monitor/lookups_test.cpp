@@ -40,7 +40,7 @@ TEST_F(Lookups, ImagePathFallsBackByTheReasonTheProcessCannotBeRead) {
     };
     const image_case cases[] = {
         {100, "C:\\Program Files\\Office\\WINWORD.EXE", ""},
-        {200, "ACCESS_DENIED", ""}, // all access refused, though query access works
+        {200, "C:\\Windows\\System32\\lsass.exe", ""}, // protected: the limited query right is enough
         {300, "ACCESS_DENIED", ""},
         {400, "", "PROC ID FALLBACK ERROR: 87\n"},
         {4294967295u, "", "PROC ID FALLBACK ERROR: 87\n"},
@@ -75,6 +75,23 @@ TEST_F(Lookups, OwnerIsTheAccountNameOrUnknown) {
     }
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(get_token_user_name(0x7777), "UNKNOWN");
+}
+
+// Other accounts' processes grant only the limited query right until
+// SeDebugPrivilege is enabled; the lookups need no more.
+TEST(LookupRights, TheLookupsNeedNoPrivilegeAndTakeItWhereTheTokenHoldsIt) {
+    for (const bool held : {true, false}) {
+        SCOPED_TRACE(held);
+        machine model = lookup_machine();
+        model.debug_privilege = held;
+        simulated_system system(model);
+        const platform::scoped_system installed(system);
+        EXPECT_EQ(get_process_image_path(100), "C:\\Program Files\\Office\\WINWORD.EXE");
+        EXPECT_EQ(get_process_owner(100), "J\xc3\xbcrgen");
+        enable_process_lookup_rights();
+        EXPECT_EQ(system.debug_privilege_enabled(), held);
+        EXPECT_EQ(get_process_image_path(100), "C:\\Program Files\\Office\\WINWORD.EXE");
+    }
 }
 
 TEST_F(Lookups, PathTypeNamesDirectoriesAndRegularFilesOnly) {

@@ -67,7 +67,7 @@ TEST(ScenarioPlayer, PlaysTheStepsInOrderOnceTheSessionsProcess) {
     agent_sessions sessions(machine.tracing());
     std::vector<bool> process_present;
     const auto count = [&](const EVENT_RECORD&) {
-        const open_result opened = machine.system().open_process(process_query_information, 4242);
+        const open_result opened = machine.system().open_process(process_query_limited_information, 4242);
         process_present.push_back(opened.handle != 0);
         if (opened.handle != 0)
             machine.system().close_handle(opened.handle);
@@ -96,7 +96,7 @@ TEST(ScenarioPlayer, PlaysTheStepsInOrderOnceTheSessionsProcess) {
     EXPECT_EQ(kernel[1].opcode, 2);
     // The process exists from its start record to its end record, and not after.
     EXPECT_EQ(process_present, (std::vector<bool>{true, true, true, true}));
-    EXPECT_EQ(machine.system().open_process(process_query_information, 4242).last_error,
+    EXPECT_EQ(machine.system().open_process(process_query_limited_information, 4242).last_error,
               error_invalid_parameter);
 }
 

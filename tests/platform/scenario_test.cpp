@@ -38,6 +38,7 @@ TEST(Scenario, ReadsMachineAndEveryStepKind) {
       "format": 1,
       "machine": {
         "windows_version": "6.1", "admin": false, "trace_session_limit": 3, "session_start_delay_ms": 250, "delivery": "real_time",
+        "agent_user_sid": "S-1-5-21-1-2-3-1001", "debug_privilege": false,
         "running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5}],
         "accounts": [{"sid": "S-1-5-21-1-2-3-1001", "name": "alice", "domain": "DESKTOP-1"}],
         "processes": [{"pid": 4242, "image": "\\Device\\HarddiskVolume3\\Windows\\notepad.exe",
@@ -49,16 +50,19 @@ TEST(Scenario, ReadsMachineAndEveryStepKind) {
         {"file_delete": {"pid": 4242, "name": "x", "version": 0}, "delay_ms": 5},
         {"process_start": {"pid": 9, "parent_pid": 8, "image_file_name": "cmd.exe", "command_line": "cmd",
                            "user_sid": "S-1-5-18", "image": "\\Device\\HarddiskVolume3\\cmd.exe"}},
-        {"process_end": {"pid": 9, "image_file_name": "cmd.exe"}},
+        {"process_end": {"pid": 9, "image_file_name": "cmd.exe", "user_sid": ""}},
         {"record": {"provider": "kernel_process", "opcode": 3, "keywords": "0x10", "header_flags": 32,
                     "schema": "unknown", "truncate": 3,
                     "properties": [{"name": "ProcessId", "type": "uint32", "value": 4294967295},
                                    {"name": "Delta", "type": "int32", "value": -2},
                                    {"name": "UserSID", "type": "wbemsid", "value": "S-1-5-18"},
                                    {"name": "Blob", "type": "bytes", "value": "00ff"}]}},
-        {"interrupt": {}}
+        {"interrupt": {}},
+        {"volume_mount": {"device": "\\Device\\HarddiskVolume8\\", "root": "E:\\"}}
       ]})");
     EXPECT_TRUE(parsed.machine.older_than_windows8());
+    EXPECT_EQ(parsed.machine.system.agent_user_sid, "S-1-5-21-1-2-3-1001");
+    EXPECT_FALSE(parsed.machine.system.debug_privilege);
     EXPECT_FALSE(parsed.machine.admin);
     EXPECT_EQ(parsed.machine.session_start_delay_ms, 250u);
     EXPECT_EQ(parsed.machine.delivery, delivery_mode::real_time);
@@ -66,7 +70,8 @@ TEST(Scenario, ReadsMachineAndEveryStepKind) {
     EXPECT_EQ(parsed.machine.system.accounts.size(), 1u); // a given list replaces the default
     EXPECT_EQ(parsed.machine.system.processes.at(0).access, process_access::limited);
     EXPECT_EQ(parsed.machine.system.files.at(0).type, file_type::dir);
-    ASSERT_EQ(parsed.steps.size(), 6u);
+    ASSERT_EQ(parsed.steps.size(), 7u);
+    EXPECT_EQ(std::get<volume_mount_step>(parsed.steps[6].action).volume.root, "E:\\");
     EXPECT_EQ(std::get<file_event>(parsed.steps[0].action).share_access, 3u);
     EXPECT_EQ(std::get<file_event>(parsed.steps[0].action).name, u"\\Device\\HarddiskVolume3\\a.txt");
     EXPECT_EQ(std::get<file_event>(parsed.steps[1].action).id, 26u);
@@ -76,7 +81,7 @@ TEST(Scenario, ReadsMachineAndEveryStepKind) {
     EXPECT_TRUE(start.image.has_value());
     EXPECT_EQ(start.event.opcode, 1u);
     EXPECT_EQ(start.event.parent_id, 8u);
-    EXPECT_EQ(std::get<process_end_step>(parsed.steps[3].action).event.user_sid, "S-1-5-18");
+    EXPECT_EQ(std::get<process_end_step>(parsed.steps[3].action).event.user_sid, ""); // no SID
     EXPECT_EQ(std::get<process_end_step>(parsed.steps[3].action).event.opcode, 2u);
     const auto& record = std::get<record_description>(parsed.steps[4].action);
     EXPECT_EQ(record.header.provider.Data1, 0x3D6FA8D0u);
@@ -111,6 +116,9 @@ TEST(Scenario, ErrorsNameThePlaceAndTheProblem) {
         {R"({"format": 1, "machine": {"processes": [{"pid": -1, "image": "x"}]}})", "/machine/processes/0/pid:"},
         {R"({"format": 1, "machine": {"processes": [{"pid": 1, "image": "x", "access": "some"}]}})",
          "/machine/processes/0/access"},
+        {R"({"format": 1, "machine": {"agent_user_sid": "alice"}})", "/machine/agent_user_sid: expected a SID"},
+        {R"({"format": 1, "steps": [{"volume_mount": {"device": "\\Device\\HarddiskVolume8\\"}}]})",
+         "/steps/0/volume_mount/root: required"},
         {R"({"format": 1, "machine": {"providers": [{"name": "a", "guid": "{EDD08927-9CC4-4E65-B970-C2560FB5C289}"}]}})",
          "/machine/providers/0/guid"},
         {R"({"format": 1, "steps": [{"file_open": {"pid": 1, "name": "x"}}]})",

@@ -10,7 +10,9 @@ namespace {
 
 machine test_machine() {
     machine model;
+    model.agent_user_sid = "S-1-5-21-1-2-3-1001";
     model.processes = {
+        {110, "\\Device\\HarddiskVolume3\\Windows\\svchost.exe", "S-1-5-18", process_access::full},
         {100, "\\Device\\HarddiskVolume3\\Windows\\notepad.exe", "S-1-5-21-1-2-3-1001", process_access::full},
         {200, "\\Device\\HarddiskVolume3\\Windows\\lsass.exe", "S-1-5-18", process_access::limited},
         {300, "\\Device\\HarddiskVolume3\\Windows\\System32\\smss.exe", "S-1-5-18", process_access::denied},
@@ -24,32 +26,47 @@ machine test_machine() {
     return model;
 }
 
-TEST(SimulatedSystem, OpensProcessesAsTheirAccessAllows) {
+TEST(SimulatedSystem, OpensProcessesAsWindowsGrantsTheRights) {
     struct open_case {
         std::uint32_t pid;
         std::uint32_t access;
+        bool debug_enabled;
         std::uint32_t expected_error; // 0: opens
     };
+    constexpr std::uint32_t limited = process_query_limited_information;
     const open_case cases[] = {
-        {100, process_all_access, 0},
-        {100, process_query_information, 0},
-        {200, process_all_access, error_access_denied},
-        {200, process_query_information, 0},
-        {300, process_all_access, error_access_denied},
-        {300, process_query_information, error_access_denied},
-        {400, process_all_access, error_invalid_parameter},
-        {400, process_query_information, error_invalid_parameter},
-        {999, process_query_information, error_invalid_parameter},
+        {100, process_all_access, false, 0}, // the agent's own account
+        {100, process_query_information, false, 0},
+        {110, process_all_access, false, error_access_denied}, // another account's service
+        {110, process_query_information, false, error_access_denied},
+        {110, limited, false, 0},
+        {110, process_all_access, true, 0},
+        {200, process_all_access, true, error_access_denied}, // protected: the privilege does not help
+        {200, process_query_information, true, error_access_denied},
+        {200, limited, false, 0},
+        {300, limited, true, error_access_denied},
+        {400, limited, false, error_invalid_parameter},
+        {400, process_all_access, true, error_invalid_parameter},
+        {999, limited, false, error_invalid_parameter},
     };
-    simulated_system system(test_machine());
     for (const open_case& test : cases) {
+        simulated_system system(test_machine());
+        if (test.debug_enabled) {
+            ASSERT_EQ(system.enable_privilege(u"SeDebugPrivilege"), 0u);
+        }
         const open_result opened = system.open_process(test.access, test.pid);
         EXPECT_EQ(opened.last_error, test.expected_error) << test.pid << " " << test.access;
         EXPECT_EQ(opened.handle != 0, test.expected_error == 0) << test.pid << " " << test.access;
         if (opened.handle != 0)
             system.close_handle(opened.handle);
+        EXPECT_EQ(system.open_handle_count(), 0u);
     }
-    EXPECT_EQ(system.open_handle_count(), 0u);
+    // A token without the privilege cannot enable it.
+    machine unprivileged = test_machine();
+    unprivileged.debug_privilege = false;
+    simulated_system system(unprivileged);
+    EXPECT_EQ(system.enable_privilege(u"SeDebugPrivilege"), error_not_all_assigned);
+    EXPECT_EQ(system.open_process(process_all_access, 110).last_error, error_access_denied);
 }
 
 TEST(SimulatedSystem, AnOpenProcessHandleOutlivesTheProcess) {
@@ -63,7 +80,7 @@ TEST(SimulatedSystem, AnOpenProcessHandleOutlivesTheProcess) {
     EXPECT_FALSE(system.process_image_file_name(opened.handle));
 
     system.add_process({100, "\\Device\\HarddiskVolume3\\new.exe", "", process_access::full});
-    const open_result reopened = system.open_process(process_all_access, 100);
+    const open_result reopened = system.open_process(process_query_limited_information, 100);
     EXPECT_EQ(system.process_image_file_name(reopened.handle), u"\\Device\\HarddiskVolume3\\new.exe");
     system.close_handle(reopened.handle);
 }
@@ -92,7 +109,7 @@ TEST(SimulatedSystem, TokenUserFollowsTheTwoCallProtocol) {
     EXPECT_EQ(system.get_token_user(process.handle, buffer, needed), error_invalid_handle);
     EXPECT_EQ(system.open_process_token(token.handle, token_query).last_error, error_invalid_handle);
     // A process without a user SID gives no token.
-    const open_result anonymous = system.open_process(process_query_information, 500);
+    const open_result anonymous = system.open_process(process_query_limited_information, 500);
     EXPECT_EQ(system.open_process_token(anonymous.handle, token_query).handle, 0u);
     for (const native_handle handle : {token.handle, process.handle, anonymous.handle})
         system.close_handle(handle);
@@ -119,13 +136,23 @@ TEST(SimulatedSystem, LooksUpTheDefaultAndGivenAccounts) {
 TEST(SimulatedSystem, AnswersVolumeAndFileQueries) {
     machine model = test_machine();
     model.volumes.push_back({"\\Device\\HarddiskVolume12\\", "D:\\"});
+    model.volumes.push_back({"\\Device\\HarddiskVolume5\\", "C:\\Mounted\\"});
     simulated_system system(model);
+    // An NT path gets the boot volume's drive, whatever volume it names.
     EXPECT_EQ(system.volume_path_name(u"\\Device\\HarddiskVolume3\\Users\\a.txt"), u"C:\\");
-    EXPECT_EQ(system.volume_path_name(u"\\device\\harddiskvolume12\\x"), u"D:\\");
+    EXPECT_EQ(system.volume_path_name(u"\\device\\harddiskvolume12\\x"), u"C:\\");
+    EXPECT_EQ(system.volume_path_name(u"\\Device\\HarddiskVolume31\\x"), u"C:\\");
+    EXPECT_EQ(system.volume_path_name(u"D:\\x"), u"D:\\");
     EXPECT_EQ(system.volume_path_name(u"C:\\Users\\a.txt"), u"C:\\");
-    EXPECT_FALSE(system.volume_path_name(u"\\Device\\HarddiskVolume1\\x"));
-    EXPECT_FALSE(system.volume_path_name(u"\\Device\\HarddiskVolume31\\x"));
-    EXPECT_EQ(system.volume_query_count(), 5u);
+    EXPECT_FALSE(system.volume_path_name(u"Q:\\x"));
+    EXPECT_EQ(system.volume_query_count(), 6u);
+    // The drive letters and the device name behind each; a folder mount has no letter.
+    EXPECT_EQ(system.logical_drives(), 0xCu);
+    EXPECT_EQ(system.query_dos_device(u'D'), u"\\Device\\HarddiskVolume12");
+    EXPECT_FALSE(system.query_dos_device(u'E'));
+    system.add_volume({"\\Device\\HarddiskVolume9\\", "E:\\"});
+    EXPECT_EQ(system.logical_drives(), 0x1Cu);
+    EXPECT_EQ(system.query_dos_device(u'E'), u"\\Device\\HarddiskVolume9");
 
     EXPECT_EQ(system.file_status(u"C:\\Users"), file_kind::directory);
     EXPECT_EQ(system.file_status(u"c:\\users\\"), file_kind::directory);

@@ -1,5 +1,6 @@
 #include "platform/simulated/simulated_tracing.h"
 
+#include "platform/simulated/guids.h"
 #include "platform/simulated/simulated_system.h"
 #include "platform/system_api.h"
 #include "platform/trace_consumer.h"
@@ -12,10 +13,14 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
+#include <algorithm>
+#include <vector>
 
 namespace tallowick::platform::simulated {
 namespace {
 
+namespace sdk = platform::sdk;
 using testing::make_properties;
 using testing::trace_consumer;
 using namespace std::chrono_literals;
@@ -81,8 +86,9 @@ TEST(SimulatedTracing, LooksProvidersUpByNameInCollectionOrder) {
 
 TEST(SimulatedTracing, CreatesSessionsUnderTheMachinesRules) {
     machine_description machine;
-    machine.trace_session_limit = 3;
-    machine.running_sessions = {{"Leftover_Stoppable", 0}, {"Leftover_Refusing", 5}};
+    machine.trace_session_limit = 4;
+    machine.running_sessions = {
+        {"Leftover_Stoppable", 0, {}, 0}, {"Leftover_Refusing", 5, {}, 0}, {"Leftover_More_Data", 234, {}, 0}};
     simulated_tracing tracing(machine);
 
     trace_consumer first(tracing, u"First");
@@ -97,10 +103,62 @@ TEST(SimulatedTracing, CreatesSessionsUnderTheMachinesRules) {
     trace_consumer again(tracing, u"Leftover_Stoppable");
     EXPECT_EQ(again.start(), 0u);
     EXPECT_EQ(trace_consumer(tracing, u"Never_Started").stop(), 4201u);
+    EXPECT_EQ(trace_consumer(tracing, u"Leftover_More_Data").stop(), 234u); // and stopped all the same
+    EXPECT_EQ(trace_consumer(tracing, u"Leftover_More_Data").stop(), 4201u);
+    // The name is written back with its terminator into a 260-unit area.
+    EXPECT_EQ(trace_consumer(tracing, std::u16string(260, u'n')).start(), 24u);
 
     machine.admin = false;
     simulated_tracing no_admin(machine);
     EXPECT_EQ(trace_consumer(no_admin, u"First").start(), 5u);
+}
+
+// What a controller learns of a running session: a query gives its handle
+// (logger id in the low 16 bits) and a kernel logger's flags; the platform
+// names the sessions that enable a provider.
+TEST(SimulatedTracing, AnswersQueriesAndWhichSessionsEnableAProvider) {
+    machine_description machine;
+    machine.running_sessions = {{"Theirs", 5, {kernel_file_provider}, 0}, {"Their_Kernel", 5, {}, 0x11}};
+    simulated_tracing tracing(machine);
+    trace_consumer ours(tracing, u"Ours");
+    ASSERT_EQ(ours.start(), 0u);
+    ASSERT_EQ(ours.enable(kernel_file_provider, 4, 0, 0), 0u);
+
+    const auto query = [&tracing](const char16_t* name) {
+        auto block = make_properties();
+        const std::uint32_t status =
+            tracing.control_trace(0, name, &block.properties, sdk::event_trace_control_query);
+        return std::tuple(status, static_cast<std::uint16_t>(block.properties.Wnode.HistoricalContext),
+                          block.properties.EnableFlags);
+    };
+    const auto [theirs_status, theirs_id, theirs_flags] = query(u"Theirs");
+    const auto [kernel_status, kernel_id, kernel_flags] = query(u"Their_Kernel");
+    const auto [ours_status, ours_id, ours_flags] = query(u"Ours");
+    EXPECT_EQ(theirs_status + kernel_status + ours_status, 0u);
+    EXPECT_EQ(kernel_flags, 0x11u);
+    EXPECT_EQ(theirs_flags + ours_flags, 0u);
+    EXPECT_EQ(std::get<0>(query(u"Nobody")), 4201u);
+
+    std::uint32_t needed = 0;
+    ASSERT_EQ(tracing.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &kernel_file_provider, sizeof(GUID),
+                                               nullptr, 0, &needed),
+              122u);
+    std::vector<std::byte> answer(needed);
+    ASSERT_EQ(tracing.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &kernel_file_provider, sizeof(GUID),
+                                               answer.data(), needed, &needed),
+              0u);
+    std::vector<std::uint16_t> loggers;
+    for (std::size_t at = sdk::trace_guid_info_size + sdk::trace_provider_instance_info_size; at < answer.size();
+         at += sdk::trace_enable_info_size) {
+        std::uint16_t id = 0;
+        std::memcpy(&id, answer.data() + at + sdk::trace_enable_info_logger_id_offset, sizeof id);
+        loggers.push_back(id);
+    }
+    std::sort(loggers.begin(), loggers.end());
+    std::vector<std::uint16_t> expected{theirs_id, ours_id};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(loggers, expected);
+    EXPECT_NE(kernel_id, theirs_id);
 }
 
 TEST(SimulatedTracing, DeliversWhatTheEnabledSettingsLetThrough) {
@@ -141,7 +199,11 @@ TEST(SimulatedTracing, DeliversWhatTheEnabledSettingsLetThrough) {
     EXPECT_EQ(tracing.deliver(one, patience, {}).consumers, 0u);
     EXPECT_EQ(file.stop(), 0u);
     EXPECT_EQ(file.wait_for_return(), 0u);
-    EXPECT_EQ(file.records().size(), 5u);
+    const auto received = file.records();
+    ASSERT_EQ(received.size(), 5u);
+    // Back to back, faster than the clock's step: still one time after another.
+    for (std::size_t i = 1; i < received.size(); ++i)
+        EXPECT_GT(received[i].time_stamp, received[i - 1].time_stamp) << i;
 }
 
 TEST(SimulatedTracing, KernelLoggerTakesProcessRecordsByItsFlags) {

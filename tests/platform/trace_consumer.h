@@ -47,6 +47,7 @@ struct received_record {
     void* user_context = nullptr;
     std::thread::id thread;
     std::uint64_t sequence = 0; // across every consumer, in order of arrival
+    std::int64_t time_stamp = 0;
 };
 
 class trace_consumer {
@@ -154,6 +155,7 @@ class trace_consumer {
         kept.user_context = record->UserContext;
         kept.thread = std::this_thread::get_id();
         kept.sequence = next_sequence()++;
+        kept.time_stamp = record->EventHeader.TimeStamp.QuadPart;
         const std::lock_guard lock(self->mutex_);
         self->records_.push_back(kept);
     }

@@ -103,6 +103,10 @@ std::uint32_t fake_tracing::control_trace(trace_handle handle, const char16_t* n
     const std::uint32_t status = control_trace_answers.next();
     if (status == 0 && properties != nullptr)
         properties->EventsLost = control_trace_events_lost;
+    if (status == 0 && control_code == platform::sdk::event_trace_control_query && properties != nullptr) {
+        properties->Wnode.HistoricalContext = queried_logger_id;
+        properties->EnableFlags = queried_enable_flags;
+    }
     return status;
 }
 
@@ -223,6 +227,36 @@ std::uint32_t fake_tracing::tdh_get_property_size(const EVENT_RECORD* record_poi
     if (descriptor_count != 1)
         return platform::sdk::error_invalid_parameter;
     return tdh.get_property_size(*record_pointer, descriptors[0], property_size);
+}
+
+std::uint32_t fake_tracing::enumerate_trace_guids_ex(std::uint32_t query_class, const void* in_buffer,
+                                                     std::uint32_t in_size, void* out_buffer, std::uint32_t out_size,
+                                                     std::uint32_t* returned) {
+    namespace sdk = platform::sdk;
+    const std::lock_guard lock(mutex_);
+    GUID provider{};
+    if (in_buffer != nullptr && in_size == sizeof provider)
+        std::memcpy(&provider, in_buffer, sizeof provider);
+    record(enumerate_trace_guids_call{query_class, provider});
+    std::vector<std::byte> answer(sdk::trace_guid_info_size + sdk::trace_provider_instance_info_size +
+                                  sdk::trace_enable_info_size * enabling_loggers.size());
+    const auto put = [&answer](std::size_t offset, auto value) {
+        std::memcpy(answer.data() + offset, &value, sizeof value);
+    };
+    put(0, std::uint32_t{1});
+    put(sdk::trace_guid_info_size + 4, static_cast<std::uint32_t>(enabling_loggers.size()));
+    for (std::size_t i = 0; i < enabling_loggers.size(); ++i) {
+        const std::size_t at =
+            sdk::trace_guid_info_size + sdk::trace_provider_instance_info_size + sdk::trace_enable_info_size * i;
+        put(at, std::uint32_t{1});
+        put(at + sdk::trace_enable_info_logger_id_offset, enabling_loggers[i]);
+    }
+    if (returned != nullptr)
+        *returned = static_cast<std::uint32_t>(answer.size());
+    if (out_buffer == nullptr || out_size < answer.size())
+        return sdk::error_insufficient_buffer;
+    std::memcpy(out_buffer, answer.data(), answer.size());
+    return 0;
 }
 
 std::uint32_t fake_tracing::nt_query_system_information(std::uint32_t information_class, void* information,

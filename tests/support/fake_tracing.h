@@ -101,6 +101,11 @@ struct property_size_call {
     std::u16string property_name; // the name the first descriptor points to
     std::uint32_t preset_size;
 };
+struct enumerate_trace_guids_call {
+    static constexpr std::string_view name = "EnumerateTraceGuidsEx";
+    std::uint32_t query_class;
+    GUID provider;
+};
 struct query_system_information_call {
     static constexpr std::string_view name = "NtQuerySystemInformation";
     std::uint32_t information_class;
@@ -177,7 +182,8 @@ struct release_call {
 
 using tracing_call =
     std::variant<start_trace_call, control_trace_call, enable_trace_call, open_trace_call, process_trace_call,
-                 close_trace_call, event_information_call, property_size_call, query_system_information_call,
+                 close_trace_call, event_information_call, property_size_call, enumerate_trace_guids_call,
+                 query_system_information_call,
                  set_system_information_call, ver_set_condition_mask_call, verify_version_info_call,
                  co_create_guid_call, string_from_clsid_call, co_initialize_call, co_uninitialize_call,
                  co_create_instance_call, get_trace_data_providers_call, get_count_call, get_item_call,
@@ -212,6 +218,12 @@ class fake_tracing final : public platform::tracing_api {
     scripted<std::uint32_t> enable_trace_answers;
     scripted<trace_handle> open_trace_answers{{}, 0x2000};
     scripted<std::uint32_t> close_trace_answers;
+    // What a query by ControlTraceW answers for a running session: its logger
+    // id (in Wnode.HistoricalContext) and EnableFlags; and the logger ids that
+    // EnumerateTraceGuidsEx reports as enabling any provider asked about.
+    std::uint16_t queried_logger_id = 7;
+    std::uint32_t queried_enable_flags = 0x1;
+    std::vector<std::uint16_t> enabling_loggers{7};
     // Runs inside ProcessTrace, without the fake's lock, with the logfile of the
     // last OpenTraceW: deliver records by calling its callbacks. Its result is
     // ProcessTrace's status. Unset: ProcessTrace plays `delivered_records` and,
@@ -295,6 +307,9 @@ class fake_tracing final : public platform::tracing_api {
                                         const TDH_CONTEXT* context, std::uint32_t descriptor_count,
                                         const PROPERTY_DATA_DESCRIPTOR* descriptors,
                                         std::uint32_t* property_size) override;
+    std::uint32_t enumerate_trace_guids_ex(std::uint32_t query_class, const void* in_buffer, std::uint32_t in_size,
+                                           void* out_buffer, std::uint32_t out_size,
+                                           std::uint32_t* returned) override;
     std::uint32_t nt_query_system_information(std::uint32_t information_class, void* information,
                                               std::uint32_t length, std::uint32_t* return_length) override;
     std::uint32_t nt_set_system_information(std::uint32_t information_class, void* information,

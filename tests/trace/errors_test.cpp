@@ -70,6 +70,13 @@ TEST(CheckStatus, ChoosesTheClassAndMessageOfEachStatus) {
          "An unexpected error occurred: status_code=3221225506 " + detail);
 }
 
+TEST(CheckStatus, NtStatusesAreRaisedInHexadecimal) {
+    EXPECT_NO_THROW(check_nt_status(0));
+    const outcome failed = run<unexpected_error>([] { check_nt_status(0xC0000022); });
+    EXPECT_EQ(failed.kind, "expected");
+    EXPECT_EQ(failed.message, "An unexpected error occurred: status_code=0xC0000022");
+}
+
 TEST(CheckStatus, InvalidParameterIsALogicErrorNotARuntimeError) {
     EXPECT_EQ(run<std::runtime_error>([] { check_status(87); }).kind, "other");
     EXPECT_EQ(run<std::logic_error>([] { check_status(87); }).kind, "expected");

@@ -97,26 +97,18 @@ INSTANTIATE_TEST_SUITE_P(Versions, KernelNaming,
                                            version_case{true, u"", u"{0000F00D-0000-0000-0100-000000000000}",
                                                         false, 0x12000100}));
 
-TEST_F(KernelLoggerTrace, NamesLongerThan260CharactersAreRefusedBeforeTheVersionTest) {
-    EXPECT_THROW(kernel_logger_trace(std::u16string(261, u'k')), std::length_error);
+TEST_F(KernelLoggerTrace, NamesWithoutRoomForTheirTerminatorAreRefusedBeforeTheVersionTest) {
+    EXPECT_THROW(kernel_logger_trace(std::u16string(260, u'k')), std::length_error);
     EXPECT_TRUE(tracing.calls().empty());
 }
 
-TEST_F(KernelLoggerTrace, OneProcessProviderIsSwitchedOnByItsFlagAloneAfterOneQuery) {
+TEST_F(KernelLoggerTrace, OneProcessProviderIsSwitchedOnByItsFlagAloneWithoutAskingForGroupMasks) {
+    // A failing query would end process monitoring that never needed it.
+    tracing.query_system_information_answers.then(0xC0000022);
     kernel_logger_trace session(kernel_session);
     session.enable(processes);
     session.start();
-
-    EXPECT_EQ(session_calls(),
-              (call_list{"StartTraceW", "NtQuerySystemInformation", "OpenTraceW", "ProcessTrace"}));
-    const auto query = only<query_system_information_call>();
-    EXPECT_EQ(query.information_class, 31u);
-    EXPECT_EQ(query.length, 48u);
-    EXPECT_FALSE(query.return_length_given);
-    EXPECT_EQ(read<std::uint32_t>(query.information, 0), 1u); // EventTraceGroupMaskInformation
-    EXPECT_EQ(read<std::uint32_t>(query.information, 4), 0u);
-    EXPECT_EQ(read<std::uint64_t>(query.information, 8), 0x1000u);
-    EXPECT_EQ(masks_of(query.information), std::vector<std::uint32_t>(8, 0));
+    EXPECT_EQ(session_calls(), (call_list{"StartTraceW", "OpenTraceW", "ProcessTrace"}));
 }
 
 TEST_F(KernelLoggerTrace, EnableFlagsOfAllProvidersAreOred) {
@@ -145,6 +137,14 @@ TEST_P(GroupMask, SetsItsBitsInItsWordOverTheMasksInForce) {
 
     EXPECT_EQ(session_calls(), (call_list{"StartTraceW", "NtQuerySystemInformation", "NtSetSystemInformation",
                                           "OpenTraceW", "ProcessTrace"}));
+    const auto query = only<query_system_information_call>();
+    EXPECT_EQ(query.information_class, 31u);
+    EXPECT_EQ(query.length, 48u);
+    EXPECT_FALSE(query.return_length_given);
+    EXPECT_EQ(read<std::uint32_t>(query.information, 0), 1u); // EventTraceGroupMaskInformation
+    EXPECT_EQ(read<std::uint32_t>(query.information, 4), 0u);
+    EXPECT_EQ(read<std::uint64_t>(query.information, 8), 0x1000u);
+    EXPECT_EQ(masks_of(query.information), std::vector<std::uint32_t>(8, 0));
     const auto set = only<set_system_information_call>();
     EXPECT_EQ(set.information_class, 31u);
     EXPECT_EQ(set.length, 48u);
@@ -158,23 +158,41 @@ INSTANTIATE_TEST_SUITE_P(Masks, GroupMask,
                          ::testing::Values(group_mask_case{0x20000004, 1, 0x4},
                                            group_mask_case{0xE0000001, 7, 0x1}));
 
-TEST_F(KernelLoggerTrace, AfterAttachingTheQueryCarriesTheInvalidHandleAndItsStatusIsChecked) {
+TEST_F(KernelLoggerTrace, AfterAttachingNoGroupMaskIsAskedWithTheInvalidHandle) {
     tracing.start_trace_answers.then({183, 0});
     tracing.control_trace_answers.then(5);
+    processes.group_mask = 0x20000004;
     kernel_logger_trace session(kernel_session);
     session.enable(processes);
     session.start();
     EXPECT_EQ(session_calls(), (call_list{"StartTraceW", "ControlTraceW", "OpenTraceW", "CloseTrace",
-                                          "NtQuerySystemInformation", "OpenTraceW", "ProcessTrace"}));
-    EXPECT_EQ(read<std::uint64_t>(only<query_system_information_call>().information, 8), ~std::uint64_t{0});
+                                          "ControlTraceW", "OpenTraceW", "ProcessTrace"}));
 
-    kernel_logger_trace failing(u"Other");
+    // A kernel logger of our name without the process flag would deliver nothing.
+    tracing.queried_enable_flags = 0x10000;
+    tracing.start_trace_answers.then({183, 0});
+    tracing.control_trace_answers.then(5).then(0);
+    kernel_logger_trace without_processes(u"Other");
+    without_processes.enable(processes);
+    try {
+        without_processes.start();
+        FAIL() << "no failure";
+    } catch (const attached_session_failure& error) {
+        EXPECT_EQ(std::string(error.what()), "a running session of this name may not be stopped, and it has enable "
+                                             "flags 0x00010000 where 0x00000001 are needed");
+    }
+}
+
+TEST_F(KernelLoggerTrace, AFailingGroupMaskQueryIsRaisedWithItsStatusInHexadecimal) {
+    processes.group_mask = 0x20000004;
+    kernel_logger_trace failing(kernel_session);
+    failing.enable(processes);
     tracing.query_system_information_answers.then(0xC0000022);
     try {
         failing.start();
         FAIL() << "no failure";
     } catch (const unexpected_error& error) {
-        EXPECT_EQ(std::string(error.what()), "An unexpected error occurred: status_code=3221225506");
+        EXPECT_EQ(std::string(error.what()), "An unexpected error occurred: status_code=0xC0000022");
     }
 }
 
@@ -188,8 +206,7 @@ TEST_F(KernelLoggerTrace, RundownIsOneEnableOfTheKernelRundownProviderWithTheOre
     session.enable(other);
     session.start();
 
-    EXPECT_EQ(session_calls(), (call_list{"StartTraceW", "NtQuerySystemInformation", "OpenTraceW",
-                                          "EnableTraceEx2", "ProcessTrace"}));
+    EXPECT_EQ(session_calls(), (call_list{"StartTraceW", "OpenTraceW", "EnableTraceEx2", "ProcessTrace"}));
     const auto rundown = only<enable_trace_call>();
     EXPECT_EQ(rundown.handle, 0x1000u);
     EXPECT_EQ(guid_text(rundown.provider), "3b9c9951-3480-4220-9377-9c8e5184f5cd");

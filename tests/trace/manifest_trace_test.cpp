@@ -140,15 +140,16 @@ TEST_F(ManifestTrace, LostEventCountersAreReadByQueryAndKeptFromTheStop) {
     EXPECT_EQ(session.final_statistics()->events_lost, 9u);
 }
 
-TEST_F(ManifestTrace, NamesLongerThan260CharactersAreRefusedBeforeAnyPlatformCall) {
-    EXPECT_THROW(manifest_trace(std::u16string(261, u'x')), std::length_error);
+TEST_F(ManifestTrace, NamesWithoutRoomForTheirTerminatorAreRefusedBeforeAnyPlatformCall) {
+    EXPECT_THROW(manifest_trace(std::u16string(260, u'x')), std::length_error);
     EXPECT_TRUE(tracing.calls().empty());
 
-    const std::u16string longest(260, u'y');
+    const std::u16string longest(259, u'y');
     manifest_trace session(longest);
     session.start();
     const auto block = only<start_trace_call>().properties;
-    EXPECT_EQ(read<char16_t>(block, 120 + 2 * 259), u'y');
+    EXPECT_EQ(read<char16_t>(block, 120 + 2 * 258), u'y');
+    EXPECT_EQ(read<char16_t>(block, 120 + 2 * 259), u'\0');
     EXPECT_TRUE(std::all_of(block.begin() + 640, block.end(), [](std::byte b) { return b == std::byte{0}; }));
 }
 
@@ -198,6 +199,7 @@ TEST_P(LeftoverSession, IsStoppedAndCreatedAgainWithTheSecondResultChecked) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, LeftoverSession,
                          ::testing::Values(leftover_case{0, 0, ""}, leftover_case{4201, 0, ""},
+                                           leftover_case{234, 0, ""}, // stopped, with more to say
                                            leftover_case{0, 5, "Need to be an admin"},
                                            leftover_case{0, 1450, "No more trace sessions available."}));
 
@@ -217,13 +219,46 @@ TEST_P(RefusedStop, AttachesToTheRunningSessionWithoutEnablingAnything) {
     session.enable(file);
 
     session.start();
-    EXPECT_EQ(session_calls(), (call_list{"StartTraceW", "ControlTraceW", "OpenTraceW", "CloseTrace",
-                                          "OpenTraceW", "ProcessTrace"}));
+    // Asked first whether the running session takes our provider at all.
+    EXPECT_EQ(session_calls(), (call_list{"StartTraceW", "ControlTraceW", "OpenTraceW", "CloseTrace", "ControlTraceW",
+                                          "EnumerateTraceGuidsEx", "EnumerateTraceGuidsEx", "OpenTraceW",
+                                          "ProcessTrace"}));
+    EXPECT_EQ(tracing.calls_of<control_trace_call>().at(1).control_code, 0u); // a query
     EXPECT_EQ(only<close_trace_call>().handle, 0x2000u);
     EXPECT_EQ(seen, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(AccessDeniedOrInvalidParameter, RefusedStop, ::testing::Values(5u, 87u));
+
+// Someone else's session of our name that we may not stop, and that cannot
+// deliver our provider's records: saying so beats watching nothing.
+struct attach_case {
+    std::vector<std::uint16_t> enabling_loggers;
+    std::uint32_t query_status;
+    std::string failure;
+};
+
+class UselessAttachedSession : public session_fixture, public ::testing::WithParamInterface<attach_case> {};
+
+TEST_P(UselessAttachedSession, IsAFailureAndIsNotStoppedByUs) {
+    const attach_case& c = GetParam();
+    tracing.enabling_loggers = c.enabling_loggers;
+    tracing.start_trace_answers.then({183, 0});
+    tracing.control_trace_answers.then(5).then(c.query_status);
+    manifest_trace session(file_session);
+    session.enable(add_provider(file_guid));
+    EXPECT_EQ(failure_of([&] { session.start(); }),
+              "a running session of this name may not be stopped, and " + c.failure);
+    // Not ours to stop: the stop closes our side only, and says nothing.
+    EXPECT_NO_THROW(session.stop());
+    EXPECT_EQ(tracing.calls_of<control_trace_call>().size(), 2u);
+    EXPECT_TRUE(tracing.calls_of<process_trace_call>().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UselessAttachedSession,
+                         ::testing::Values(attach_case{{3, 9}, 0, "it does not take provider " + guid_text(file_guid)},
+                                           attach_case{{}, 0, "it does not take provider " + guid_text(file_guid)},
+                                           attach_case{{7}, 5, "it cannot be queried (status 5)"}));
 
 TEST_F(ManifestTrace, OtherFailuresOfTheLeftoverStopPropagate) {
     tracing.start_trace_answers.then({183, 0});

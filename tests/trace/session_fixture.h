@@ -57,9 +57,10 @@ class session_fixture : public ::testing::Test {
     // The calls that make up a session's life, without the GUID, version and
     // provider-lookup calls around them.
     std::vector<std::string_view> session_calls() const {
-        static constexpr std::array<std::string_view, 8> wanted{
+        static constexpr std::array<std::string_view, 9> wanted{
             "StartTraceW",  "ControlTraceW", "EnableTraceEx2",           "OpenTraceW",
-            "ProcessTrace", "CloseTrace",    "NtQuerySystemInformation", "NtSetSystemInformation"};
+            "ProcessTrace", "CloseTrace",    "NtQuerySystemInformation", "NtSetSystemInformation",
+            "EnumerateTraceGuidsEx"};
         std::vector<std::string_view> names = tracing.call_names();
         std::erase_if(names, [](std::string_view name) {
             return std::find(wanted.begin(), wanted.end(), name) == wanted.end();

@@ -449,6 +449,7 @@ inline constexpr std::uint32_t error_access_denied = 5;
 inline constexpr std::uint32_t error_not_supported = 50;
 inline constexpr std::uint32_t error_invalid_parameter = 87;
 inline constexpr std::uint32_t error_insufficient_buffer = 122;
+inline constexpr std::uint32_t error_more_data = 234;
 inline constexpr std::uint32_t error_already_exists = 183;
 inline constexpr std::uint32_t error_not_found = 1168;
 inline constexpr std::uint32_t error_no_system_resources = 1450;
@@ -493,6 +494,14 @@ inline constexpr std::uint32_t event_trace_system_logger_mode = 0x02000000;
 inline constexpr std::uint32_t event_trace_no_per_processor_buffering = 0x10000000;
 inline constexpr std::uint32_t event_trace_flag_process = 0x00000001;
 inline constexpr std::uint32_t event_trace_control_query = 0;
+// TRACE_QUERY_INFO_CLASS TraceGuidQueryInfo, and the layout of its answer:
+// TRACE_GUID_INFO, then per provider instance a TRACE_PROVIDER_INSTANCE_INFO
+// followed by its TRACE_ENABLE_INFO entries.
+inline constexpr std::uint32_t trace_guid_query_info = 1;
+inline constexpr std::size_t trace_guid_info_size = 8;
+inline constexpr std::size_t trace_provider_instance_info_size = 16;
+inline constexpr std::size_t trace_enable_info_size = 32;
+inline constexpr std::size_t trace_enable_info_logger_id_offset = 6;
 inline constexpr std::uint32_t event_trace_control_stop = 1;
 inline constexpr std::uint32_t event_control_code_disable_provider = 0;
 inline constexpr std::uint32_t event_control_code_enable_provider = 1;

@@ -200,6 +200,13 @@ static_assert(sdk::process_trace_mode_event_record == PROCESS_TRACE_MODE_EVENT_R
 static_assert(sdk::event_trace_control_stop == EVENT_TRACE_CONTROL_STOP);
 static_assert(sdk::error_wmi_instance_not_found == ERROR_WMI_INSTANCE_NOT_FOUND);
 static_assert(sdk::error_ctx_close_pending == ERROR_CTX_CLOSE_PENDING);
+static_assert(sdk::error_more_data == ERROR_MORE_DATA);
+static_assert(sdk::trace_guid_query_info == TraceGuidQueryInfo);
+static_assert(sdk::trace_guid_info_size == sizeof(TRACE_GUID_INFO));
+static_assert(sdk::trace_provider_instance_info_size == sizeof(TRACE_PROVIDER_INSTANCE_INFO));
+static_assert(sdk::trace_enable_info_size == sizeof(TRACE_ENABLE_INFO));
+static_assert(sdk::trace_enable_info_logger_id_offset == offsetof(TRACE_ENABLE_INFO, LoggerId));
+static_assert(offsetof(TRACE_PROVIDER_INSTANCE_INFO, EnableCount) == 4);
 static_assert(sdk::ver_greater_equal == VER_GREATER_EQUAL);
 static_assert(sdk::ver_servicepackmajor == VER_SERVICEPACKMAJOR);
 #endif

@@ -6,10 +6,12 @@
 
 namespace tallowick::platform::simulated {
 
-// What a simulated process lets others do to it.
+// What a simulated process lets others do to it. A right not granted fails
+// the open with 5.
 enum class process_access {
-    full,    // opens with every right
-    limited, // all access denied (5), query access works
+    full,    // every right to its own account, and to others with SeDebugPrivilege
+             // enabled; to others without it only PROCESS_QUERY_LIMITED_INFORMATION
+    limited, // only PROCESS_QUERY_LIMITED_INFORMATION, as a protected process
     denied,  // every open fails with 5
     gone,    // every open fails with 87, as for a process that has ended
 };
@@ -44,11 +46,16 @@ struct file_entry {
 // are that section's: the three NT AUTHORITY service accounts and one volume,
 // \Device\HarddiskVolume3\ mounted at C:\.
 struct machine {
+    // The account the agent runs as, and whether its token holds
+    // SeDebugPrivilege (an elevated administrator's does, not enabled).
+    std::string agent_user_sid = default_agent_user_sid;
+    bool debug_privilege = true;
     std::vector<process_entry> processes;
     std::vector<account_entry> accounts = default_accounts();
     std::vector<volume_entry> volumes = default_volumes();
     std::vector<file_entry> files;
 
+    static constexpr const char* default_agent_user_sid = "S-1-5-21-1-2-3-500";
     static std::vector<account_entry> default_accounts();
     static std::vector<volume_entry> default_volumes();
 };

@@ -181,6 +181,8 @@ machine_description read_machine(object_reader& reader) {
         machine.minor_version = minor;
     }
     machine.admin = reader.boolean("admin", machine.admin);
+    machine.system.agent_user_sid = sid_at(reader, "agent_user_sid", machine.system.agent_user_sid, false);
+    machine.system.debug_privilege = reader.boolean("debug_privilege", machine.system.debug_privilege);
     machine.trace_session_limit =
         static_cast<std::uint32_t>(reader.number("trace_session_limit", u32_max, machine.trace_session_limit));
     machine.session_start_delay_ms = static_cast<std::uint32_t>(
@@ -200,6 +202,18 @@ machine_description read_machine(object_reader& reader) {
         running_session session;
         session.name = item.text("name", "", true);
         session.stop_status = static_cast<std::uint32_t>(item.number("stop_status", u32_max, 0));
+        session.enable_flags = static_cast<std::uint32_t>(item.number("enable_flags", u32_max, 0));
+        if (item.has("providers")) {
+            const json& list = item.array("providers");
+            for (rapidjson::SizeType i = 0; i < list.Size(); ++i) {
+                const std::string place = item.where("providers") + "/" + std::to_string(i);
+                const auto guid = list[i].IsString() ? parse_guid({list[i].GetString(), list[i].GetStringLength()})
+                                                     : std::nullopt;
+                if (!guid)
+                    throw scenario_error(place, "expected a GUID of 36 characters without braces");
+                session.providers.push_back(*guid);
+            }
+        }
         return session;
     });
     machine.providers =
@@ -381,7 +395,7 @@ step read_step(object_reader& item, unsigned depth) {
     result.delay_ms = static_cast<std::uint32_t>(item.number("delay_ms", u32_max, 0));
     static const char* const kinds[] = {"file_open",     "file_delete", "file_rename", "file_create",
                                         "process_start", "process_end", "record",      "interrupt",
-                                        "repeat"};
+                                        "repeat",        "volume_mount"};
     const char* chosen = nullptr;
     for (const char* kind : kinds) {
         if (item.has(kind)) {
@@ -393,7 +407,7 @@ step read_step(object_reader& item, unsigned depth) {
     }
     if (chosen == nullptr)
         throw scenario_error(item.where(), "a step needs one of file_open, file_delete, file_rename, file_create, "
-                                           "process_start, process_end, record, interrupt, repeat");
+                                           "process_start, process_end, record, interrupt, repeat, volume_mount");
     object_reader body(item.require(chosen), item.where(chosen));
     const std::string_view kind = chosen;
     if (kind.substr(0, 5) == "file_") {
@@ -406,7 +420,10 @@ step read_step(object_reader& item, unsigned depth) {
         event.parent_id = static_cast<std::uint32_t>(body.number("parent_pid", u32_max, 0, start));
         event.image_file_name = body.text("image_file_name", "", true);
         event.command_line = wide(body.text("command_line", "", start));
-        event.user_sid = sid_at(body, "user_sid", "S-1-5-18", start);
+        // "": a process without a token, whose record carries no SID.
+        event.user_sid = body.has("user_sid") && body.text("user_sid", "").empty()
+                             ? std::string()
+                             : sid_at(body, "user_sid", "S-1-5-18", start);
         if (start) {
             process_start_step started{event, std::nullopt};
             if (body.has("image"))
@@ -430,6 +447,8 @@ step read_step(object_reader& item, unsigned depth) {
         if (repeat.steps.empty())
             throw scenario_error(body.where("steps"), "a repeat needs at least one step");
         result.action = std::move(repeat);
+    } else if (kind == "volume_mount") {
+        result.action = volume_mount_step{volume_entry{body.text("device", "", true), body.text("root", "", true)}};
     } else {
         result.action = interrupt_step{};
     }

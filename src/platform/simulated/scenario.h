@@ -17,6 +17,8 @@ namespace tallowick::platform::simulated {
 struct running_session {
     std::string name;
     std::uint32_t stop_status = 0; // what a stop of it by name returns
+    std::vector<GUID> providers;   // enabled in it, for every level and keyword
+    std::uint32_t enable_flags = 0; // nonzero: a kernel logger with these flags
 };
 struct registered_provider {
     std::string name;
@@ -57,6 +59,10 @@ struct process_end_step {
     process_event event;
 };
 struct interrupt_step {};
+// A volume mounted while the agent runs: it gets its drive letter from then on.
+struct volume_mount_step {
+    volume_entry volume;
+};
 struct step;
 // {"repeat": {"times": N, "steps": [...]}}: its steps played N times over (N
 // from 1), each with its own delay every time; repeats nest. A burst of any
@@ -69,7 +75,7 @@ struct repeat_step {
 struct step {
     std::uint32_t delay_ms = 0;
     std::variant<file_event, process_start_step, process_end_step, record_description, interrupt_step,
-                 repeat_step>
+                 repeat_step, volume_mount_step>
         action;
 };
 

@@ -68,6 +68,8 @@ scenario_player::prepared_step scenario_player::prepare(const step& source, cons
                     prepared.ended = action.event.process_id;
                 } else if constexpr (std::is_same_v<action_type, record_description>) {
                     prepared.record = build_record(action);
+                } else if constexpr (std::is_same_v<action_type, volume_mount_step>) {
+                    prepared.mounted = action.volume;
                 } else if constexpr (std::is_same_v<action_type, repeat_step>) {
                     prepared.times = action.times;
                     for (std::size_t index = 0; index < action.steps.size(); ++index)
@@ -120,6 +122,8 @@ bool scenario_player::play_step(prepared_step& step, std::size_t index, const st
         return false;
     if (step.record) {
         deliver(step, index, stop);
+    } else if (step.mounted) {
+        system_.add_volume(*step.mounted);
     } else if (step.times != 0) {
         for (std::uint32_t round = 0; round < step.times; ++round) {
             for (prepared_step& inner : step.body) {

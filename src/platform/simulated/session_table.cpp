@@ -39,12 +39,19 @@ std::u16string_view view_of(const char16_t* name) {
     return name == nullptr ? std::u16string_view() : std::u16string_view(name);
 }
 
-// The platform writes the session name back into the block at LoggerNameOffset
-// when the block has room for it.
-void write_back_name(EVENT_TRACE_PROPERTIES& properties, std::u16string_view name) {
+// The platform writes the session name, with its terminator, back into the
+// block at LoggerNameOffset; a block that names an offset without room for it
+// is refused.
+bool has_room_for_name(const EVENT_TRACE_PROPERTIES& properties, std::u16string_view name) {
     const std::size_t offset = properties.LoggerNameOffset;
     const std::size_t bytes = (name.size() + 1) * sizeof(char16_t);
-    if (offset < sizeof(EVENT_TRACE_PROPERTIES) || offset + bytes > properties.Wnode.BufferSize)
+    return offset < sizeof(EVENT_TRACE_PROPERTIES) || offset + bytes <= properties.Wnode.BufferSize;
+}
+
+// Where has_room_for_name holds.
+void write_back_name(EVENT_TRACE_PROPERTIES& properties, std::u16string_view name) {
+    const std::size_t offset = properties.LoggerNameOffset;
+    if (offset < sizeof(EVENT_TRACE_PROPERTIES))
         return;
     auto* block = reinterpret_cast<std::byte*>(&properties);
     std::memcpy(block + offset, name.data(), name.size() * sizeof(char16_t));
@@ -90,6 +97,8 @@ void report_statistics(const trace_session& session, EVENT_TRACE_PROPERTIES& pro
     properties.FlushTimer = settings.flush_timer_s;
     properties.LogFileMode = session.log_file_mode;
     properties.EnableFlags = session.kernel_logger ? session.group_masks[0] : 0;
+    // The session's handle, its logger id in the low 16 bits.
+    properties.Wnode.HistoricalContext = session.logger_id;
     properties.NumberOfBuffers = statistics.number_of_buffers;
     properties.FreeBuffers = statistics.free_buffers;
     properties.EventsLost = statistics.events_lost;
@@ -110,6 +119,13 @@ session_table::session_table(const machine_description& machine)
         session->name = utf16_from_utf8(running.name);
         session->leftover = true;
         session->stop_status = running.stop_status;
+        session->logger_id = next_logger_id_++;
+        if (running.enable_flags != 0) {
+            session->kernel_logger = true;
+            session->group_masks[0] = running.enable_flags;
+        }
+        for (const GUID& provider : running.providers)
+            session->providers.insert_or_assign(provider, enabled_provider{});
         sessions_.emplace(folded(session->name), std::move(session));
     }
 }
@@ -131,6 +147,8 @@ std::uint32_t session_table::start(TRACEHANDLE* handle, const char16_t* name,
     if (given.empty() || (kernel_guid && !kernel_name) || (system_logger_mode && !windows8_or_later_) ||
         (!real_time && properties->LogFileNameOffset == 0))
         return sdk::error_invalid_parameter;
+    if (!has_room_for_name(*properties, given))
+        return error_bad_length;
 
     const std::u16string key = folded(given);
     if (sessions_.count(key) != 0)
@@ -141,6 +159,7 @@ std::uint32_t session_table::start(TRACEHANDLE* handle, const char16_t* name,
     auto session = std::make_shared<trace_session>();
     session->name = std::u16string(given);
     session->controller = next_handle_++;
+    session->logger_id = next_logger_id_++;
     session->kernel_logger = kernel_name || system_logger_mode;
     session->log_file_mode = properties->LogFileMode;
     session->buffers = std::make_unique<realtime_buffers>(buffer_settings::of(*properties, processors_));
@@ -164,8 +183,10 @@ std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name, E
         return sdk::error_wmi_instance_not_found;
     if (control_code == event_trace_control_flush)
         return sdk::error_success;
-    if (control_code == sdk::event_trace_control_stop && session->leftover &&
-        session->stop_status != sdk::error_success)
+    // 234 (more data) reports a stop that has been done all the same.
+    const bool refused = control_code == sdk::event_trace_control_stop && session->leftover &&
+                         session->stop_status != sdk::error_success && session->stop_status != sdk::error_more_data;
+    if (refused)
         return session->stop_status;
     if (properties != nullptr) {
         if (properties->Wnode.BufferSize < sizeof(EVENT_TRACE_PROPERTIES))
@@ -179,7 +200,7 @@ std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name, E
     sessions_.erase(folded(session->name));
     if (stopped != nullptr)
         *stopped = session;
-    return sdk::error_success;
+    return session->leftover ? session->stop_status : sdk::error_success;
 }
 
 std::uint32_t session_table::enable(TRACEHANDLE handle, const GUID* provider, std::uint32_t control_code,
@@ -257,6 +278,37 @@ std::uint32_t session_table::set_group_masks(std::uint32_t information_class, co
                 static_cast<const std::byte*>(information) + group_mask_words_offset,
                 sizeof session->group_masks);
     return status_success;
+}
+
+std::uint32_t session_table::provider_enables(const GUID& provider, void* out, std::uint32_t out_size,
+                                              std::uint32_t* returned) const {
+    // TRACE_GUID_INFO, one TRACE_PROVIDER_INSTANCE_INFO, then a TRACE_ENABLE_INFO per session.
+    constexpr std::size_t guid_info_size = sdk::trace_guid_info_size;
+    constexpr std::size_t instance_size = sdk::trace_provider_instance_info_size;
+    constexpr std::size_t enable_size = sdk::trace_enable_info_size;
+    std::vector<const trace_session*> enabling;
+    for (const auto& [key, session] : sessions_)
+        if (session->providers.count(provider) != 0)
+            enabling.push_back(session.get());
+    std::vector<std::byte> answer(guid_info_size + instance_size + enable_size * enabling.size());
+    const auto put = [&answer](std::size_t offset, auto value) { std::memcpy(answer.data() + offset, &value, sizeof value); };
+    put(0, std::uint32_t{1});                                                 // InstanceCount
+    put(guid_info_size + 4, static_cast<std::uint32_t>(enabling.size()));     // EnableCount
+    for (std::size_t i = 0; i < enabling.size(); ++i) {
+        const std::size_t at = guid_info_size + instance_size + enable_size * i;
+        const enabled_provider& enabled = enabling[i]->providers.at(provider);
+        put(at, std::uint32_t{1}); // IsEnabled
+        put(at + 4, enabled.level);
+        put(at + sdk::trace_enable_info_logger_id_offset, enabling[i]->logger_id);
+        put(at + 16, enabled.match_any_keyword);
+        put(at + 24, enabled.match_all_keyword);
+    }
+    if (returned != nullptr)
+        *returned = static_cast<std::uint32_t>(answer.size());
+    if (out == nullptr || out_size < answer.size())
+        return sdk::error_insufficient_buffer;
+    std::memcpy(out, answer.data(), answer.size());
+    return sdk::error_success;
 }
 
 std::shared_ptr<trace_session> session_table::find(std::u16string_view name) const {

@@ -27,9 +27,15 @@ class session_table {
     // ControlTraceW with a query, stop or flush: the session by `handle` when it
     // is nonzero, else by `name`. A query or stop fills `properties` (when
     // given) with the session's settings and counters, a stop's with the final
-    // ones. A stopped session is marked and forgotten; `stopped` receives it.
+    // ones, and writes the session's handle (its logger id in the low 16 bits)
+    // to Wnode.HistoricalContext and, for a kernel logger, its EnableFlags. A
+    // stopped session is marked and forgotten; `stopped` receives it.
     std::uint32_t control(TRACEHANDLE handle, const char16_t* name, EVENT_TRACE_PROPERTIES* properties,
                           std::uint32_t control_code, std::shared_ptr<trace_session>* stopped = nullptr);
+    // EnumerateTraceGuidsEx(TraceGuidQueryInfo): one provider instance with a
+    // TRACE_ENABLE_INFO per session that enabled the provider.
+    std::uint32_t provider_enables(const GUID& provider, void* out, std::uint32_t out_size,
+                                   std::uint32_t* returned) const;
     // EnableTraceEx2 (the timeout does not matter here).
     std::uint32_t enable(TRACEHANDLE handle, const GUID* provider, std::uint32_t control_code,
                          std::uint8_t level, std::uint64_t match_any_keyword, std::uint64_t match_all_keyword,
@@ -66,6 +72,7 @@ class session_table {
     std::uint32_t session_limit_;
     std::uint32_t processors_;
     TRACEHANDLE next_handle_ = 0x21;
+    std::uint16_t next_logger_id_ = 2;
     std::map<std::u16string, std::shared_ptr<trace_session>> sessions_; // by folded name
 };
 

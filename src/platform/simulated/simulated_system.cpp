@@ -12,8 +12,11 @@ namespace {
 constexpr std::size_t max_sub_authorities = 15;
 constexpr std::size_t account_buffer_units = 256; // LookupAccountSidW's buffers
 constexpr std::size_t image_buffer_units = 260;   // K32GetProcessImageFileNameW's buffer
-// Rights a query-only handle is granted: query and limited query information.
-constexpr std::uint32_t query_rights = process_query_information | 0x1000;
+constexpr std::uint32_t synchronize = 0x100000;
+// What a protected process, or another account's without SeDebugPrivilege, grants.
+constexpr std::uint32_t limited_rights = process_query_limited_information | synchronize;
+// Either query right lets the image name and the token be read.
+constexpr std::uint32_t query_rights = process_query_information | process_query_limited_information;
 
 std::u16string widen(std::string_view text) {
     return utf16_from_utf8(text);
@@ -67,7 +70,16 @@ file_kind to_kind(file_type type) {
 }
 } // namespace
 
-simulated_system::simulated_system(const machine& model) {
+simulated_system::volume_state simulated_system::volume_of(const volume_entry& volume) {
+    std::u16string device_name = widen(volume.device);
+    if (!device_name.empty() && device_name.back() == u'\\')
+        device_name.pop_back();
+    return {fold_prefix(widen(volume.device)), fold_prefix(widen(volume.root)), widen(volume.root),
+            std::move(device_name)};
+}
+
+simulated_system::simulated_system(const machine& model)
+    : agent_sid(sid_or_throw(model.agent_user_sid)), debug_held(model.debug_privilege) {
     for (const process_entry& process : model.processes)
         add_process(process);
     for (const account_entry& account : model.accounts) {
@@ -75,8 +87,7 @@ simulated_system::simulated_system(const machine& model) {
         accounts.insert_or_assign(*canonical, account);
     }
     for (const volume_entry& volume : model.volumes)
-        volumes.push_back(
-            {fold_prefix(widen(volume.device)), fold_prefix(widen(volume.root)), widen(volume.root)});
+        volumes.push_back(volume_of(volume));
     for (const file_entry& file : model.files)
         files.insert_or_assign(fold_path(widen(file.path)), to_kind(file.type));
 }
@@ -94,6 +105,12 @@ void simulated_system::add_process(const process_entry& process) {
 void simulated_system::remove_process(std::uint32_t pid) {
     std::lock_guard lock(mutex);
     processes.erase(pid);
+}
+
+void simulated_system::add_volume(const volume_entry& volume) {
+    volume_state state = volume_of(volume);
+    std::lock_guard lock(mutex);
+    volumes.push_back(std::move(state));
 }
 
 std::size_t simulated_system::open_handle_count() const {
@@ -115,22 +132,36 @@ const simulated_system::handle_state* simulated_system::find_handle(native_handl
     return &found->second;
 }
 
+std::uint32_t simulated_system::rights_to(const process_state& process) const {
+    switch (process.access) {
+    case process_access::full:
+        return process.user_sid == agent_sid || debug_enabled.load() ? process_all_access : limited_rights;
+    case process_access::limited:
+        return limited_rights;
+    case process_access::denied:
+    case process_access::gone:
+        break;
+    }
+    return 0;
+}
+
 open_result simulated_system::open_process(std::uint32_t desired_access, std::uint32_t pid) {
     std::lock_guard lock(mutex);
     const auto found = processes.find(pid);
     if (found == processes.end() || found->second->access == process_access::gone)
         return {0, error_invalid_parameter};
-    const process_access access = found->second->access;
-    if (access == process_access::denied ||
-        (access == process_access::limited && (desired_access & ~query_rights) != 0))
+    // Windows grants all the rights asked for or none.
+    const std::uint32_t granted = rights_to(*found->second);
+    if (granted == 0 || (desired_access & ~granted) != 0)
         return {0, error_access_denied};
-    return {add_handle({found->second, {}, false}), 0};
+    return {add_handle({found->second, desired_access, {}, false}), 0};
 }
 
 std::optional<std::u16string> simulated_system::process_image_file_name(native_handle process) {
     std::lock_guard lock(mutex);
     const handle_state* state = find_handle(process, false);
-    if (state == nullptr || state->process->image.size() >= image_buffer_units)
+    if (state == nullptr || (state->granted & query_rights) == 0 ||
+        state->process->image.size() >= image_buffer_units)
         return std::nullopt;
     return state->process->image;
 }
@@ -140,9 +171,9 @@ open_result simulated_system::open_process_token(native_handle process, std::uin
     const handle_state* state = find_handle(process, false);
     if (state == nullptr)
         return {0, error_invalid_handle};
-    if (state->process->user_sid.empty())
+    if ((state->granted & query_rights) == 0 || state->process->user_sid.empty())
         return {0, error_access_denied};
-    return {add_handle({nullptr, state->process->user_sid, true}), 0};
+    return {add_handle({nullptr, 0, state->process->user_sid, true}), 0};
 }
 
 std::uint32_t simulated_system::get_token_user(native_handle token, std::span<std::byte> buffer,
@@ -191,11 +222,50 @@ std::optional<std::vector<std::byte>> simulated_system::convert_string_to_sid(co
 
 std::optional<std::u16string> simulated_system::volume_path_name(const std::u16string& path) {
     volume_queries.fetch_add(1, std::memory_order_relaxed);
+    std::lock_guard lock(mutex);
+    // An NT path is answered with the boot volume's drive, whatever volume it names.
+    if (path.starts_with(u"\\") && !path.starts_with(u"\\\\"))
+        return volumes.empty() ? std::nullopt : std::optional(volumes.front().root);
     const std::u16string folded = fold_prefix(path);
     for (const volume_state& volume : volumes)
-        if (folded.starts_with(volume.device) || folded.starts_with(volume.folded_root))
+        if (folded.starts_with(volume.folded_root))
             return volume.root;
     return std::nullopt;
+}
+
+namespace {
+// The drive letter of a root such as "D:\", or 0 for a folder mount point.
+char16_t drive_letter_of(std::u16string_view root) {
+    if (root.size() != 3 || root[1] != u':' || root[2] != u'\\')
+        return 0;
+    const char16_t letter = root[0] >= u'a' && root[0] <= u'z' ? static_cast<char16_t>(root[0] - u'a' + u'A') : root[0];
+    return letter >= u'A' && letter <= u'Z' ? letter : 0;
+}
+} // namespace
+
+std::uint32_t simulated_system::logical_drives() {
+    drive_listings.fetch_add(1, std::memory_order_relaxed);
+    std::lock_guard lock(mutex);
+    std::uint32_t drives = 0;
+    for (const volume_state& volume : volumes)
+        if (const char16_t letter = drive_letter_of(volume.root); letter != 0)
+            drives |= 1u << (letter - u'A');
+    return drives;
+}
+
+std::optional<std::u16string> simulated_system::query_dos_device(char16_t drive_letter) {
+    std::lock_guard lock(mutex);
+    for (const volume_state& volume : volumes)
+        if (drive_letter_of(volume.root) == drive_letter)
+            return volume.device_name;
+    return std::nullopt; // ERROR_FILE_NOT_FOUND on Windows
+}
+
+std::uint32_t simulated_system::enable_privilege(std::u16string_view name) {
+    if (name != u"SeDebugPrivilege" || !debug_held)
+        return error_not_all_assigned;
+    debug_enabled.store(true);
+    return 0;
 }
 
 file_kind simulated_system::file_status(const std::u16string& path) {

@@ -24,9 +24,13 @@ public:
     // a process keeps answering for it after it ends, as on Windows.
     void add_process(const process_entry& process);
     void remove_process(std::uint32_t pid);
+    // A volume mounted while the machine runs.
+    void add_volume(const volume_entry& volume);
+    bool debug_privilege_enabled() const { return debug_enabled.load(); }
 
     std::size_t open_handle_count() const;
     std::size_t volume_query_count() const { return volume_queries.load(std::memory_order_relaxed); }
+    std::size_t logical_drives_count() const { return drive_listings.load(std::memory_order_relaxed); }
 
     open_result open_process(std::uint32_t desired_access, std::uint32_t pid) override;
     std::optional<std::u16string> process_image_file_name(native_handle process) override;
@@ -37,6 +41,9 @@ public:
     std::optional<std::string> convert_sid_to_string(const std::byte* sid) override;
     std::optional<std::vector<std::byte>> convert_string_to_sid(const std::string& text) override;
     std::optional<std::u16string> volume_path_name(const std::u16string& path) override;
+    std::uint32_t logical_drives() override;
+    std::optional<std::u16string> query_dos_device(char16_t drive_letter) override;
+    std::uint32_t enable_privilege(std::u16string_view name) override;
     file_kind file_status(const std::u16string& path) override;
     void close_handle(native_handle handle) override;
 
@@ -53,6 +60,7 @@ private:
     // holds its user's SID.
     struct handle_state {
         std::shared_ptr<const process_state> process;
+        std::uint32_t granted = 0; // the rights of a process handle
         std::vector<std::byte> token_sid;
         bool is_token = false;
     };
@@ -60,7 +68,10 @@ private:
         std::u16string device; // folded
         std::u16string folded_root;
         std::u16string root;
+        std::u16string device_name; // as given, without its final backslash
     };
+    static volume_state volume_of(const volume_entry& volume);
+    std::uint32_t rights_to(const process_state& process) const;
 
     native_handle add_handle(handle_state state);                            // mutex held
     const handle_state* find_handle(native_handle handle, bool token) const; // mutex held
@@ -69,11 +80,15 @@ private:
     std::unordered_map<std::uint32_t, std::shared_ptr<const process_state>> processes;
     std::unordered_map<native_handle, handle_state> handles;
     native_handle next_handle = 0x104;
+    std::vector<volume_state> volumes; // the first is the boot volume
     // Fixed at construction, read without the lock.
     std::unordered_map<std::string, account_entry> accounts; // by canonical SID text
-    std::vector<volume_state> volumes;
+    std::vector<std::byte> agent_sid;
+    bool debug_held = true;
+    std::atomic<bool> debug_enabled{false};
     std::unordered_map<std::u16string, file_kind> files; // by folded path
     std::atomic<std::size_t> volume_queries{0};
+    std::atomic<std::size_t> drive_listings{0};
 };
 
 } // namespace tallowick::platform::simulated

@@ -2,6 +2,8 @@
 
 #include "platform/simulated/guids.h"
 
+#include <algorithm>
+#include <cstring>
 #include <thread>
 
 namespace tallowick::platform::simulated {
@@ -32,7 +34,13 @@ bool simulated_tracing::wait_for_processing(std::size_t count, const std::stop_t
 
 delivery_outcome simulated_tracing::deliver(built_record& record, std::chrono::milliseconds patience,
                                             const std::stop_token& stop) {
-    record.record().EventHeader.TimeStamp.QuadPart = filetime_now();
+    // The clock's 100 ns steps can repeat, and may step back; the records of a
+    // machine cannot.
+    const std::int64_t now = filetime_now();
+    std::int64_t last = last_time_stamp_.load();
+    while (!last_time_stamp_.compare_exchange_weak(last, std::max(now, last + 1))) {
+    }
+    record.record().EventHeader.TimeStamp.QuadPart = std::max(now, last + 1);
     if (delivery_ == delivery_mode::real_time) {
         const std::lock_guard lock(mutex_);
         delivery_outcome outcome;
@@ -131,6 +139,17 @@ std::uint32_t simulated_tracing::tdh_get_property_size(const EVENT_RECORD* recor
     if (record == nullptr || descriptor_count == 0 || descriptors == nullptr || property_size == nullptr)
         return sdk::error_invalid_parameter;
     return tdh_.get_property_size(*record, descriptors[0], property_size);
+}
+
+std::uint32_t simulated_tracing::enumerate_trace_guids_ex(std::uint32_t query_class, const void* in_buffer,
+                                                          std::uint32_t in_size, void* out_buffer,
+                                                          std::uint32_t out_size, std::uint32_t* returned) {
+    if (query_class != sdk::trace_guid_query_info || in_buffer == nullptr || in_size != sizeof(GUID))
+        return sdk::error_invalid_parameter;
+    GUID provider{};
+    std::memcpy(&provider, in_buffer, sizeof provider);
+    const std::lock_guard lock(mutex_);
+    return sessions_.provider_enables(provider, out_buffer, out_size, returned);
 }
 
 std::uint32_t simulated_tracing::nt_query_system_information(std::uint32_t information_class,

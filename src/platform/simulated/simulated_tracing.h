@@ -9,6 +9,7 @@
 #include "platform/simulated/windows_version.h"
 #include "platform/tracing_api.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <mutex>
@@ -32,7 +33,8 @@ class simulated_tracing final : public tracing_api {
     // Delivers the record to the sessions that take it, as Windows would: waits
     // until each of them is processing (giving up on the laggards after
     // `patience`), then until every consumer has dispatched it. TDH describes
-    // the record while it is delivered.
+    // the record while it is delivered. Each record is stamped with the system
+    // time of its delivery, later than every record before it.
     // In real-time delivery it writes the record into those sessions' buffers
     // and returns at once (`consumers` then counts the sessions); records were
     // described beforehand.
@@ -71,6 +73,9 @@ class simulated_tracing final : public tracing_api {
                                         const TDH_CONTEXT* context, std::uint32_t descriptor_count,
                                         const PROPERTY_DATA_DESCRIPTOR* descriptors,
                                         std::uint32_t* property_size) override;
+    std::uint32_t enumerate_trace_guids_ex(std::uint32_t query_class, const void* in_buffer, std::uint32_t in_size,
+                                           void* out_buffer, std::uint32_t out_size,
+                                           std::uint32_t* returned) override;
     std::uint32_t nt_query_system_information(std::uint32_t information_class, void* information,
                                               std::uint32_t length, std::uint32_t* return_length) override;
     std::uint32_t nt_set_system_information(std::uint32_t information_class, void* information,
@@ -115,6 +120,7 @@ class simulated_tracing final : public tracing_api {
     session_table sessions_;
     record_delivery consumers_{sessions_};
     std::mt19937_64 guid_source_;
+    std::atomic<std::int64_t> last_time_stamp_{0};
 };
 
 } // namespace tallowick::platform::simulated

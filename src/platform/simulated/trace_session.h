@@ -33,6 +33,7 @@ struct enabled_provider {
 struct trace_session {
     std::u16string name;
     TRACEHANDLE controller = sdk::invalid_processtrace_handle; // invalid for a leftover session
+    std::uint16_t logger_id = 0; // the low 16 bits of the session's handle on Windows
     bool leftover = false;
     std::uint32_t stop_status = 0; // what a stop of a leftover session answers
     bool kernel_logger = false;

@@ -47,8 +47,8 @@ std::vector<std::string> wide_command_line_arguments() {
 
 std::vector<std::string> process_setup(int /*argc*/, const char* const* /*argv*/) {
     start_winsock();
-    // Fails without a console (output redirected), where the bytes pass as they are.
-    SetConsoleOutputCP(CP_UTF8);
+    // The console's code page is left as it is: console lines go out as UTF-16
+    // (platform/console.h), redirected ones as UTF-8 bytes.
     return wide_command_line_arguments();
 }
 

@@ -107,6 +107,38 @@ std::optional<std::u16string> windows_system::volume_path_name(const std::u16str
     return text_of(buffer, path_units);
 }
 
+std::uint32_t windows_system::logical_drives() {
+    return GetLogicalDrives();
+}
+
+std::optional<std::u16string> windows_system::query_dos_device(char16_t drive_letter) {
+    const wchar_t drive[] = {static_cast<wchar_t>(drive_letter), L':', L'\0'};
+    // A list of targets, each NUL-terminated; the first is the one in force.
+    wchar_t buffer[path_units] = {};
+    if (QueryDosDeviceW(drive, buffer, path_units) == 0)
+        return std::nullopt;
+    return text_of(buffer, path_units);
+}
+
+std::uint32_t windows_system::enable_privilege(std::u16string_view name) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return GetLastError();
+    const std::wstring wide = to_wide(name);
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    DWORD status = ERROR_SUCCESS;
+    if (!LookupPrivilegeValueW(nullptr, wide.c_str(), &privileges.Privileges[0].Luid))
+        status = GetLastError();
+    else if (!AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr))
+        status = GetLastError();
+    else
+        status = GetLastError(); // succeeds with ERROR_NOT_ALL_ASSIGNED where the token lacks it
+    CloseHandle(token);
+    return status;
+}
+
 file_kind windows_system::file_status(const std::u16string& path) {
     const std::wstring wide = to_wide(path);
     DWORD attributes = GetFileAttributesW(wide.c_str());

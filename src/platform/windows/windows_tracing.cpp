@@ -51,12 +51,27 @@ using nt_query_function = LONG(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
 using nt_set_function = LONG(NTAPI*)(ULONG, PVOID, ULONG);
 constexpr std::uint32_t status_procedure_not_found = 0xC000007A;
 
-template <typename Function> Function ntdll_function(const char* name) {
-    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    const FARPROC address = ntdll == nullptr ? nullptr : GetProcAddress(ntdll, name);
+template <typename Function> Function module_function(const wchar_t* module_name, const char* name) {
+    const HMODULE module = GetModuleHandleW(module_name);
+    const FARPROC address = module == nullptr ? nullptr : GetProcAddress(module, name);
     // Through the generic function pointer type, which any function pointer
     // converts to and from without a cast-function-type warning.
     return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address));
+}
+
+template <typename Function> Function ntdll_function(const char* name) {
+    return module_function<Function>(L"ntdll.dll", name);
+}
+
+// Looked up when first called: Wine 8 exports it from sechost.dll only, and an
+// import from advapi32.dll would keep the program from loading there.
+using enumerate_trace_guids_function = ULONG(WINAPI*)(TRACE_QUERY_INFO_CLASS, PVOID, ULONG, PVOID, ULONG, PULONG);
+enumerate_trace_guids_function enumerate_trace_guids() {
+    const auto from_advapi32 =
+        module_function<enumerate_trace_guids_function>(L"advapi32.dll", "EnumerateTraceGuidsEx");
+    return from_advapi32 != nullptr
+               ? from_advapi32
+               : module_function<enumerate_trace_guids_function>(L"sechost.dll", "EnumerateTraceGuidsEx");
 }
 
 ITraceDataProviderCollection* as_collection(void* object) {
@@ -127,6 +142,20 @@ std::uint32_t windows_tracing::tdh_get_property_size(const EVENT_RECORD* record,
         const_cast<PROPERTY_DATA_DESCRIPTOR*>(descriptors), property_size == nullptr ? nullptr : &size);
     if (property_size != nullptr)
         *property_size = size;
+    return status;
+}
+
+std::uint32_t windows_tracing::enumerate_trace_guids_ex(std::uint32_t query_class, const void* in_buffer,
+                                                        std::uint32_t in_size, void* out_buffer,
+                                                        std::uint32_t out_size, std::uint32_t* returned) {
+    static const auto enumerate = enumerate_trace_guids();
+    if (enumerate == nullptr)
+        return ERROR_PROC_NOT_FOUND;
+    ULONG length = 0;
+    const ULONG status = enumerate(static_cast<TRACE_QUERY_INFO_CLASS>(query_class), const_cast<void*>(in_buffer),
+                                   in_size, out_buffer, out_size, &length);
+    if (returned != nullptr)
+        *returned = length;
     return status;
 }
 

@@ -90,27 +90,41 @@ LONG NTAPI nt_set_system_information(ULONG information_class, PVOID information,
         machine_tracing().nt_set_system_information(information_class, information, length));
 }
 
+ULONG WINAPI enumerate_trace_guids_ex(TRACE_QUERY_INFO_CLASS query_class, PVOID in_buffer, ULONG in_size,
+                                      PVOID out_buffer, ULONG out_size, PULONG return_length) {
+    std::uint32_t returned = 0;
+    const std::uint32_t status = machine_tracing().enumerate_trace_guids_ex(
+        static_cast<std::uint32_t>(query_class), in_buffer, in_size, out_buffer, out_size, &returned);
+    if (return_length != nullptr)
+        *return_length = returned;
+    return status;
+}
+
 // Any function's address as a plain pointer, for the import table.
 template <typename Function> void* address_of(Function* function) {
     return reinterpret_cast<void*>(reinterpret_cast<std::uintptr_t>(function));
 }
 
-// The kernel's group-mask calls, which the program looks up in ntdll by name.
+// The calls the program looks up by name: the kernel's group-mask calls in
+// ntdll, and EnumerateTraceGuidsEx, which Wine exports from sechost only.
 struct looked_up_call {
+    const wchar_t* dll;
     std::string_view name;
     void* replacement;
 };
-const std::array<looked_up_call, 2> ntdll_calls{{
-    {"NtQuerySystemInformation", address_of(&nt_query_system_information)},
-    {"NtSetSystemInformation", address_of(&nt_set_system_information)},
+const std::array<looked_up_call, 4> looked_up_calls{{
+    {L"ntdll.dll", "NtQuerySystemInformation", address_of(&nt_query_system_information)},
+    {L"ntdll.dll", "NtSetSystemInformation", address_of(&nt_set_system_information)},
+    {L"advapi32.dll", "EnumerateTraceGuidsEx", address_of(&enumerate_trace_guids_ex)},
+    {L"sechost.dll", "EnumerateTraceGuidsEx", address_of(&enumerate_trace_guids_ex)},
 }};
 
 FARPROC WINAPI get_proc_address(HMODULE module, LPCSTR name) {
     // A name rather than an ordinal (whose pointer value fits in 16 bits).
     const bool by_name = reinterpret_cast<std::uintptr_t>(name) > 0xFFFF;
-    if (by_name && module != nullptr && module == GetModuleHandleW(L"ntdll.dll"))
-        for (const looked_up_call& call : ntdll_calls)
-            if (call.name == name)
+    if (by_name && module != nullptr)
+        for (const looked_up_call& call : looked_up_calls)
+            if (call.name == name && module == GetModuleHandleW(call.dll))
                 return reinterpret_cast<FARPROC>(reinterpret_cast<std::uintptr_t>(call.replacement));
     return GetProcAddress(module, name);
 }
@@ -137,13 +151,13 @@ std::span<const redirected_call> redirected_calls() {
 bool is_trace_call(std::string_view dll, std::string_view name) {
     // Event tracing lives in advapi32 (sechost under it) and behind the
     // api-ms-win-eventing sets; the group-mask calls must come through
-    // GetProcAddress, where the harness answers them.
+    // GetProcAddress, where the harness answers them (EnumerateTraceGuidsEx too).
     const bool tracing_dll =
         dll == "advapi32.dll" || dll == "sechost.dll" || dll.starts_with("api-ms-win-eventing");
     if (tracing_dll && name.find("Trace") != std::string_view::npos)
         return true;
     if (dll == "ntdll.dll")
-        for (const looked_up_call& call : ntdll_calls)
+        for (const looked_up_call& call : looked_up_calls)
             if (call.name == name)
                 return true;
     return false;

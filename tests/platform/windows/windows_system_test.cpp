@@ -35,7 +35,7 @@ class WindowsSystem : public ::testing::Test {
 
     // The account name of a process's user, as the owner lookup asks for it.
     std::u16string owner_of(std::uint32_t pid) {
-        const native_handle process = keep(system_.open_process(process_query_information, pid));
+        const native_handle process = keep(system_.open_process(process_query_limited_information, pid));
         if (process == 0)
             return u"<no process>";
         const native_handle token = keep(system_.open_process_token(process, token_query));
@@ -54,7 +54,7 @@ class WindowsSystem : public ::testing::Test {
     }
 
     std::u16string image_of(std::uint32_t pid) {
-        const native_handle process = keep(system_.open_process(process_all_access, pid));
+        const native_handle process = keep(system_.open_process(process_query_limited_information, pid));
         if (process == 0)
             return u"<no process>";
         return system_.process_image_file_name(process).value_or(u"<no image>");
@@ -64,16 +64,27 @@ class WindowsSystem : public ::testing::Test {
     std::vector<native_handle> opened_;
 };
 
-TEST_F(WindowsSystem, OwnImageIsADevicePathWhoseVolumeRootGivesTheDrivePath) {
+TEST_F(WindowsSystem, OwnImageIsADevicePathWhoseDriveLetterNamesThatDevice) {
     const std::u16string image = image_of(testing::own_pid());
     ASSERT_EQ(image.rfind(device_prefix, 0), 0u) << system_.utf16_to_utf8(image);
     const std::size_t prefix_end = image.find(u'\\', device_prefix.size()) + 1;
     ASSERT_GT(prefix_end, device_prefix.size() + 1);
 
-    // What the image lookup does: the volume root of the whole path replaces the prefix.
-    const auto root = system_.volume_path_name(image);
-    ASSERT_TRUE(root.has_value());
-    EXPECT_EQ(*root + image.substr(prefix_end), u16(testing::own_program_path()));
+    // What the drive map is built from: the program's drive letter is among the
+    // logical drives, and its device name is the image path's prefix.
+    const std::u16string program = u16(testing::own_program_path());
+    ASSERT_GE(program.size(), 3u);
+    const char16_t letter = program[0] >= u'a' ? static_cast<char16_t>(program[0] - u'a' + u'A') : program[0];
+    EXPECT_NE(system_.logical_drives() & (1u << (letter - u'A')), 0u);
+    EXPECT_EQ(system_.query_dos_device(letter), image.substr(0, prefix_end - 1));
+    EXPECT_EQ(program.substr(0, 3) + image.substr(prefix_end), program);
+    EXPECT_FALSE(system_.query_dos_device(u'[')); // no such drive
+}
+
+TEST_F(WindowsSystem, DebugPrivilegeIsEnabledOrReportedAsNotHeld) {
+    const std::uint32_t status = system_.enable_privilege(u"SeDebugPrivilege");
+    EXPECT_TRUE(status == 0 || status == error_not_all_assigned) << status;
+    EXPECT_NE(system_.enable_privilege(u"SeNoSuchPrivilege"), 0u);
 }
 
 TEST_F(WindowsSystem, ChildProcessImageAndOwner) {
@@ -97,7 +108,7 @@ TEST_F(WindowsSystem, ProcessThatIsGoneCannotBeOpened) {
     ASSERT_EQ(child.finish(), 0u);
     const std::uint32_t gone = testing::running_under_wine() ? 0xFFFFFFF0u : ended;
 
-    for (const std::uint32_t access : {process_all_access, process_query_information}) {
+    for (const std::uint32_t access : {process_all_access, process_query_limited_information}) {
         const open_result opened = system_.open_process(access, gone);
         keep(opened);
         EXPECT_EQ(opened.handle, 0u);

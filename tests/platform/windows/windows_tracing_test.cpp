@@ -272,5 +272,20 @@ TEST_F(WindowsTracing, KernelGroupMaskCallsReachNtdll) {
               status_procedure_not_found);
 }
 
+TEST_F(WindowsTracing, ProviderEnablesAreAskedForBySizeFirst) {
+    // The Kernel-File provider: Windows always has it registered, so the size
+    // of at least a TRACE_GUID_INFO is asked for; Wine may not know it.
+    if (testing::running_under_wine())
+        GTEST_SKIP() << "Wine 8's EnumerateTraceGuidsEx is a stub that raises an exception";
+    const GUID kernel_file{0xEDD08927, 0x9CC4, 0x4E65, {0xB9, 0x70, 0xC2, 0x56, 0x0F, 0xB5, 0xC2, 0x89}};
+    std::uint32_t needed = 0;
+    const std::uint32_t status = tracing_.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &kernel_file,
+                                                                   sizeof kernel_file, nullptr, 0, &needed);
+    EXPECT_NE(status, 127u); // ERROR_PROC_NOT_FOUND: neither advapi32 nor sechost has it
+    if (status == sdk::error_insufficient_buffer) {
+        EXPECT_GE(needed, sdk::trace_guid_info_size);
+    }
+}
+
 } // namespace
 } // namespace tallowick::platform::windows

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "monitor/process_tracker.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tallowick {
+
+// Who made a file event, as far as the process tracker could tell when the
+// record arrived; handed with the event to its task.
+struct event_origin {
+    record_time time = 0; // the record's time stamp
+    std::shared_ptr<const process_facts> facts; // the life covering `time`, if known then
+    const process_tracker* tracker = nullptr;   // asked again by the task; none: live look-ups only
+};
+
+// On the file session's thread: the life of the record's process that covers
+// its time. A process the tracker knows nothing of (one older than the agent)
+// is looked up live, quietly, while it may still run, and kept as seen.
+event_origin attribute_file_record(process_tracker& tracker, std::uint32_t pid, record_time when);
+
+// Learnt once, on the kernel session's thread, for a process start or end
+// record: the live image path and owner, or else what the record says (its
+// image file name, the account of its user SID).
+process_facts learn_process_facts(std::uint32_t pid, const std::string& image_file_name,
+                                  const std::string& user_sid);
+
+// The image and owner a file task reports for an event.
+struct process_identity {
+    std::string image;                // "UNKNOWN" when nothing names the process
+    bool named = true;                // false for "UNKNOWN": no exclusion can match it
+    std::optional<std::string> owner; // known along with the image
+};
+
+inline constexpr std::string_view unknown_process_name = "UNKNOWN";
+
+// From the event's origin, else the tracker asked again (a start record may
+// have come meanwhile on the other session), else, when the tracker knows
+// nothing of that time, the live look-up (which may print its "PROC ID
+// FALLBACK ERROR: " line).
+process_identity identify_process(std::uint32_t pid, const event_origin& origin);
+// The owner known with the identity, else the live look-up.
+std::string owner_of(std::uint32_t pid, const process_identity& identity);
+
+} // namespace tallowick

@@ -1,0 +1,66 @@
+#include "trace/provider_enables.h"
+
+#include "platform/tracing_api.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace etw {
+namespace sdk = tallowick::platform::sdk;
+
+namespace {
+std::uint32_t read_u32(std::span<const std::byte> bytes, std::size_t offset) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, bytes.data() + offset, sizeof value);
+    return value;
+}
+} // namespace
+
+std::vector<std::uint16_t> enabling_loggers(std::span<const std::byte> answer) {
+    std::vector<std::uint16_t> loggers;
+    if (answer.size() < sdk::trace_guid_info_size)
+        return loggers;
+    const std::uint32_t instances = read_u32(answer, 0);
+    std::size_t at = sdk::trace_guid_info_size;
+    for (std::uint32_t instance = 0; instance < instances; ++instance) {
+        if (answer.size() - at < sdk::trace_provider_instance_info_size)
+            break;
+        const std::uint32_t next = read_u32(answer, at);
+        const std::uint32_t enables = read_u32(answer, at + 4);
+        const std::size_t first = at + sdk::trace_provider_instance_info_size;
+        const std::size_t room = (answer.size() - first) / sdk::trace_enable_info_size;
+        for (std::size_t i = 0; i < std::min<std::size_t>(enables, room); ++i) {
+            const std::size_t entry = first + i * sdk::trace_enable_info_size;
+            std::uint16_t logger = 0;
+            std::memcpy(&logger, answer.data() + entry + sdk::trace_enable_info_logger_id_offset, sizeof logger);
+            if (read_u32(answer, entry) != 0) // IsEnabled
+                loggers.push_back(logger);
+        }
+        // NextOffset counts from this instance; 0 ends the list.
+        if (next == 0 || next > answer.size() - at)
+            break;
+        at += next;
+    }
+    return loggers;
+}
+
+bool session_enables_provider(const GUID& provider, std::uint16_t logger_id) {
+    auto& tracing = tallowick::platform::current_tracing();
+    std::vector<std::byte> answer;
+    std::uint32_t needed = 0;
+    std::uint32_t status = tracing.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &provider, sizeof provider,
+                                                            nullptr, 0, &needed);
+    // Sessions may enable it between the two calls: ask again while it grows.
+    for (int attempt = 0; attempt < 4 && status == sdk::error_insufficient_buffer; ++attempt) {
+        answer.resize(needed);
+        status = tracing.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &provider, sizeof provider,
+                                                  answer.data(), static_cast<std::uint32_t>(answer.size()), &needed);
+    }
+    if (status != sdk::error_success)
+        return false;
+    answer.resize(std::min<std::size_t>(answer.size(), needed));
+    const std::vector<std::uint16_t> loggers = enabling_loggers(answer);
+    return std::find(loggers.begin(), loggers.end(), logger_id) != loggers.end();
+}
+
+} // namespace etw

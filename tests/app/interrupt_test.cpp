@@ -1,0 +1,51 @@
+// The console control handler's decisions, which Windows calls on a thread of
+// its own: what it takes, and that an event after which Windows ends the
+// process returns only once the sessions are stopped.
+#include "app/interrupt.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace tallowick {
+namespace {
+
+TEST(ConsoleControl, EveryWayOutStopsTheSessionsAndTheLastWaitsForTheStop) {
+    // Events Windows ends the process after: they must not return before the stop.
+    const std::array<std::uint32_t, 3> last_events{ctrl_close_event, ctrl_logoff_event, ctrl_shutdown_event};
+    std::array<std::atomic<bool>, 3> returned{};
+    std::vector<std::thread> handlers;
+    for (std::size_t i = 0; i < last_events.size(); ++i)
+        handlers.emplace_back([&, i] {
+            EXPECT_TRUE(on_console_control(last_events[i]));
+            returned[i].store(true);
+        });
+    while (!stop_requested.load())
+        std::this_thread::yield();
+    for (const std::atomic<bool>& done : returned)
+        EXPECT_FALSE(done.load());
+    announce_sessions_stopped();
+    for (std::thread& handler : handlers)
+        handler.join();
+    for (const std::atomic<bool>& done : returned)
+        EXPECT_TRUE(done.load());
+
+    // Ctrl+C and Ctrl+Break take the Ctrl+C path and return at once.
+    for (const std::uint32_t event : {ctrl_c_event, ctrl_break_event}) {
+        stop_requested.store(false);
+        EXPECT_TRUE(on_console_control(event));
+        EXPECT_TRUE(stop_requested.load());
+    }
+    // Events it does not know are left to the next handler.
+    for (const std::uint32_t event : {3u, 4u, 7u}) {
+        stop_requested.store(false);
+        EXPECT_FALSE(on_console_control(event));
+        EXPECT_FALSE(stop_requested.load());
+    }
+}
+
+} // namespace
+} // namespace tallowick
