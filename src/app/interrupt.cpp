@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <ctime>
 #include <semaphore.h>
-#include <unistd.h>
 #endif
 
 namespace tallowick {
@@ -24,16 +23,38 @@ static_assert(std::atomic<bool>::is_always_lock_free, "the handler may only touc
 
 constexpr char interrupt_line[] = "Caught interrupt signal...";
 
+// A flag one thread raises and others wait for; only ordinary threads use it.
+class awaited_flag {
+  public:
+    void raise() {
+        {
+            const std::lock_guard lock(mutex_);
+            raised_ = true;
+        }
+        changed_.notify_all();
+    }
+    void wait() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return raised_; });
+    }
+    // Waits at most `timeout`, then lowers the flag again.
+    void wait_and_lower(std::chrono::milliseconds timeout) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_for(lock, timeout, [this] { return raised_; });
+        raised_ = false;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool raised_ = false;
+};
+
 #ifdef _WIN32
 // Windows runs console handlers and raised signals on ordinary threads, where a
 // lock is allowed.
-struct wake_up_event {
-    std::mutex mutex;
-    std::condition_variable woken;
-    bool pending = false;
-};
-wake_up_event& main_thread_event() {
-    static wake_up_event event;
+awaited_flag& main_thread_event() {
+    static awaited_flag event;
     return event;
 }
 #else
@@ -47,14 +68,8 @@ sem_t& main_thread_semaphore() {
 #endif
 
 // The end of the ordered stop, awaited by a handler whose return ends the process.
-struct stop_announcement {
-    std::mutex mutex;
-    std::condition_variable done;
-    bool stopped = false;
-};
-
-stop_announcement& sessions_stop() {
-    static stop_announcement announcement;
+awaited_flag& sessions_stop() {
+    static awaited_flag announcement;
     return announcement;
 }
 
@@ -66,10 +81,13 @@ extern "C" void on_raised_interrupt(int) {
     on_console_control(ctrl_c_event);
 }
 #else
+// Interrupts taken but not yet announced. The handler only counts them: its
+// own write would overtake the console lines still queued for the writer.
+std::atomic<unsigned> unannounced_interrupts{0};
+static_assert(std::atomic<unsigned>::is_always_lock_free, "the handler may only touch lock-free atomics");
+
 extern "C" void on_interrupt(int) {
-    static constexpr char line[] = "Caught interrupt signal...\n";
-    // write(2) rather than the stream: a worker may hold the stream's lock.
-    (void)!write(1, line, sizeof line - 1);
+    unannounced_interrupts.fetch_add(1);
     stop_requested.store(true);
     wake_main_thread();
 }
@@ -94,9 +112,7 @@ bool on_console_control(std::uint32_t event) {
                                                       : "tallowick: the system is shutting down; stopping the traces");
         stop_requested.store(true);
         wake_main_thread();
-        stop_announcement& announcement = sessions_stop();
-        std::unique_lock lock(announcement.mutex);
-        announcement.done.wait(lock, [&] { return announcement.stopped; });
+        sessions_stop().wait();
         return true;
     }
     default:
@@ -104,14 +120,14 @@ bool on_console_control(std::uint32_t event) {
     }
 }
 
-void announce_sessions_stopped() {
-    stop_announcement& announcement = sessions_stop();
-    {
-        std::lock_guard lock(announcement.mutex);
-        announcement.stopped = true;
-    }
-    announcement.done.notify_all();
+void write_interrupt_lines() {
+#ifndef _WIN32
+    for (unsigned count = unannounced_interrupts.exchange(0); count > 0; --count)
+        write_line(interrupt_line, true);
+#endif
 }
+
+void announce_sessions_stopped() { sessions_stop().raise(); }
 
 void install_interrupt_handler() {
 #ifdef _WIN32
@@ -128,12 +144,7 @@ void install_interrupt_handler() {
 
 void wake_main_thread() noexcept {
 #ifdef _WIN32
-    wake_up_event& event = main_thread_event();
-    {
-        const std::lock_guard lock(event.mutex);
-        event.pending = true;
-    }
-    event.woken.notify_all();
+    main_thread_event().raise();
 #else
     sem_post(&main_thread_semaphore());
 #endif
@@ -141,10 +152,7 @@ void wake_main_thread() noexcept {
 
 bool wait_for_wake_up(std::chrono::milliseconds timeout) {
 #ifdef _WIN32
-    wake_up_event& event = main_thread_event();
-    std::unique_lock lock(event.mutex);
-    event.woken.wait_for(lock, timeout, [&] { return event.pending; });
-    event.pending = false;
+    main_thread_event().wait_and_lower(timeout);
 #else
     timespec deadline{};
     clock_gettime(CLOCK_REALTIME, &deadline);

@@ -16,6 +16,12 @@ extern std::atomic<bool> stop_requested;
 // the console's close, logoff and shutdown (see on_console_control).
 void install_interrupt_handler();
 
+// Writes "Caught interrupt signal..." once for each interrupt or termination
+// signal taken since the last call. The POSIX handler only counts them, so that
+// the line comes behind every console line queued before it; on Windows the
+// handler runs on an ordinary thread and writes the line itself.
+void write_interrupt_lines();
+
 // Wakes a wait_for_wake_up (the interrupt paths do; so does anything else the
 // main thread must look at). Async-signal-safe on POSIX.
 void wake_main_thread() noexcept;

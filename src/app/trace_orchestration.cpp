@@ -166,6 +166,7 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
             wait_for_wake_up(loss_check_interval);
             losses.check();
         }
+        write_interrupt_lines();
         write_line("stopping traces...", true);
     }
 
@@ -179,6 +180,7 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
             thread.join();
     }
     announce_sessions_stopped();
+    write_interrupt_lines(); // those taken while stopping
     if (const auto failure = failures.first()) {
         write_error_line("tallowick: " + *failure);
         status = 1;

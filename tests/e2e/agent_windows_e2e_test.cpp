@@ -5,6 +5,7 @@
 // socket.
 #include "collector/message_check.h"
 #include "support/child_process.h"
+#include "support/json_text.h"
 #include "support/run_process.h"
 #include "support/udp_receiver.h"
 #include "support/windows_support.h"
@@ -30,17 +31,6 @@ namespace fs = std::filesystem;
 std::vector<std::string> sorted(std::vector<std::string> items) {
     std::sort(items.begin(), items.end());
     return items;
-}
-
-// Backslashes doubled and quotes escaped: the text as a JSON string's content.
-std::string json_text(const std::string& text) {
-    std::string escaped;
-    for (const char c : text) {
-        if (c == '\\' || c == '"')
-            escaped += '\\';
-        escaped += c;
-    }
-    return escaped;
 }
 
 // The folder beside the test programs' where the harness lies with its copy of

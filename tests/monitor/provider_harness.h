@@ -8,6 +8,7 @@
 #include "platform/simulated/simulated_system.h"
 #include "pool/thread_pool.h"
 #include "support/fake_tracing.h"
+#include "support/json_text.h"
 #include "support/udp_receiver.h"
 
 #include <gtest/gtest.h>
@@ -34,17 +35,6 @@ struct outcome {
         return out;
     }
 };
-
-// Text as it appears inside a JSON string: backslashes and quotes escaped.
-inline std::string json_text(const std::string& text) {
-    std::string escaped;
-    for (const char c : text) {
-        if (c == '\\' || c == '"')
-            escaped += '\\';
-        escaped += c;
-    }
-    return escaped;
-}
 
 // The description without the named property.
 inline simulated::record_description without(simulated::record_description description,
