@@ -43,7 +43,12 @@ class property_parser {
     // Walks on from where the last walk stopped and remembers every property it
     // passes. Throws std::out_of_range when a property it walks would end past
     // the payload; the walk then stays where it was.
-    property_slice locate_property(std::u16string_view name);
+    property_slice locate_property(std::u16string_view name) {
+        if (last_name_ != nullptr && name.size() == last_name_length_ &&
+            std::memcmp(last_name_, name.data(), name.size() * sizeof(char16_t)) == 0)
+            return last_slice_;
+        return locate_other_property(name);
+    }
 
     // The value of a property: a trivially copyable T of the property's exact
     // size, std::u16string, std::string (bytes as they are) or sid. Throws
@@ -104,12 +109,15 @@ class property_parser {
         std::size_t size_ = 0;
     };
 
+    property_slice locate_other_property(std::u16string_view name);
     property_slice require_property(std::u16string_view name);
     sid read_sid(const property_slice& slice) const;
 
     const event_schema& schema_;
     // The last property found: the tests of a filter ask for one name in turn.
+    // Its length in units lets a repeated request be one compare of known size.
     const std::byte* last_name_ = nullptr;
+    std::size_t last_name_length_ = 0;
     property_slice last_slice_{};
     const std::byte* end_;
     const std::byte* position_;
