@@ -51,9 +51,8 @@ struct caseless_pattern {
     // Lanes, as a byte mask, of the eight units that may match: the folded
     // matches and every unit from 0x80 on.
     unsigned candidates(__m128i units) const { return matches(units) | beyond_ascii(units); }
-    unsigned matches(__m128i units) const {
-        return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_or_si128(units, fold), folded)));
-    }
+    unsigned matches(__m128i units) const { return static_cast<unsigned>(_mm_movemask_epi8(match_lanes(units))); }
+    __m128i match_lanes(__m128i units) const { return _mm_cmpeq_epi16(_mm_or_si128(units, fold), folded); }
     static unsigned beyond_ascii(__m128i units) {
         const __m128i ascii = _mm_cmpeq_epi16(_mm_subs_epu16(units, _mm_set1_epi16(0x7F)), _mm_setzero_si128());
         return ~static_cast<unsigned>(_mm_movemask_epi8(ascii)) & 0xFFFFu;
@@ -125,7 +124,8 @@ inline std::size_t find_caseless_pair_candidate(const std::byte* data, std::size
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + 2 * index + 2));
         // A unit from 0x80 on in either place makes a candidate: one test of
         // both (a unit is beyond ASCII when a bit above the seventh is set).
-        const unsigned hits = (first_pattern.matches(here) & second_pattern.matches(next)) |
+        const __m128i both = _mm_and_si128(first_pattern.match_lanes(here), second_pattern.match_lanes(next));
+        const unsigned hits = static_cast<unsigned>(_mm_movemask_epi8(both)) |
                               caseless_pattern::beyond_ascii(_mm_or_si128(here, next));
         if (hits != 0)
             return index + static_cast<std::size_t>(std::countr_zero(hits)) / 2;
