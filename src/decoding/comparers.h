@@ -70,17 +70,29 @@ bool rest_matches(const View& view, std::size_t start, const Text& expected) {
     }
 }
 
-// The first start position in [from, to) whose unit may match `first`: exactly
-// the matches for exact comparison, a superset for the caseless one.
-template <typename Equal, typename View, typename Unit>
-std::size_t next_candidate(const View& view, std::size_t from, std::size_t to, Unit first) {
-    if constexpr (std::is_same_v<View, code_unit_view<char16_t>> && std::is_same_v<Unit, char16_t>) {
+// The first start position in [from, to) whose units may match the first two of
+// `expected` (its first alone when it has one): exactly the matches of that
+// prefix for exact comparison, a superset for the caseless one. Screening two
+// units leaves few false starts where one separator would leave many.
+template <typename Equal, typename View, typename Text>
+std::size_t next_candidate(const View& view, std::size_t from, std::size_t to, const Text& expected) {
+    using unit = typename Text::value_type;
+    const unit first = expected[0];
+    if constexpr (std::is_same_v<View, code_unit_view<char16_t>> && std::is_same_v<unit, char16_t>) {
+        // A start before `to` leaves the whole text, so its second unit, readable.
+        const bool pair = expected.size() >= 2;
         if constexpr (std::is_same_v<Equal, std::equal_to<char16_t>>) {
-            return find_unit(view.data(), from, to, first);
+            return pair ? find_unit_pair(view.data(), from, to, first, expected[1])
+                        : find_unit(view.data(), from, to, first);
         } else if constexpr (std::is_same_v<Equal, iequal_to<char16_t>>) {
             const std::wint_t upper = iequal_to<char16_t>::upper(first);
-            if (upper < 0x80)
+            if (upper < 0x80) {
+                const std::wint_t second_upper = pair ? iequal_to<char16_t>::upper(expected[1]) : 0x80;
+                if (second_upper < 0x80)
+                    return find_caseless_pair_candidate(view.data(), from, to, static_cast<char16_t>(upper),
+                                                        static_cast<char16_t>(second_upper));
                 return find_caseless_candidate(view.data(), from, to, static_cast<char16_t>(upper));
+            }
         }
     }
     const Equal equal{};
@@ -103,8 +115,8 @@ template <typename Equal> struct contains {
             return false;
         const std::size_t starts = n - m + 1;
         const Equal equal{};
-        for (std::size_t start = details::next_candidate<Equal>(view, 0, starts, expected[0]); start < starts;
-             start = details::next_candidate<Equal>(view, start + 1, starts, expected[0])) {
+        for (std::size_t start = details::next_candidate<Equal>(view, 0, starts, expected); start < starts;
+             start = details::next_candidate<Equal>(view, start + 1, starts, expected)) {
             if (equal(view[start], expected[0]) && details::rest_matches<Equal>(view, start, expected))
                 return true;
         }

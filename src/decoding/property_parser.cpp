@@ -92,12 +92,11 @@ std::uint32_t property_parser::measure_property(const std::byte* position, const
     return size;
 }
 
-property_slice property_parser::locate_property(std::u16string_view name) {
-    if (last_name_ != nullptr && same_name(last_name_, name))
-        return last_slice_;
+property_slice property_parser::locate_other_property(std::u16string_view name) {
     for (std::size_t i = 0; i < walked_.size(); ++i) {
         if (same_name(walked_[i].name, name)) {
             last_name_ = walked_[i].name;
+            last_name_length_ = name.size();
             last_slice_ = walked_[i].slice;
             return last_slice_;
         }
@@ -137,6 +136,7 @@ property_slice property_parser::locate_property(std::u16string_view name) {
         if (same_name(property_name, name)) {
             keep_progress();
             last_name_ = property_name;
+            last_name_length_ = name.size();
             last_slice_ = slice;
             return slice;
         }

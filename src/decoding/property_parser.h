@@ -43,7 +43,11 @@ class property_parser {
     // Walks on from where the last walk stopped and remembers every property it
     // passes. Throws std::out_of_range when a property it walks would end past
     // the payload; the walk then stays where it was.
-    property_slice locate_property(std::u16string_view name);
+    property_slice locate_property(std::u16string_view name) {
+        if (last_name_ != nullptr && name.size() == last_name_length_ && same_units(last_name_, name))
+            return last_slice_;
+        return locate_other_property(name);
+    }
 
     // The value of a property: a trivially copyable T of the property's exact
     // size, std::u16string, std::string (bytes as they are) or sid. Throws
@@ -104,12 +108,34 @@ class property_parser {
         std::size_t size_ = 0;
     };
 
+    // Whether the units at `stored` begin with `name`; inline, as a call to
+    // memcmp would cost more than the compare of a short name.
+    static bool same_units(const std::byte* stored, std::u16string_view name) {
+        const auto* requested = reinterpret_cast<const std::byte*>(name.data());
+        std::size_t bytes = name.size() * sizeof(char16_t);
+        for (; bytes >= 8; bytes -= 8, stored += 8, requested += 8) {
+            std::uint64_t left;
+            std::uint64_t right;
+            std::memcpy(&left, stored, 8);
+            std::memcpy(&right, requested, 8);
+            if (left != right)
+                return false;
+        }
+        for (; bytes > 0; --bytes, ++stored, ++requested) {
+            if (*stored != *requested)
+                return false;
+        }
+        return true;
+    }
+    property_slice locate_other_property(std::u16string_view name);
     property_slice require_property(std::u16string_view name);
     sid read_sid(const property_slice& slice) const;
 
     const event_schema& schema_;
     // The last property found: the tests of a filter ask for one name in turn.
+    // Its length in units lets a repeated request be one compare of known size.
     const std::byte* last_name_ = nullptr;
+    std::size_t last_name_length_ = 0;
     property_slice last_slice_{};
     const std::byte* end_;
     const std::byte* position_;

@@ -24,11 +24,15 @@ console_writer::~console_writer() {
 
 bool console_writer::write(std::string line) {
     {
-        const std::lock_guard lock(state_->mutex);
+        std::unique_lock lock(state_->mutex);
         if (!state_->ending && state_->bytes + line.size() <= capacity_) {
             state_->bytes += line.size();
             state_->lines.push_back(std::move(line));
-            state_->queued.notify_one();
+            // A writer that is not asleep comes back for this line by itself.
+            if (std::exchange(state_->sleeping, false)) {
+                lock.unlock();
+                state_->queued.notify_one();
+            }
             return true;
         }
         ++state_->dropped;
@@ -43,7 +47,13 @@ void console_writer::run(const std::shared_ptr<state>& shared, const output& out
     std::unique_lock lock(shared->mutex);
     bool output_failed = false;
     for (;;) {
-        shared->queued.wait(lock, [&] { return !shared->lines.empty() || shared->ending; });
+        if (shared->lines.empty() && !shared->ending) {
+            shared->sleeping = true;
+            shared->queued.wait(lock, [&] { return !shared->lines.empty() || shared->ending; });
+            shared->sleeping = false;
+            // Lines seldom come alone: gather the burst (finish cuts this short).
+            shared->queued.wait_for(lock, gathering, [&] { return shared->ending; });
+        }
         if (shared->lines.empty())
             return; // ending, and all written
         // One write of as many whole lines as fit into a write that stays whole.
@@ -80,6 +90,7 @@ std::uint64_t console_writer::finish(std::chrono::milliseconds patience) {
         return state_->dropped;
     finished_ = true;
     state_->ending = true;
+    state_->sleeping = false;
     state_->queued.notify_one();
     const bool written =
         state_->drained.wait_for(lock, patience, [&] { return state_->lines.empty() && !state_->writing; });

@@ -31,6 +31,10 @@ class console_writer {
     static constexpr std::size_t default_capacity = 1 << 20;
     // Writes to a pipe up to this size are never interleaved with other writes.
     static constexpr std::size_t whole_write = 4096;
+    // Woken by a line, the writer waits this long for more before writing, so a
+    // stream of events wakes it about a thousand times a second rather than once
+    // a line (each wake costs the reporting thread a system call).
+    static constexpr std::chrono::microseconds gathering = std::chrono::milliseconds(1);
 
     console_writer(output out, notice say, std::size_t capacity = default_capacity);
     // Finishes with the patience of finish().
@@ -55,6 +59,7 @@ class console_writer {
         std::deque<std::string> lines;
         std::size_t bytes = 0;
         bool writing = false;
+        bool sleeping = false; // waiting for a line: the next line wakes it
         bool ending = false;
         std::uint64_t dropped = 0;
         std::uint64_t dropped_unreported = 0;

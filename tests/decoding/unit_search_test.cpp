@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <utility>
 #include <vector>
 
 namespace etw {
@@ -52,6 +53,37 @@ TEST(UnitSearch, CaselessCandidatesAreEveryFoldedMatchAndEveryNonAsciiUnit) {
              i = find_caseless_candidate(units.data(), i + 1, text.size(), wanted))
             found.push_back(i);
         EXPECT_EQ(found, expected) << static_cast<int>(wanted);
+    }
+}
+
+TEST(UnitSearch, PairSearchesFindEveryStartOfThePairAndCaselessOnesEveryStartBesideANonAsciiUnit) {
+    const std::u16string text =
+        u"\\Device\\HarddiskVolume3\\Users\\\u00e9l\u0131se\\AppData\\wINDOWS\\x\uFFFF\u8000\\ap";
+    const odd_units units(text);
+    const std::size_t to = text.size() - 1; // the unit at `to` is read as a second unit
+    const auto fold = [](char16_t unit) {
+        return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
+    };
+    for (const auto& [first, second] : {std::pair{u'\\', u'A'}, std::pair{u'W', u'I'}, std::pair{u'\\', u'\\'},
+                                        std::pair{u'S', u'\\'}, std::pair{u'3', u'Z'}}) {
+        std::vector<std::size_t> exact;
+        std::vector<std::size_t> caseless;
+        for (std::size_t i = 0; i < to; ++i) {
+            if (text[i] == first && text[i + 1] == second)
+                exact.push_back(i);
+            if (text[i] >= 0x80 || text[i + 1] >= 0x80 || (fold(text[i]) == first && fold(text[i + 1]) == second))
+                caseless.push_back(i);
+        }
+        std::vector<std::size_t> found_exact;
+        for (std::size_t i = find_unit_pair(units.data(), 0, to, first, second); i < to;
+             i = find_unit_pair(units.data(), i + 1, to, first, second))
+            found_exact.push_back(i);
+        std::vector<std::size_t> found_caseless;
+        for (std::size_t i = find_caseless_pair_candidate(units.data(), 0, to, first, second); i < to;
+             i = find_caseless_pair_candidate(units.data(), i + 1, to, first, second))
+            found_caseless.push_back(i);
+        EXPECT_EQ(found_exact, exact) << static_cast<int>(first) << ' ' << static_cast<int>(second);
+        EXPECT_EQ(found_caseless, caseless) << static_cast<int>(first) << ' ' << static_cast<int>(second);
     }
 }
 

@@ -38,6 +38,7 @@ public:
 private:
     boost::asio::io_context context;
     boost::asio::ip::udp::socket socket;
+    std::vector<char> buffer_ = std::vector<char>(65536); // the largest datagram
     std::uint64_t markers_sent = 0;
 };
 
