@@ -10,6 +10,7 @@
 #include "monitor/file_provider_setup.h"
 #include "monitor/process_tracker.h"
 #include "platform/simulated/record_builder.h"
+#include "platform/windows_facts.h"
 #include "pool/thread_pool.h"
 #include "support/fake_tracing.h"
 #include "support/sid_and_text_system.h"
@@ -92,7 +93,7 @@ void locate_file_name(benchmark::State& state) {
 // Out of scope for the monitored path, the queued task ends at its first test.
 void dispatch_through_set_up(benchmark::State& state) {
     filter_run run(1, document);
-    run.tracing().providers = {{u"Microsoft-Windows-Kernel-File", simulated::kernel_file_provider}};
+    run.tracing().providers = {{u"Microsoft-Windows-Kernel-File", tallowick::platform::kernel_file_provider}};
     tallowick::testing::sid_and_text_system system;
     const tallowick::platform::scoped_system system_scope(system);
     const tallowick::platform::scoped_tracing tracing_scope(run.tracing());

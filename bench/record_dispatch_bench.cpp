@@ -3,6 +3,7 @@
 // last), the kernel session's, and beside them the floor, the provider's own
 // dispatch to the same filter.
 #include "decoding/record_filter.h"
+#include "platform/windows_facts.h"
 #include "support/fake_tracing.h"
 #include "support/sid_and_text_system.h"
 #include "trace/kernel_logger_trace.h"
@@ -15,7 +16,7 @@
 
 namespace {
 
-const GUID file_guid{0xEDD08927, 0x9CC4, 0x4E65, {0xB9, 0x70, 0xC2, 0x56, 0x0F, 0xB5, 0xC2, 0x89}};
+const GUID file_guid = tallowick::platform::kernel_file_provider;
 
 struct bench_setup {
     bench_setup() {

@@ -4,6 +4,7 @@
 // processes.
 #include "platform/simulated/simulated_tracing.h"
 #include "platform/trace_consumer.h"
+#include "platform/windows_facts.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,6 +16,7 @@
 namespace {
 
 using namespace tallowick::platform::simulated;
+using tallowick::platform::kernel_file_provider;
 using tallowick::testing::trace_consumer;
 
 void deliver_to_sessions(benchmark::State& state) {

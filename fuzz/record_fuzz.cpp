@@ -31,6 +31,7 @@
 #include "platform/sdk/etw_types.h"
 #include "platform/simulated/record_builder.h"
 #include "platform/simulated/simulated_system.h"
+#include "platform/windows_facts.h"
 #include "pool/thread_pool.h"
 #include "support/fake_tracing.h"
 #include "trace/kernel_provider.h"
@@ -210,7 +211,7 @@ class providers {
   public:
     providers() {
         tallowick::testing::fake_tracing lookup; // answers the file provider's GUID lookup
-        lookup.providers = {{u"Microsoft-Windows-Kernel-File", simulated::kernel_file_provider}};
+        lookup.providers = {{u"Microsoft-Windows-Kernel-File", tallowick::platform::kernel_file_provider}};
         const tallowick::platform::scoped_tracing scope(lookup);
         file_ = std::make_unique<etw::provider<std::uint64_t>>(u"Microsoft-Windows-Kernel-File");
         tallowick::setup_filekernel_provider(*file_, pool_, monitored_, excluded_, tracker_);

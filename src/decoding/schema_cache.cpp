@@ -1,13 +1,14 @@
 #include "decoding/schema_cache.h"
 
 #include "platform/tracing_api.h"
+#include "platform/windows_facts.h"
 #include "trace/errors.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace etw {
-namespace sdk = tallowick::platform::sdk;
+namespace platform = tallowick::platform;
 
 std::uint64_t guid_hash(const GUID& guid) {
     const std::uint64_t data1 = static_cast<std::uint32_t>(guid.Data1);
@@ -31,7 +32,7 @@ event_info_buffer fetch_event_info(const EVENT_RECORD& record) {
     auto& tracing = tallowick::platform::current_tracing();
     std::uint32_t size = 0;
     const std::uint32_t status = tracing.tdh_get_event_information(&record, 0, nullptr, nullptr, &size);
-    if (status != sdk::error_insufficient_buffer)
+    if (status != platform::error_insufficient_buffer)
         check_record_status(status, record);
     // Never smaller than the fixed part, so a platform that answers with less
     // cannot send a reader past the buffer; the size passed on is unchanged.

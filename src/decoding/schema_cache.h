@@ -1,11 +1,11 @@
 #pragma once
 // The TRACE_EVENT_INFO of each kind of event, fetched from TDH once per trace.
 
+#include "platform/guid.h"
 #include "platform/sdk/etw_types.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <unordered_map>
 
@@ -26,7 +26,7 @@ struct schema_cache_key {
                 descriptor.Level};
     }
     friend bool operator==(const schema_cache_key& left, const schema_cache_key& right) {
-        return std::memcmp(&left.provider, &right.provider, sizeof(GUID)) == 0 && left.id == right.id &&
+        return tallowick::platform::same_guid(left.provider, right.provider) && left.id == right.id &&
                left.opcode == right.opcode && left.version == right.version && left.level == right.level;
     }
 };

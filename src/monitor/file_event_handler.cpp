@@ -7,6 +7,7 @@
 #include "output/console.h"
 #include "output/send_event.h"
 #include "platform/system_api.h"
+#include "platform/windows_facts.h"
 
 #include <algorithm>
 #include <initializer_list>
@@ -50,9 +51,9 @@ std::optional<std::string_view> share_access_label(unsigned int share_access) {
 
 std::string_view path_event_label(int event_id) {
     switch (event_id) {
-    case 26:
+    case platform::file_delete_path_event:
         return "DELETE";
-    case 27:
+    case platform::file_rename_path_event:
         return "RENAME";
     default:
         return "CREATED";

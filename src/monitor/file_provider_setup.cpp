@@ -10,6 +10,7 @@
 #include "monitor/process_attribution.h"
 #include "output/console.h"
 #include "platform/system_api.h"
+#include "platform/windows_facts.h"
 #include "pool/thread_pool.h"
 
 #include <exception>
@@ -24,8 +25,6 @@ using namespace etw::predicates;
 // File I/O, create, read, write, delete-path, rename/set-link-path and
 // create-new-file events.
 constexpr std::uint64_t file_keywords = 0x1FA0;
-// Ids 0 to 9 belong to the idle process and the system itself.
-constexpr unsigned int first_user_process_id = 10;
 
 // A test that holds when FileName does not match `expected` under `Comparer`.
 template <typename Comparer> auto file_name_is_not(std::u16string expected) {
@@ -74,7 +73,9 @@ void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, thread_po
                                const std::vector<std::string>& monitored_paths,
                                const std::vector<std::string>& excluded_processes, process_tracker& tracker) {
     provider.set_any_keywords(file_keywords);
-    etw::record_filter filter({12, 26, 27, 30}, file_event_predicate());
+    etw::record_filter filter({platform::file_create_event, platform::file_delete_path_event,
+                               platform::file_rename_path_event, platform::file_create_new_file_event},
+                              file_event_predicate());
     filter.add_event_callback([&pool, &monitored_paths, &excluded_processes, &tracker](
                                   const EVENT_RECORD& record, const etw::trace_context& context) {
         file_event_callback(record, context, pool, monitored_paths, excluded_processes, tracker);
@@ -92,14 +93,16 @@ void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& c
         const unsigned int process_id = record.EventHeader.ProcessId;
         if (process_id < first_user_process_id)
             return;
-        if (event_id == 12) {
+        if (event_id == platform::file_create_event) {
             std::string name =
                 platform::current_system().utf16_to_utf8(parser.read_property<std::u16string>(u"FileName"));
             const auto share_access = parser.read_property<std::uint32_t>(u"ShareAccess");
             pool.enqueue_task(handle_file_access_event, event_id, process_id, std::move(name),
                               static_cast<unsigned int>(share_access), std::cref(monitored_paths),
                               std::cref(excluded_processes), attribute(record, tracker));
-        } else if (event_id == 26 || event_id == 27 || event_id == 30) {
+        } else if (event_id == platform::file_delete_path_event ||
+                   event_id == platform::file_rename_path_event ||
+                   event_id == platform::file_create_new_file_event) {
             std::u16string name = u"UNKNOWN";
             if (!parser.try_read_property(u"FileName", name))
                 parser.try_read_property(u"FilePath", name);

@@ -10,6 +10,10 @@
 
 namespace tallowick {
 
+// Process ids 0 to 9 belong to the idle process and the system itself: their
+// records are not the users' activity.
+inline constexpr std::uint32_t first_user_process_id = 10;
+
 // Who made a file event, as far as the process tracker could tell when the
 // record arrived; handed with the event to its task.
 struct event_origin {

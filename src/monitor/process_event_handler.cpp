@@ -6,6 +6,7 @@
 #include "monitor/name_comparison.h"
 #include "output/console.h"
 #include "output/send_event.h"
+#include "platform/windows_facts.h"
 
 #include <algorithm>
 #include <cctype>
@@ -13,9 +14,6 @@
 
 namespace tallowick {
 namespace {
-
-constexpr int process_started = 1;
-constexpr int process_ended = 2;
 
 // The agent's own process list queries and the console hosts they start.
 bool is_excluded_command_line(std::string_view command_line) {
@@ -67,9 +65,9 @@ void handle_process_event(int opcode, unsigned int process_id, const std::string
     const std::string image_name = lower_case(image_file_name);
     if (ends_with_any(image_name, default_excluded_processes) || is_user_excluded(image_name, excluded_processes))
         return;
-    if (opcode == process_started)
+    if (opcode == platform::process_start_opcode)
         report_start(process_id, image_name, command_line, user_sid, parent_process_id);
-    else if (opcode == process_ended)
+    else if (opcode == platform::process_end_opcode)
         report_end(process_id, image_name);
 }
 

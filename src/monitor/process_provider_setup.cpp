@@ -9,6 +9,7 @@
 #include "output/console.h"
 #include "platform/system_api.h"
 #include "platform/utf_codec.h"
+#include "platform/windows_facts.h"
 #include "pool/thread_pool.h"
 
 #include <cstdint>
@@ -17,14 +18,11 @@
 
 namespace tallowick {
 namespace {
-// Ids 0 to 9 belong to the idle process and the system itself.
-constexpr std::uint32_t first_user_process_id = 10;
-
 void track(process_tracker& tracker, int opcode, std::uint32_t pid, record_time when,
            const std::string& image_file_name, const etw::sid& user_sid) {
-    if (opcode == 1)
+    if (opcode == platform::process_start_opcode)
         tracker.started(pid, when, learn_process_facts(pid, image_file_name, user_sid.sid_string));
-    else if (opcode == 2 && !tracker.ended(pid, when))
+    else if (opcode == platform::process_end_opcode && !tracker.ended(pid, when))
         tracker.ended_unseen(pid, when, learn_process_facts(pid, image_file_name, user_sid.sid_string));
 }
 } // namespace
@@ -33,7 +31,9 @@ void setup_kernel_process_provider(etw::kernel::process_provider& provider, thre
                                    const std::vector<std::string>& excluded_processes, process_tracker& tracker) {
     using etw::predicates::opcode_is;
     // The kernel's process events all carry id 0: the opcode tells them apart.
-    etw::record_filter filter({0}, etw::predicates::details::or_filter(opcode_is(1), opcode_is(2)));
+    etw::record_filter filter({0},
+                              etw::predicates::details::or_filter(opcode_is(platform::process_start_opcode),
+                                                                  opcode_is(platform::process_end_opcode)));
     filter.add_event_callback(
         [&pool, &excluded_processes, &tracker](const EVENT_RECORD& record, const etw::trace_context& context) {
             process_event_callback(record, context, pool, excluded_processes, tracker);

@@ -13,18 +13,13 @@ namespace tallowick::platform {
 // A process or token handle as the platform hands it out; 0 means none.
 using native_handle = std::uintptr_t;
 
-// Access rights and statuses the lookups rely on (Win32 values).
+// Access rights the lookups rely on (Win32 values).
 inline constexpr std::uint32_t process_all_access = 0x1FFFFF;
 inline constexpr std::uint32_t process_query_information = 0x400;
 // Enough for the image name and the token, and granted where the others are not
 // (protected processes, other accounts' services).
 inline constexpr std::uint32_t process_query_limited_information = 0x1000;
 inline constexpr std::uint32_t token_query = 0x8;
-inline constexpr std::uint32_t error_access_denied = 5;
-inline constexpr std::uint32_t error_invalid_handle = 6;
-inline constexpr std::uint32_t error_invalid_parameter = 87;
-inline constexpr std::uint32_t error_insufficient_buffer = 122;
-inline constexpr std::uint32_t error_not_all_assigned = 1300;
 
 struct open_result {
     native_handle handle = 0;     // 0 when the open failed

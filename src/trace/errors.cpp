@@ -1,31 +1,33 @@
 #include "trace/errors.h"
 
+#include "platform/guid.h"
 #include "platform/sdk/etw_types.h"
-#include "trace/guid.h"
+#include "platform/windows_facts.h"
 
 #include <cstdio>
 
 namespace etw {
-namespace sdk = tallowick::platform::sdk;
+namespace platform = tallowick::platform;
+using tallowick::platform::guid_text;
 
 namespace {
 
 // Throws the class of `status`; `detail` is set only for record statuses.
 [[noreturn]] void throw_for(std::uint32_t status, const std::string* detail) {
     switch (status) {
-    case sdk::error_access_denied:
+    case platform::error_access_denied:
         throw need_to_be_admin_failure();
-    case sdk::error_not_supported:
+    case platform::error_not_supported:
         throw function_not_supported();
-    case sdk::error_invalid_parameter:
+    case platform::error_invalid_parameter:
         throw invalid_parameter();
-    case sdk::error_already_exists:
+    case platform::error_already_exists:
         throw trace_already_registered();
-    case sdk::error_not_found:
+    case platform::error_not_found:
         if (detail != nullptr)
             throw could_not_find_schema(*detail);
         throw could_not_find_schema();
-    case sdk::error_no_system_resources:
+    case platform::error_no_system_resources:
         throw no_trace_sessions_remaining();
     default:
         if (detail != nullptr)
@@ -40,7 +42,7 @@ unexpected_error::unexpected_error(std::uint32_t status)
     : std::runtime_error("An unexpected error occurred: status_code=" + std::to_string(status)) {}
 
 void check_status(std::uint32_t status) {
-    if (status != sdk::error_success)
+    if (status != platform::error_success)
         throw_for(status, nullptr);
 }
 
@@ -53,7 +55,7 @@ void check_nt_status(std::uint32_t status) {
 }
 
 void check_record_status(std::uint32_t status, const EVENT_RECORD& record) {
-    if (status == sdk::error_success)
+    if (status == platform::error_success)
         return;
     const std::string detail = describe_record_status(status, record);
     throw_for(status, &detail);

@@ -1,9 +1,10 @@
 #include "trace/kernel_logger_trace.h"
 
+#include "platform/guid.h"
 #include "platform/tracing_api.h"
+#include "platform/windows_facts.h"
 #include "trace/errors.h"
 #include "trace/group_mask.h"
-#include "trace/guid.h"
 #include "trace/record_dispatch.h"
 #include "trace/session_name.h"
 #include "trace/windows_version.h"
@@ -14,6 +15,8 @@
 
 namespace etw {
 namespace sdk = tallowick::platform::sdk;
+namespace platform = tallowick::platform;
+using tallowick::platform::create_guid;
 using tallowick::platform::current_tracing;
 
 namespace {
@@ -46,7 +49,7 @@ void kernel_logger_trace::on_kernel_record(EVENT_RECORD* record) {
 session_properties kernel_logger_trace::fill_properties() {
     // Before Windows 8 there is one kernel logger, known by its control GUID; from
     // Windows 8 on, any session may be a system logger.
-    const GUID guid = is_windows8_or_greater() ? create_guid() : sdk::system_trace_control_guid;
+    const GUID guid = is_windows8_or_greater() ? create_guid() : platform::system_trace_control_guid;
     const std::uint32_t mode = is_windows8_or_greater()
                                    ? log_file_mode_for(buffers()) | sdk::event_trace_system_logger_mode
                                    : log_file_mode_for(buffers());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/sdk/etw_types.h"
+#include "platform/windows_facts.h"
 #include "trace/filtered_provider.h"
 
 #include <cstdint>
@@ -26,7 +27,7 @@ class process_provider : public kernel_provider {
   public:
     process_provider()
         : kernel_provider(tallowick::platform::sdk::event_trace_flag_process,
-                          tallowick::platform::sdk::process_guid) {}
+                          tallowick::platform::process_guid) {}
 };
 
 } // namespace etw::kernel

@@ -1,8 +1,8 @@
 #include "trace/manifest_trace.h"
 
+#include "platform/guid.h"
 #include "platform/tracing_api.h"
 #include "trace/errors.h"
-#include "trace/guid.h"
 #include "trace/provider_enables.h"
 #include "trace/provider_merge.h"
 #include "trace/record_dispatch.h"
@@ -15,7 +15,9 @@
 
 namespace etw {
 namespace sdk = tallowick::platform::sdk;
+using tallowick::platform::create_guid;
 using tallowick::platform::current_tracing;
+using tallowick::platform::guid_text;
 
 manifest_trace::manifest_trace(std::u16string name) : trace_session(session_name_or_guid(std::move(name))) {}
 

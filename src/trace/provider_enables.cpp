@@ -1,12 +1,14 @@
 #include "trace/provider_enables.h"
 
 #include "platform/tracing_api.h"
+#include "platform/windows_facts.h"
 
 #include <algorithm>
 #include <cstring>
 
 namespace etw {
 namespace sdk = tallowick::platform::sdk;
+namespace platform = tallowick::platform;
 
 namespace {
 std::uint32_t read_u32(std::span<const std::byte> bytes, std::size_t offset) {
@@ -51,12 +53,12 @@ bool session_enables_provider(const GUID& provider, std::uint16_t logger_id) {
     std::uint32_t status = tracing.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &provider, sizeof provider,
                                                             nullptr, 0, &needed);
     // Sessions may enable it between the two calls: ask again while it grows.
-    for (int attempt = 0; attempt < 4 && status == sdk::error_insufficient_buffer; ++attempt) {
+    for (int attempt = 0; attempt < 4 && status == platform::error_insufficient_buffer; ++attempt) {
         answer.resize(needed);
         status = tracing.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &provider, sizeof provider,
                                                   answer.data(), static_cast<std::uint32_t>(answer.size()), &needed);
     }
-    if (status != sdk::error_success)
+    if (status != platform::error_success)
         return false;
     answer.resize(std::min<std::size_t>(answer.size(), needed));
     const std::vector<std::uint16_t> loggers = enabling_loggers(answer);

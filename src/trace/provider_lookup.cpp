@@ -1,8 +1,9 @@
 #include "trace/provider_lookup.h"
 
+#include "platform/guid.h"
 #include "platform/system_api.h"
 #include "platform/tracing_api.h"
-#include "trace/guid.h"
+#include "platform/windows_facts.h"
 
 #include <charconv>
 #include <cstdint>
@@ -11,13 +12,17 @@
 #include <string>
 
 namespace etw {
+using tallowick::platform::clsid_trace_data_provider_collection;
+using tallowick::platform::iid_trace_data_provider_collection;
+using tallowick::platform::is_null_guid;
+
 namespace {
 
 using tallowick::platform::hresult;
 using tallowick::platform::tracing_api;
 
-constexpr std::uint32_t coinit_multithreaded = 0;
-constexpr std::uint32_t clsctx_server = 0x15;
+using tallowick::platform::clsctx_server;
+using tallowick::platform::coinit_multithreaded;
 
 // The HRESULT as lower-case hex digits without leading zeros.
 std::string hex(hresult value) {

@@ -1,7 +1,5 @@
 #include "trace/provider_merge.h"
 
-#include <cstring>
-
 namespace etw {
 namespace {
 void put_u16(std::byte* at, std::uint16_t value) {
@@ -9,10 +7,6 @@ void put_u16(std::byte* at, std::uint16_t value) {
     at[1] = static_cast<std::byte>(value >> 8);
 }
 } // namespace
-
-bool guid_byte_order::operator()(const GUID& left, const GUID& right) const {
-    return std::memcmp(&left, &right, sizeof(GUID)) < 0;
-}
 
 merged_providers merge_providers(const manifest_provider_list& providers) {
     merged_providers merged;

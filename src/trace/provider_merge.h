@@ -2,6 +2,7 @@
 // One enable call per provider GUID: the settings of every provider registered
 // under that GUID, merged.
 
+#include "platform/guid.h"
 #include "platform/sdk/etw_types.h"
 #include "trace/session_providers.h"
 
@@ -13,11 +14,6 @@
 
 namespace etw {
 
-// GUIDs ordered by their 16 bytes in memory order, as unsigned bytes.
-struct guid_byte_order {
-    bool operator()(const GUID& left, const GUID& right) const;
-};
-
 struct merged_settings {
     std::uint8_t level = 0; // OR-ed like the rest: levels 2 and 4 give 6
     std::uint64_t any_keywords = 0;
@@ -26,7 +22,7 @@ struct merged_settings {
     std::set<std::uint16_t> event_ids; // of every filter of every provider with the GUID
 };
 
-using merged_providers = std::map<GUID, merged_settings, guid_byte_order>;
+using merged_providers = std::map<GUID, merged_settings, tallowick::platform::guid_less>;
 
 merged_providers merge_providers(const manifest_provider_list& providers);
 

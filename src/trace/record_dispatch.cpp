@@ -2,12 +2,14 @@
 
 #include "decoding/current_record.h"
 #include "decoding/schema_cache.h"
-#include "trace/guid.h"
+#include "platform/guid.h"
 
 #include <cstddef>
 #include <cstring>
 
 namespace etw {
+using tallowick::platform::same_guid;
+
 namespace {
 
 template <typename List, typename Key>

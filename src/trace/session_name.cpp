@@ -1,13 +1,14 @@
 #include "trace/session_name.h"
 
+#include "platform/guid.h"
 #include "platform/tracing_api.h"
-#include "trace/guid.h"
 #include "trace/session_properties.h"
 
 #include <new>
 #include <stdexcept>
 
 namespace etw {
+using tallowick::platform::create_guid;
 
 void check_session_name(std::u16string_view name) {
     // The name area must hold the terminator too.

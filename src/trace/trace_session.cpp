@@ -3,12 +3,14 @@
 #include "output/console.h"
 #include "platform/tracing_api.h"
 #include "platform/utf_codec.h"
+#include "platform/windows_facts.h"
 #include "trace/errors.h"
 
 #include <stdexcept>
 
 namespace etw {
 namespace sdk = tallowick::platform::sdk;
+namespace platform = tallowick::platform;
 using tallowick::platform::current_tracing;
 
 namespace {
@@ -26,9 +28,9 @@ session_statistics statistics_of(const EVENT_TRACE_PROPERTIES& properties) {
 std::optional<session_statistics> stop_by_name(const std::u16string& name, session_properties block) {
     const std::uint32_t status =
         current_tracing().control_trace(0, name.c_str(), block.get(), sdk::event_trace_control_stop);
-    if (status == sdk::error_wmi_instance_not_found)
+    if (status == platform::error_wmi_instance_not_found)
         return std::nullopt;
-    if (status != sdk::error_more_data)
+    if (status != platform::error_more_data)
         check_status(status);
     return statistics_of(*block.get());
 }
@@ -52,7 +54,7 @@ void trace_session::start() {
     // A stop from now on ends this call: by ending the platform session, or by
     // closing the handle before processing begins (ProcessTrace then fails at once).
     // Processing gets its own copy of the handle, which stop overwrites.
-    std::uint32_t status = sdk::error_success;
+    std::uint32_t status = platform::error_success;
     try {
         status = current_tracing().process_trace(&consumer, 1, nullptr, nullptr);
     } catch (...) {
@@ -87,7 +89,7 @@ void trace_session::register_session() {
     session_properties block = fill_properties();
     TRACEHANDLE handle = invalid_handle;
     std::uint32_t status = tracing.start_trace(&handle, name_.c_str(), block.get());
-    if (status == sdk::error_already_exists) {
+    if (status == platform::error_already_exists) {
         // Left over from an earlier run, or someone else's: replace it, or use it as
         // it is when we may not stop it.
         bool may_replace = true;
@@ -116,8 +118,8 @@ void trace_session::check_attached_session() {
     const std::uint32_t status =
         current_tracing().control_trace(0, name_.c_str(), block.get(), sdk::event_trace_control_query);
     const std::optional<std::string> problem =
-        status != sdk::error_success ? "it cannot be queried (status " + std::to_string(status) + ")"
-                                     : attached_session_problem(*block.get());
+        status != platform::error_success ? "it cannot be queried (status " + std::to_string(status) + ")"
+                                          : attached_session_problem(*block.get());
     if (problem) {
         foreign_ = true;
         throw attached_session_failure(*problem);
@@ -143,7 +145,7 @@ void trace_session::close_session() {
     const std::uint32_t status = current_tracing().close_trace(consumer_handle_);
     // Forgotten even when the close fails; still delivering is no failure.
     consumer_handle_ = invalid_handle;
-    if (status != sdk::error_ctx_close_pending)
+    if (status != platform::error_ctx_close_pending)
         check_status(status);
 }
 
@@ -175,7 +177,7 @@ std::optional<session_statistics> trace_session::query_statistics() {
     session_properties block = fill_properties();
     const std::uint32_t status =
         current_tracing().control_trace(0, name_.c_str(), block.get(), sdk::event_trace_control_query);
-    if (status != sdk::error_success)
+    if (status != platform::error_success)
         return std::nullopt;
     return statistics_of(*block.get());
 }

@@ -4,6 +4,7 @@
 
 #include "decoding/trace_context.h"
 #include "platform/simulated/record_builder.h"
+#include "platform/windows_facts.h"
 #include "support/fake_tracing.h"
 #include "support/sid_and_text_system.h"
 
@@ -28,7 +29,7 @@ class decoding_fixture : public ::testing::Test {
     const EVENT_RECORD& add(std::vector<simulated::record_property> properties,
                             std::uint16_t header_flags = 0x40, std::uint16_t id = 1) {
         simulated::record_description description;
-        description.header.provider = simulated::kernel_file_provider;
+        description.header.provider = tallowick::platform::kernel_file_provider;
         description.header.id = id;
         description.header.flags = header_flags;
         description.properties = std::move(properties);

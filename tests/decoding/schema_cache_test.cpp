@@ -2,6 +2,7 @@
 
 #include "decoding/event_schema.h"
 #include "decoding_fixture.h"
+#include "platform/windows_facts.h"
 #include "trace/errors.h"
 
 #include <cstring>
@@ -14,7 +15,7 @@ using testing::simulated::record_property;
 
 TEST(SchemaCacheKey, HashesAsDocumented) {
     EXPECT_EQ(schema_cache_key_hash{}(schema_cache_key{}), 0x010444C2C3304391u);
-    EXPECT_EQ(guid_hash(tallowick::platform::sdk::process_guid), 0xC36AB97Cu);
+    EXPECT_EQ(guid_hash(tallowick::platform::process_guid), 0xC36AB97Cu);
     const GUID high_byte{0, 0, 0, {0, 0, 0x80, 0, 0, 0, 0, 0xFF}};
     EXPECT_EQ(guid_hash(high_byte), 0x800000FFu);
     const GUID all_ones{0xFFFFFFFF, 0xFFFF, 0xFFFF, {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}};
@@ -25,7 +26,7 @@ class SchemaCache : public testing::decoding_fixture {
   protected:
     testing::simulated::record_description description() const {
         testing::simulated::record_description d;
-        d.header.provider = testing::simulated::kernel_file_provider;
+        d.header.provider = tallowick::platform::kernel_file_provider;
         d.header.id = 12;
         d.header.version = 1;
         d.properties = {record_property::uint32(u"ShareAccess", 7)};

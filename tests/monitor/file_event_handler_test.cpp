@@ -1,6 +1,7 @@
 #include "monitor/file_event_handler.h"
 #include "platform/simulated/simulated_system.h"
 #include "platform/utf_codec.h"
+#include "support/json_text.h"
 #include "support/udp_receiver.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@ namespace tallowick {
 namespace {
 
 using namespace platform::simulated;
+using tallowick::testing::json_text;
 
 constexpr unsigned word = 100, explorer = 110, svchost = 120, notepad = 130, lsass = 140, smss = 150,
                    ended = 160, buecher = 170;
@@ -40,13 +42,6 @@ machine handler_machine() {
         {"C:\\Users\\alice\\Projects\\data.bin", file_type::file},
     };
     return model;
-}
-
-// Paths as they appear in JSON text.
-std::string json_text(std::string text) {
-    for (std::size_t at = text.find('\\'); at != std::string::npos; at = text.find('\\', at + 2))
-        text.insert(at, 1, '\\');
-    return text;
 }
 
 std::string file_json(int id, unsigned pid, const std::string& operation, const std::string& filename,

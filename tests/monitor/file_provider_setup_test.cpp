@@ -2,6 +2,7 @@
 #include "monitor/process_tracker.h"
 
 #include "platform/utf_codec.h"
+#include "platform/windows_facts.h"
 #include "provider_harness.h"
 
 #include <gtest/gtest.h>
@@ -48,7 +49,7 @@ std::string open_json(const std::string& path, unsigned pid = word, const std::s
 class FileProvider : public provider_harness {
   protected:
     FileProvider() : provider_harness(file_machine()) {
-        tracing.providers = {{u"Microsoft-Windows-Kernel-File", simulated::kernel_file_provider}};
+        tracing.providers = {{u"Microsoft-Windows-Kernel-File", tallowick::platform::kernel_file_provider}};
     }
 
     outcome run(const simulated::record_description& description) {

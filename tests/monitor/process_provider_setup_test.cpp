@@ -2,6 +2,7 @@
 #include "monitor/process_tracker.h"
 
 #include "platform/utf_codec.h"
+#include "platform/windows_facts.h"
 #include "provider_harness.h"
 
 #include <gtest/gtest.h>

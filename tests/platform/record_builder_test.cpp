@@ -2,6 +2,7 @@
 
 #include "platform/simulated/sid_text.h"
 #include "platform/simulated/tdh_catalog.h"
+#include "platform/windows_facts.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,7 @@
 #include "platform/simulated/simulated_machine.h"
 
 #include "platform/trace_consumer.h"
+#include "platform/windows_facts.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "platform/simulated/scenario.h"
+#include "platform/windows_facts.h"
 
 #include <gtest/gtest.h>
 

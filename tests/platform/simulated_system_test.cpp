@@ -1,4 +1,5 @@
 #include "platform/simulated/simulated_system.h"
+#include "platform/windows_facts.h"
 
 #include <gtest/gtest.h>
 

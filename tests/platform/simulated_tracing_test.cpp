@@ -5,6 +5,7 @@
 #include "platform/system_api.h"
 #include "platform/trace_consumer.h"
 #include "platform/tracing_api.h"
+#include "platform/windows_facts.h"
 #include "support/gate.h"
 #include "trace/provider_lookup.h"
 
@@ -216,7 +217,7 @@ TEST(SimulatedTracing, KernelLoggerTakesProcessRecordsByItsFlags) {
         std::uint32_t start_status;
         std::size_t consumers;
     };
-    const GUID system_trace = sdk::system_trace_control_guid;
+    const GUID system_trace = platform::system_trace_control_guid;
     const kernel_case cases[] = {
         {"10.0", u"Kernel", 0x12000100, 0x1, {}, 0, 1},
         {"10.0", u"Kernel", 0x12000100, 0x8, {}, 0, 0},

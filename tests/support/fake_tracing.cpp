@@ -1,6 +1,7 @@
 #include "support/fake_tracing.h"
 
 #include "platform/simulated/guids.h"
+#include "platform/windows_facts.h"
 
 #include <algorithm>
 #include <cstring>
@@ -8,8 +9,8 @@
 namespace tallowick::testing {
 namespace {
 
-constexpr hresult e_invalidarg = static_cast<hresult>(0x80070057);
-constexpr hresult e_pointer = static_cast<hresult>(0x80004003);
+using platform::e_invalidarg;
+using platform::e_pointer;
 
 std::u16string text_at(const char16_t* text) {
     return text == nullptr ? std::u16string() : std::u16string(text);
@@ -78,8 +79,7 @@ std::uint32_t fake_tracing::deliver_and_wait(const EVENT_TRACE_LOGFILEW& logfile
     changed_.notify_all();
     const bool ended = changed_.wait_for(lock, std::chrono::minutes(1), [this] { return consumer_ended_; });
     --waiting_processes_;
-    constexpr std::uint32_t error_timeout = 1460;
-    return ended ? 0 : error_timeout;
+    return ended ? 0 : platform::error_timeout;
 }
 
 std::uint32_t fake_tracing::start_trace(trace_handle* handle, const char16_t* name,
@@ -162,9 +162,8 @@ std::uint32_t fake_tracing::process_trace(trace_handle* handles, std::uint32_t h
         const std::lock_guard lock(mutex_);
         record(process_trace_call{std::vector<trace_handle>(handles, handles + handle_count),
                                   start_time != nullptr, end_time != nullptr});
-        constexpr std::uint32_t error_invalid_handle = 6;
         if (handle_count > 0 && closed_handles_.count(handles[0]) > 0)
-            return error_invalid_handle;
+            return platform::error_invalid_handle;
         logfile = opened_logfile_;
     }
     if (!logfile)
@@ -225,7 +224,7 @@ std::uint32_t fake_tracing::tdh_get_property_size(const EVENT_RECORD* record_poi
         return answer.status;
     }
     if (descriptor_count != 1)
-        return platform::sdk::error_invalid_parameter;
+        return platform::error_invalid_parameter;
     return tdh.get_property_size(*record_pointer, descriptors[0], property_size);
 }
 
@@ -254,7 +253,7 @@ std::uint32_t fake_tracing::enumerate_trace_guids_ex(std::uint32_t query_class, 
     if (returned != nullptr)
         *returned = static_cast<std::uint32_t>(answer.size());
     if (out_buffer == nullptr || out_size < answer.size())
-        return sdk::error_insufficient_buffer;
+        return platform::error_insufficient_buffer;
     std::memcpy(out_buffer, answer.data(), answer.size());
     return 0;
 }

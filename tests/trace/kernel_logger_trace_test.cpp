@@ -1,5 +1,6 @@
 #include "trace/kernel_logger_trace.h"
 
+#include "platform/windows_facts.h"
 #include "session_fixture.h"
 #include "trace/errors.h"
 #include "trace/windows_version.h"
@@ -20,7 +21,7 @@ using tallowick::testing::ver_set_condition_mask_call;
 using tallowick::testing::verify_version_info_call;
 
 const std::u16string kernel_session = u"Velmar_Trace_WindowsKernel";
-const GUID system_trace_control{0x9E814AAD, 0x3204, 0x11D2, {0x9A, 0x82, 0x00, 0x60, 0x08, 0xA8, 0x69, 0x39}};
+const GUID system_trace_control = tallowick::platform::system_trace_control_guid;
 const GUID other_guid{0x0BADF00D, 0x1, 0x2, {3, 4, 5, 6, 7, 8, 9, 10}};
 
 class KernelLoggerTrace : public session_fixture {

@@ -1,10 +1,11 @@
+#include "platform/windows_facts.h"
 #include "trace/kernel_provider.h"
 #include "trace/provider.h"
 
+#include "platform/guid.h"
 #include "support/fake_tracing.h"
 #include "support/sid_and_text_system.h"
 #include "trace/errors.h"
-#include "trace/guid.h"
 
 #include <gtest/gtest.h>
 
@@ -15,11 +16,13 @@
 namespace etw {
 namespace {
 
+using tallowick::platform::guid_text;
+using tallowick::platform::same_guid;
 using tallowick::testing::fake_registered_provider;
 using tallowick::testing::fake_tracing;
 
-const GUID file_guid{0xEDD08927, 0x9CC4, 0x4E65, {0xB9, 0x70, 0xC2, 0x56, 0x0F, 0xB5, 0xC2, 0x89}};
-const GUID process_guid{0x22FB2CD6, 0x0E7B, 0x422B, {0xA0, 0xC7, 0x2F, 0xAD, 0x1F, 0xD0, 0xE7, 0x16}};
+const GUID file_guid = tallowick::platform::kernel_file_provider;
+const GUID process_guid = tallowick::platform::kernel_process_provider;
 const GUID other_guid{0x11111111, 0x2222, 0x3333, {4, 4, 5, 5, 5, 5, 5, 5}};
 
 class ProviderLookup : public ::testing::Test {

@@ -2,10 +2,11 @@
 // Sessions against the scripted tracing fake: providers looked up through its
 // provider collection, records built with the record builder and known to its TDH.
 
+#include "platform/guid.h"
 #include "platform/simulated/record_builder.h"
+#include "platform/windows_facts.h"
 #include "support/fake_tracing.h"
 #include "support/sid_and_text_system.h"
-#include "trace/guid.h"
 #include "trace/session_providers.h"
 
 #include <gtest/gtest.h>
@@ -22,10 +23,12 @@
 namespace etw::testing {
 
 namespace simulated = tallowick::platform::simulated;
+using tallowick::platform::guid_text;
+using tallowick::platform::same_guid;
 using tallowick::testing::fake_tracing;
 
-inline constexpr GUID file_guid = simulated::kernel_file_provider;
-inline constexpr GUID process_guid = simulated::kernel_process_provider;
+inline constexpr GUID file_guid = tallowick::platform::kernel_file_provider;
+inline constexpr GUID process_guid = tallowick::platform::kernel_process_provider;
 
 class session_fixture : public ::testing::Test {
   protected:

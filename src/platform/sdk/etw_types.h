@@ -1,6 +1,7 @@
 #pragma once
 // The public SDK structures and constants of event tracing, trace decoding and
-// the version test. On Windows they come from the SDK headers; elsewhere they are
+// the version test (statuses, the version test's values and well-known GUIDs are
+// in platform/windows_facts.h). On Windows they come from the SDK headers; elsewhere they are
 // defined here with the same x64 layout (checked in layout_checks.cpp), so that
 // records and schemas built off Windows look exactly as Windows hands them out.
 //
@@ -443,19 +444,6 @@ struct OSVERSIONINFOEXW {
 
 namespace tallowick::platform::sdk {
 
-// Win32 statuses the trace layer tells apart.
-inline constexpr std::uint32_t error_success = 0;
-inline constexpr std::uint32_t error_access_denied = 5;
-inline constexpr std::uint32_t error_not_supported = 50;
-inline constexpr std::uint32_t error_invalid_parameter = 87;
-inline constexpr std::uint32_t error_insufficient_buffer = 122;
-inline constexpr std::uint32_t error_more_data = 234;
-inline constexpr std::uint32_t error_already_exists = 183;
-inline constexpr std::uint32_t error_not_found = 1168;
-inline constexpr std::uint32_t error_no_system_resources = 1450;
-inline constexpr std::uint32_t error_wmi_instance_not_found = 4201;
-inline constexpr std::uint32_t error_ctx_close_pending = 7007;
-
 // TDH_INTYPE_* and TDH_OUTTYPE_*.
 inline constexpr std::uint16_t tdh_intype_null = 0;
 inline constexpr std::uint16_t tdh_intype_unicodestring = 1;
@@ -514,22 +502,7 @@ inline constexpr std::uint8_t trace_level_information = 4;
 inline constexpr std::uint8_t trace_level_verbose = 5;
 inline constexpr TRACEHANDLE invalid_processtrace_handle = ~TRACEHANDLE{0};
 
-// The kernel group-mask exchange and the version test.
+// The kernel group-mask exchange.
 inline constexpr std::uint32_t system_performance_trace_information = 31;
-inline constexpr std::uint32_t ver_minorversion = 0x1;
-inline constexpr std::uint32_t ver_majorversion = 0x2;
-inline constexpr std::uint32_t ver_servicepackmajor = 0x20;
-inline constexpr std::uint8_t ver_greater_equal = 3;
-
-} // namespace tallowick::platform::sdk
-
-namespace tallowick::platform::sdk {
-
-// Well-known GUIDs of the SDK: the kernel logger's control GUID and the class
-// GUID of its process events.
-inline constexpr GUID system_trace_control_guid{
-    0x9E814AAD, 0x3204, 0x11D2, {0x9A, 0x82, 0x00, 0x60, 0x08, 0xA8, 0x69, 0x39}};
-inline constexpr GUID process_guid{
-    0x3D6FA8D0, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
 
 } // namespace tallowick::platform::sdk

@@ -1,27 +1,18 @@
 #include "platform/simulated/provider_catalog.h"
 
-#include "platform/simulated/guids.h"
+#include "platform/guid.h"
 #include "platform/utf_codec.h"
+#include "platform/windows_facts.h"
 
 namespace tallowick::platform::simulated {
 namespace {
 
-constexpr hresult s_ok = 0;
-constexpr hresult s_false = 1;
-constexpr hresult e_pointer = static_cast<hresult>(0x80004003);
 constexpr hresult e_nointerface = static_cast<hresult>(0x80004002);
-constexpr hresult e_invalidarg = static_cast<hresult>(0x80070057);
 constexpr hresult class_e_noaggregation = static_cast<hresult>(0x80040110);
 constexpr hresult regdb_e_classnotreg = static_cast<hresult>(0x80040154);
 constexpr hresult co_e_notinitialized = static_cast<hresult>(0x800401F0);
 constexpr hresult rpc_e_changed_mode = static_cast<hresult>(0x80010106);
 constexpr hresult bad_netpath = static_cast<hresult>(0x80070035); // HRESULT_FROM_WIN32(ERROR_BAD_NETPATH)
-constexpr std::uint32_t coinit_apartmentthreaded = 0x2;
-
-constexpr GUID clsid_trace_data_provider_collection{
-    0x03837511, 0x098B, 0x11D8, {0x94, 0x14, 0x50, 0x50, 0x54, 0x50, 0x30, 0x30}};
-constexpr GUID iid_trace_data_provider_collection{
-    0x03837510, 0x098B, 0x11D8, {0x94, 0x14, 0x50, 0x50, 0x54, 0x50, 0x30, 0x30}};
 
 } // namespace
 

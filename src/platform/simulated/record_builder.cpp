@@ -1,6 +1,7 @@
 #include "platform/simulated/record_builder.h"
 
 #include "platform/simulated/sid_text.h"
+#include "platform/windows_facts.h"
 
 #include <algorithm>
 #include <cstring>
@@ -269,16 +270,16 @@ record_description describe_file_event(const file_event& event) {
     header.thread_id = event.thread_id;
     header.flags = event.header_flags;
     switch (event.id) {
-    case 12:
+    case file_create_event:
         header.keywords = 0xA0;
         break;
-    case 26:
+    case file_delete_path_event:
         header.keywords = 0x400;
         break;
-    case 27:
+    case file_rename_path_event:
         header.keywords = 0x800;
         break;
-    case 30:
+    case file_create_new_file_event:
         header.keywords = 0x1000;
         break;
     default:
@@ -293,7 +294,7 @@ record_description describe_file_event(const file_event& event) {
     if (v0)
         properties.push_back(property::pointer(u"ThreadId", event.thread_id));
     properties.push_back(property::pointer(u"FileObject", file_object));
-    if (event.id == 26 || event.id == 27) {
+    if (event.id == file_delete_path_event || event.id == file_rename_path_event) {
         properties.push_back(property::pointer(u"FileKey", 0xFFFF'A000'0003'0030));
         properties.push_back(property::pointer(u"ExtraInformation", 0));
         if (!v0)
@@ -315,13 +316,13 @@ record_description describe_process_event(const process_event& event) {
     using property = record_property;
     record_description description;
     auto& header = description.header;
-    header.provider = sdk::process_guid;
+    header.provider = process_guid;
     header.version = 4;
     header.opcode = event.opcode;
     header.level = 0;
     header.flags = event.header_flags;
-    header.process_id =
-        event.header_process_id.value_or(event.opcode == 1 ? event.parent_id : event.process_id);
+    header.process_id = event.header_process_id.value_or(
+        event.opcode == process_start_opcode ? event.parent_id : event.process_id);
 
     auto& properties = description.properties;
     properties.push_back(property::pointer(u"UniqueProcessKey", 0xFFFF'B000'0000'0000 + event.process_id));

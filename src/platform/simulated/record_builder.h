@@ -4,6 +4,7 @@
 // from a list of typed properties.
 
 #include "platform/sdk/etw_types.h"
+#include "platform/windows_facts.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -110,17 +111,11 @@ class built_record {
 // one and std::length_error for a payload beyond 65535 bytes.
 built_record build_record(const record_description& description);
 
-// Provider GUIDs of the two manifest providers the agent watches.
-inline constexpr GUID kernel_file_provider{
-    0xEDD08927, 0x9CC4, 0x4E65, {0xB9, 0x70, 0xC2, 0x56, 0x0F, 0xB5, 0xC2, 0x89}};
-inline constexpr GUID kernel_process_provider{
-    0x22FB2CD6, 0x0E7B, 0x422B, {0xA0, 0xC7, 0x2F, 0xAD, 0x1F, 0xD0, 0xE7, 0x16}};
-
 // A Microsoft-Windows-Kernel-File event 12, 26, 27 or 30: version 0 takes the v0
 // layout, every other version the v1 layout. `name` goes into FileName (12, 30)
 // or FilePath (26, 27).
 struct file_event {
-    std::uint16_t id = 12;
+    std::uint16_t id = file_create_event;
     std::uint8_t version = 1;
     std::uint32_t process_id = 0;
     std::uint32_t thread_id = 0x1D2C;
@@ -135,7 +130,7 @@ record_description describe_file_event(const file_event& event);
 
 // A kernel logger process event (class version 4, the V4 payload).
 struct process_event {
-    std::uint8_t opcode = 1; // 1 start, 2 end, 3 and 4 rundown
+    std::uint8_t opcode = process_start_opcode; // or the end, or 3 and 4: rundown
     std::uint32_t process_id = 0;
     std::uint32_t parent_id = 0;
     std::uint32_t session_id = 1;

@@ -1,12 +1,11 @@
 #include "platform/simulated/record_delivery.h"
 
+#include "platform/windows_facts.h"
 #include <algorithm>
 #include <exception>
 
 namespace tallowick::platform::simulated {
 namespace {
-constexpr std::uint32_t error_invalid_handle = 6;
-constexpr std::uint32_t error_busy = 170;
 
 // The SDK's wide characters are UTF-16 code units on every platform.
 const char16_t* utf16(const sdk::wide_char* text) {
@@ -38,7 +37,7 @@ TRACEHANDLE record_delivery::open(EVENT_TRACE_LOGFILEW* logfile) {
 std::uint32_t record_delivery::process(const TRACEHANDLE* handles, std::uint32_t handle_count,
                                        lock_type& lock) {
     if (handles == nullptr || handle_count != 1)
-        return sdk::error_invalid_parameter; // one real-time session per call
+        return error_invalid_parameter; // one real-time session per call
     const auto found = consumers_.find(*handles);
     if (found == consumers_.end() || found->second.closed)
         return error_invalid_handle;
@@ -97,7 +96,7 @@ std::uint32_t record_delivery::process(const TRACEHANDLE* handles, std::uint32_t
     end_processing(found);
     if (failure)
         std::rethrow_exception(failure);
-    return sdk::error_success;
+    return error_success;
 }
 
 std::uint32_t record_delivery::close(TRACEHANDLE handle) {
@@ -108,10 +107,10 @@ std::uint32_t record_delivery::close(TRACEHANDLE handle) {
     if (found->second.processing) {
         found->second.wake.notify_one();
         changed_.notify_all();
-        return sdk::error_ctx_close_pending;
+        return error_ctx_close_pending;
     }
     consumers_.erase(found);
-    return sdk::error_success;
+    return error_success;
 }
 
 void record_delivery::sessions_changed() {

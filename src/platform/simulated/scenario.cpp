@@ -2,6 +2,7 @@
 
 #include "platform/simulated/sid_text.h"
 #include "platform/utf_codec.h"
+#include "platform/windows_facts.h"
 
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
@@ -352,7 +353,7 @@ record_description read_record(object_reader& reader) {
     record_description record;
     const std::string provider = reader.text("provider", "", true);
     if (provider == "kernel_process") {
-        record.header.provider = sdk::process_guid;
+        record.header.provider = process_guid;
     } else if (const auto guid = parse_guid(provider)) {
         record.header.provider = *guid;
     } else {
@@ -377,10 +378,13 @@ record_description read_record(object_reader& reader) {
 
 file_event read_file_step(object_reader& body, std::string_view kind) {
     file_event file;
-    file.id = kind == "file_open" ? 12 : kind == "file_delete" ? 26 : kind == "file_rename" ? 27 : 30;
+    file.id = kind == "file_open"     ? file_create_event
+              : kind == "file_delete" ? file_delete_path_event
+              : kind == "file_rename" ? file_rename_path_event
+                                      : file_create_new_file_event;
     file.process_id = static_cast<std::uint32_t>(body.number("pid", u32_max, 0, true));
     file.name = wide(body.text("name", "", true));
-    if (file.id == 12)
+    if (file.id == file_create_event)
         file.share_access = static_cast<std::uint32_t>(body.number("share_access", u32_max, 0, true));
     file.version = static_cast<std::uint8_t>(body.number("version", u8_max, 1));
     return file;
@@ -415,7 +419,7 @@ step read_step(object_reader& item, unsigned depth) {
     } else if (kind == "process_start" || kind == "process_end") {
         const bool start = kind == "process_start";
         process_event event;
-        event.opcode = start ? 1 : 2;
+        event.opcode = start ? process_start_opcode : process_end_opcode;
         event.process_id = static_cast<std::uint32_t>(body.number("pid", u32_max, 0, true));
         event.parent_id = static_cast<std::uint32_t>(body.number("parent_pid", u32_max, 0, start));
         event.image_file_name = body.text("image_file_name", "", true);

@@ -1,6 +1,8 @@
 #include "platform/simulated/session_table.h"
 
+#include "platform/guid.h"
 #include "platform/utf_codec.h"
+#include "platform/windows_facts.h"
 
 #include <cstddef>
 #include <cstring>
@@ -8,7 +10,6 @@
 namespace tallowick::platform::simulated {
 namespace {
 
-constexpr std::uint32_t error_bad_length = 24;
 constexpr std::uint32_t event_trace_control_flush = 3;
 constexpr std::uint32_t max_event_filters = 13;
 constexpr std::uint32_t max_event_filter_event_ids = 64;
@@ -133,28 +134,28 @@ session_table::session_table(const machine_description& machine)
 std::uint32_t session_table::start(TRACEHANDLE* handle, const char16_t* name,
                                    EVENT_TRACE_PROPERTIES* properties) {
     if (handle == nullptr || name == nullptr || properties == nullptr)
-        return sdk::error_invalid_parameter;
+        return error_invalid_parameter;
     if (properties->Wnode.BufferSize < sizeof(EVENT_TRACE_PROPERTIES))
         return error_bad_length;
     if (!admin_)
-        return sdk::error_access_denied;
+        return error_access_denied;
 
     const std::u16string_view given = name;
     const bool kernel_name = folded(given) == folded(kernel_logger_name);
-    const bool kernel_guid = same_guid(properties->Wnode.Guid, sdk::system_trace_control_guid);
+    const bool kernel_guid = same_guid(properties->Wnode.Guid, system_trace_control_guid);
     const bool system_logger_mode = (properties->LogFileMode & sdk::event_trace_system_logger_mode) != 0;
     const bool real_time = (properties->LogFileMode & sdk::event_trace_real_time_mode) != 0;
     if (given.empty() || (kernel_guid && !kernel_name) || (system_logger_mode && !windows8_or_later_) ||
         (!real_time && properties->LogFileNameOffset == 0))
-        return sdk::error_invalid_parameter;
+        return error_invalid_parameter;
     if (!has_room_for_name(*properties, given))
         return error_bad_length;
 
     const std::u16string key = folded(given);
     if (sessions_.count(key) != 0)
-        return sdk::error_already_exists;
+        return error_already_exists;
     if (sessions_.size() >= session_limit_)
-        return sdk::error_no_system_resources;
+        return error_no_system_resources;
 
     auto session = std::make_shared<trace_session>();
     session->name = std::u16string(given);
@@ -168,24 +169,24 @@ std::uint32_t session_table::start(TRACEHANDLE* handle, const char16_t* name,
     *handle = session->controller;
     write_back_name(*properties, given);
     sessions_.emplace(key, std::move(session));
-    return sdk::error_success;
+    return error_success;
 }
 
 std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name, EVENT_TRACE_PROPERTIES* properties,
                                      std::uint32_t control_code, std::shared_ptr<trace_session>* stopped) {
     if (handle == 0 && view_of(name).empty())
-        return sdk::error_invalid_parameter;
+        return error_invalid_parameter;
     const std::shared_ptr<trace_session> session = handle != 0 ? find_by_handle(handle) : find(view_of(name));
     if (control_code != sdk::event_trace_control_query && control_code != sdk::event_trace_control_stop &&
         control_code != event_trace_control_flush)
-        return sdk::error_not_supported;
+        return error_not_supported;
     if (!session)
-        return sdk::error_wmi_instance_not_found;
+        return error_wmi_instance_not_found;
     if (control_code == event_trace_control_flush)
-        return sdk::error_success;
+        return error_success;
     // 234 (more data) reports a stop that has been done all the same.
     const bool refused = control_code == sdk::event_trace_control_stop && session->leftover &&
-                         session->stop_status != sdk::error_success && session->stop_status != sdk::error_more_data;
+                         session->stop_status != error_success && session->stop_status != error_more_data;
     if (refused)
         return session->stop_status;
     if (properties != nullptr) {
@@ -194,13 +195,13 @@ std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name, E
         report_statistics(*session, *properties);
     }
     if (control_code == sdk::event_trace_control_query)
-        return sdk::error_success;
+        return error_success;
 
     session->stopped = true;
     sessions_.erase(folded(session->name));
     if (stopped != nullptr)
         *stopped = session;
-    return session->leftover ? session->stop_status : sdk::error_success;
+    return session->leftover ? session->stop_status : error_success;
 }
 
 std::uint32_t session_table::enable(TRACEHANDLE handle, const GUID* provider, std::uint32_t control_code,
@@ -209,28 +210,28 @@ std::uint32_t session_table::enable(TRACEHANDLE handle, const GUID* provider, st
                                     const ENABLE_TRACE_PARAMETERS* parameters) {
     const std::shared_ptr<trace_session> session = find_by_handle(handle);
     if (!session || provider == nullptr)
-        return sdk::error_invalid_parameter;
+        return error_invalid_parameter;
     switch (control_code) {
     case sdk::event_control_code_disable_provider:
         session->providers.erase(*provider);
-        return sdk::error_success;
+        return error_success;
     case sdk::event_control_code_capture_state:
-        return sdk::error_success; // the providers simulated here have no state to replay
+        return error_success; // the providers simulated here have no state to replay
     case sdk::event_control_code_enable_provider:
         break;
     default:
-        return sdk::error_invalid_parameter;
+        return error_invalid_parameter;
     }
 
     enabled_provider enabled{level, match_any_keyword, match_all_keyword, std::nullopt};
     if (parameters != nullptr) {
         if (parameters->Version != sdk::enable_trace_parameters_version_2)
-            return sdk::error_invalid_parameter;
+            return error_invalid_parameter;
         if (!read_event_id_filter(*parameters, enabled.event_ids))
-            return sdk::error_invalid_parameter;
+            return error_invalid_parameter;
     }
     session->providers.insert_or_assign(*provider, std::move(enabled));
-    return sdk::error_success;
+    return error_success;
 }
 
 std::uint32_t session_table::group_mask_session(std::uint32_t information_class, const void* information,
@@ -306,9 +307,9 @@ std::uint32_t session_table::provider_enables(const GUID& provider, void* out, s
     if (returned != nullptr)
         *returned = static_cast<std::uint32_t>(answer.size());
     if (out == nullptr || out_size < answer.size())
-        return sdk::error_insufficient_buffer;
+        return error_insufficient_buffer;
     std::memcpy(out, answer.data(), answer.size());
-    return sdk::error_success;
+    return error_success;
 }
 
 std::shared_ptr<trace_session> session_table::find(std::u16string_view name) const {

@@ -1,6 +1,7 @@
 #include "platform/simulated/simulated_tracing.h"
 
 #include "platform/simulated/guids.h"
+#include "platform/windows_facts.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,7 +10,6 @@
 namespace tallowick::platform::simulated {
 namespace {
 
-constexpr hresult e_pointer = static_cast<hresult>(0x80004003);
 // 100-nanosecond intervals from 1601 to 1970: a FILETIME of the Unix epoch.
 constexpr std::int64_t filetime_of_unix_epoch = 116'444'736'000'000'000;
 
@@ -126,7 +126,7 @@ std::uint32_t simulated_tracing::tdh_get_event_information(const EVENT_RECORD* r
                                                            TRACE_EVENT_INFO* buffer,
                                                            std::uint32_t* buffer_size) {
     if (record == nullptr || buffer_size == nullptr)
-        return sdk::error_invalid_parameter;
+        return error_invalid_parameter;
     return tdh_.get_event_information(*record, buffer, buffer_size);
 }
 
@@ -137,7 +137,7 @@ std::uint32_t simulated_tracing::tdh_get_property_size(const EVENT_RECORD* recor
                                                        const PROPERTY_DATA_DESCRIPTOR* descriptors,
                                                        std::uint32_t* property_size) {
     if (record == nullptr || descriptor_count == 0 || descriptors == nullptr || property_size == nullptr)
-        return sdk::error_invalid_parameter;
+        return error_invalid_parameter;
     return tdh_.get_property_size(*record, descriptors[0], property_size);
 }
 
@@ -145,7 +145,7 @@ std::uint32_t simulated_tracing::enumerate_trace_guids_ex(std::uint32_t query_cl
                                                           std::uint32_t in_size, void* out_buffer,
                                                           std::uint32_t out_size, std::uint32_t* returned) {
     if (query_class != sdk::trace_guid_query_info || in_buffer == nullptr || in_size != sizeof(GUID))
-        return sdk::error_invalid_parameter;
+        return error_invalid_parameter;
     GUID provider{};
     std::memcpy(&provider, in_buffer, sizeof provider);
     const std::lock_guard lock(mutex_);

@@ -1,5 +1,6 @@
 #include "platform/simulated/tdh_catalog.h"
 
+#include "platform/windows_facts.h"
 #include <cstring>
 
 namespace tallowick::platform::simulated {
@@ -72,15 +73,15 @@ std::uint32_t tdh_catalog::get_event_information(const EVENT_RECORD& record, TRA
     const std::lock_guard lock(mutex_);
     const auto found = schemas_.find(kind_of(record));
     if (found == schemas_.end())
-        return sdk::error_not_found;
+        return error_not_found;
     const auto needed = static_cast<std::uint32_t>(found->second.size());
     if (buffer == nullptr || *buffer_size < needed) {
         *buffer_size = needed;
-        return sdk::error_insufficient_buffer;
+        return error_insufficient_buffer;
     }
     std::memcpy(buffer, found->second.data(), needed);
     *buffer_size = needed;
-    return sdk::error_success;
+    return error_success;
 }
 
 std::uint32_t tdh_catalog::get_property_size(const EVENT_RECORD& record,
@@ -89,15 +90,15 @@ std::uint32_t tdh_catalog::get_property_size(const EVENT_RECORD& record,
     const std::lock_guard lock(mutex_);
     const auto found = property_sizes_.find(payload_key(record));
     if (found == property_sizes_.end())
-        return sdk::error_not_found;
+        return error_not_found;
     const std::u16string name = name_at_address(descriptor.PropertyName);
     for (const auto& [property, size] : found->second.sizes) {
         if (property == name) {
             *property_size = size;
-            return sdk::error_success;
+            return error_success;
         }
     }
-    return sdk::error_not_found;
+    return error_not_found;
 }
 
 } // namespace tallowick::platform::simulated

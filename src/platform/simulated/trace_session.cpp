@@ -1,5 +1,6 @@
 #include "platform/simulated/trace_session.h"
 
+#include "platform/windows_facts.h"
 namespace tallowick::platform::simulated {
 namespace {
 
@@ -17,7 +18,7 @@ bool trace_session::takes(const EVENT_RECORD& record) const {
     if (stopped)
         return false;
     const EVENT_HEADER& header = record.EventHeader;
-    if (same_guid(header.ProviderId, sdk::process_guid))
+    if (same_guid(header.ProviderId, process_guid))
         return kernel_logger && (group_masks[0] & sdk::event_trace_flag_process) != 0;
 
     const auto found = providers.find(header.ProviderId);

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/guid.h"
 #include "platform/sdk/etw_types.h"
-#include "platform/simulated/guids.h"
 #include "platform/simulated/realtime_buffers.h"
 
 #include <array>

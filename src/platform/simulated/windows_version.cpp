@@ -1,23 +1,11 @@
 #include "platform/simulated/windows_version.h"
 
+#include "platform/windows_facts.h"
+
 #include <array>
 
 namespace tallowick::platform::simulated {
 namespace {
-
-constexpr std::uint32_t ver_minorversion = 0x1;
-constexpr std::uint32_t ver_majorversion = 0x2;
-constexpr std::uint32_t ver_buildnumber = 0x4;
-constexpr std::uint32_t ver_platformid = 0x8;
-constexpr std::uint32_t ver_servicepackminor = 0x10;
-constexpr std::uint32_t ver_servicepackmajor = 0x20;
-constexpr std::uint32_t ver_product_type = 0x80;
-
-constexpr std::uint8_t ver_equal = 1;
-constexpr std::uint8_t ver_greater = 2;
-constexpr std::uint8_t ver_greater_equal = 3;
-constexpr std::uint8_t ver_less = 4;
-constexpr std::uint8_t ver_less_equal = 5;
 
 // The condition stored for the field whose type bit is `bit` (bit 0 to 7).
 std::uint8_t condition_of(std::uint64_t condition_mask, unsigned bit) {

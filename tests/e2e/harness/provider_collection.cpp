@@ -2,6 +2,7 @@
 
 #include "e2e/harness/harness_machine.h"
 #include "platform/windows/trace_data_provider.h"
+#include "platform/windows_facts.h"
 
 #include <oleauto.h>
 
@@ -16,9 +17,9 @@ using platform::windows::ITraceDataProvider;
 using platform::windows::ITraceDataProviderCollection;
 using platform::windows::IValueMap;
 
-constexpr GUID clsid_collection{0x03837511, 0x098B, 0x11D8, {0x94, 0x14, 0x50, 0x50, 0x54, 0x50, 0x30, 0x30}};
-constexpr GUID iid_collection{0x03837510, 0x098B, 0x11D8, {0x94, 0x14, 0x50, 0x50, 0x54, 0x50, 0x30, 0x30}};
-constexpr GUID iid_provider{0x03837512, 0x098B, 0x11D8, {0x94, 0x14, 0x50, 0x50, 0x54, 0x50, 0x30, 0x30}};
+using platform::clsid_trace_data_provider_collection;
+using platform::iid_trace_data_provider;
+using platform::iid_trace_data_provider_collection;
 
 // IUnknown and IDispatch for an object of interface `Interface`, which owns
 // one object of the simulated catalog and releases it with its last reference.
@@ -72,7 +73,7 @@ template <typename Object> Object* hand_out(void* inner) {
 
 class provider_object final : public catalog_object<ITraceDataProvider> {
   public:
-    explicit provider_object(void* inner) : catalog_object(iid_provider, inner) {}
+    explicit provider_object(void* inner) : catalog_object(iid_trace_data_provider, inner) {}
 
     HRESULT STDMETHODCALLTYPE get_DisplayName(BSTR* name) override {
         if (name == nullptr)
@@ -113,7 +114,7 @@ class provider_object final : public catalog_object<ITraceDataProvider> {
 
 class collection_object final : public catalog_object<ITraceDataProviderCollection> {
   public:
-    explicit collection_object(void* inner) : catalog_object(iid_collection, inner) {}
+    explicit collection_object(void* inner) : catalog_object(iid_trace_data_provider_collection, inner) {}
 
     HRESULT STDMETHODCALLTYPE get_Count(long* count) override {
         if (count == nullptr)
@@ -156,7 +157,7 @@ class collection_object final : public catalog_object<ITraceDataProviderCollecti
 } // namespace
 
 bool is_provider_collection(REFCLSID clsid) {
-    return IsEqualGUID(clsid, clsid_collection);
+    return IsEqualGUID(clsid, clsid_trace_data_provider_collection);
 }
 
 HRESULT create_provider_collection(REFCLSID clsid, LPUNKNOWN outer, DWORD class_context, REFIID iid,

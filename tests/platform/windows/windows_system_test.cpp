@@ -1,6 +1,7 @@
 #include "platform/windows/windows_system.h"
 
 #include "platform/simulated/sid_text.h"
+#include "platform/windows_facts.h"
 #include "support/child_process.h"
 #include "support/windows_support.h"
 

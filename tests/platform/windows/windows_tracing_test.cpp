@@ -1,10 +1,10 @@
 #include "platform/windows/windows_tracing.h"
 
-#include "platform/simulated/record_builder.h"
+#include "platform/guid.h"
 #include "platform/windows/wide_text.h"
 #include "platform/windows/windows_system.h"
+#include "platform/windows_facts.h"
 #include "support/windows_support.h"
-#include "trace/guid.h"
 #include "trace/provider_lookup.h"
 
 #include <gtest/gtest.h>
@@ -25,15 +25,6 @@
 // tests below hold on Windows and under Wine alike, and TDH is only compiled.
 namespace tallowick::platform::windows {
 namespace {
-
-constexpr hresult s_ok = 0;
-constexpr hresult s_false = 1;
-constexpr std::uint32_t coinit_multithreaded = 0x0;
-constexpr std::uint32_t coinit_apartmentthreaded = 0x2;
-constexpr std::uint32_t clsctx_server = 0x15;
-using etw::clsid_trace_data_provider_collection;
-using etw::iid_trace_data_provider_collection;
-using simulated::kernel_file_provider;
 
 // Runs `work` on a thread of its own, so that its COM apartment starts fresh.
 void on_fresh_thread(const std::function<void()>& work) {
@@ -88,18 +79,18 @@ class WindowsTracing : public ::testing::Test {
 };
 
 TEST_F(WindowsTracing, ClsidTextIsBracedUpperCaseWithTheFieldsInOrder) {
-    EXPECT_EQ(text_of(sdk::system_trace_control_guid), u"{9E814AAD-3204-11D2-9A82-006008A86939}");
-    EXPECT_EQ(text_of(sdk::process_guid), u"{3D6FA8D0-FE05-11D0-9DDA-00C04FD7BA7C}");
+    EXPECT_EQ(text_of(platform::system_trace_control_guid), u"{9E814AAD-3204-11D2-9A82-006008A86939}");
+    EXPECT_EQ(text_of(platform::process_guid), u"{3D6FA8D0-FE05-11D0-9DDA-00C04FD7BA7C}");
     EXPECT_EQ(text_of(GUID{}), u"{00000000-0000-0000-0000-000000000000}");
 }
 
 TEST_F(WindowsTracing, CreatedGuidsAreFreshAndTheirTextMatchesThem) {
     const GUID first = fresh_guid();
     const GUID second = fresh_guid();
-    EXPECT_FALSE(etw::is_null_guid(first));
-    EXPECT_FALSE(etw::same_guid(first, second));
+    EXPECT_FALSE(is_null_guid(first));
+    EXPECT_FALSE(same_guid(first, second));
 
-    std::string upper = etw::guid_text(first);
+    std::string upper = guid_text(first);
     for (char& digit : upper)
         digit = static_cast<char>(std::toupper(static_cast<unsigned char>(digit)));
     std::u16string expected = u"{";
@@ -110,19 +101,20 @@ TEST_F(WindowsTracing, CreatedGuidsAreFreshAndTheirTextMatchesThem) {
 
 TEST_F(WindowsTracing, ConditionMaskHasThreeBitsPerTestedField) {
     std::uint64_t mask = 0;
-    mask = tracing_.ver_set_condition_mask(mask, sdk::ver_majorversion, sdk::ver_greater_equal);
+    mask = tracing_.ver_set_condition_mask(mask, platform::ver_majorversion, platform::ver_greater_equal);
     EXPECT_EQ(mask, 0x18u);
-    mask = tracing_.ver_set_condition_mask(mask, sdk::ver_minorversion, sdk::ver_greater_equal);
-    mask = tracing_.ver_set_condition_mask(mask, sdk::ver_servicepackmajor, sdk::ver_greater_equal);
+    mask = tracing_.ver_set_condition_mask(mask, platform::ver_minorversion, platform::ver_greater_equal);
+    mask = tracing_.ver_set_condition_mask(mask, platform::ver_servicepackmajor, platform::ver_greater_equal);
     EXPECT_EQ(mask, 0x1801Bu);
 }
 
 TEST_F(WindowsTracing, VersionTestHoldsUpToTheReportedVersionAndNoFurther) {
-    const std::uint32_t type = sdk::ver_majorversion | sdk::ver_minorversion | sdk::ver_servicepackmajor;
+    const std::uint32_t type =
+        platform::ver_majorversion | platform::ver_minorversion | platform::ver_servicepackmajor;
     std::uint64_t mask = 0;
-    mask = tracing_.ver_set_condition_mask(mask, sdk::ver_majorversion, sdk::ver_greater_equal);
-    mask = tracing_.ver_set_condition_mask(mask, sdk::ver_minorversion, sdk::ver_greater_equal);
-    mask = tracing_.ver_set_condition_mask(mask, sdk::ver_servicepackmajor, sdk::ver_greater_equal);
+    mask = tracing_.ver_set_condition_mask(mask, platform::ver_majorversion, platform::ver_greater_equal);
+    mask = tracing_.ver_set_condition_mask(mask, platform::ver_minorversion, platform::ver_greater_equal);
+    mask = tracing_.ver_set_condition_mask(mask, platform::ver_servicepackmajor, platform::ver_greater_equal);
     const auto at_least = [&](std::uint32_t major, std::uint32_t minor) {
         OSVERSIONINFOEXW info{};
         info.dwOSVersionInfoSize = sizeof info;
@@ -187,7 +179,7 @@ TEST_F(WindowsTracing, ProviderCollectionListsTheRegisteredProviders) {
             if (name == u"Microsoft-Windows-Kernel-File") {
                 GUID guid{};
                 EXPECT_GE(tracing_.get_guid(provider, &guid), 0);
-                EXPECT_TRUE(etw::same_guid(guid, kernel_file_provider)) << etw::guid_text(guid);
+                EXPECT_TRUE(same_guid(guid, kernel_file_provider)) << guid_text(guid);
                 found = true;
             }
             tracing_.release(provider);
@@ -205,7 +197,7 @@ TEST_F(WindowsTracing, ProviderLookupFindsTheKernelFileProviderOrReportsTheFailu
     on_fresh_thread([] {
         try {
             const GUID guid = etw::find_provider_guid(u"Microsoft-Windows-Kernel-File");
-            EXPECT_TRUE(etw::same_guid(guid, kernel_file_provider)) << etw::guid_text(guid);
+            EXPECT_TRUE(same_guid(guid, kernel_file_provider)) << guid_text(guid);
         } catch (const std::runtime_error& error) {
             EXPECT_TRUE(testing::running_under_wine()) << error.what();
             EXPECT_EQ(
@@ -222,9 +214,9 @@ TEST_F(WindowsTracing, SessionStartsAndStopsByNameWhereTracingIsAllowed) {
     session_properties started(guid);
     trace_handle handle = 0;
     const std::uint32_t status = tracing_.start_trace(&handle, name.c_str(), started.get());
-    if (status == sdk::error_access_denied)
+    if (status == platform::error_access_denied)
         GTEST_SKIP() << "starting a trace session needs administrative rights";
-    ASSERT_EQ(status, sdk::error_success);
+    ASSERT_EQ(status, platform::error_success);
     EXPECT_NE(handle, 0u);
 
     ENABLE_TRACE_PARAMETERS parameters{};
@@ -232,11 +224,11 @@ TEST_F(WindowsTracing, SessionStartsAndStopsByNameWhereTracingIsAllowed) {
     const GUID provider = fresh_guid();
     EXPECT_EQ(tracing_.enable_trace_ex2(handle, &provider, sdk::event_control_code_enable_provider,
                                         sdk::trace_level_information, 0, 0, 0, &parameters),
-              sdk::error_success);
+              platform::error_success);
 
     session_properties stopped(guid);
     EXPECT_EQ(tracing_.control_trace(0, name.c_str(), stopped.get(), sdk::event_trace_control_stop),
-              sdk::error_success);
+              platform::error_success);
 }
 
 TEST_F(WindowsTracing, ConsumerOfAMissingSessionDeliversNothing) {
@@ -250,13 +242,13 @@ TEST_F(WindowsTracing, ConsumerOfAMissingSessionDeliversNothing) {
     trace_handle handle = tracing_.open_trace(&logfile);
     if (handle == sdk::invalid_processtrace_handle) {
         // Wine refuses every consumer; ProcessTrace of no consumer fails at once.
-        EXPECT_NE(tracing_.process_trace(&handle, 1, nullptr, nullptr), sdk::error_success);
+        EXPECT_NE(tracing_.process_trace(&handle, 1, nullptr, nullptr), platform::error_success);
         return;
     }
     // Windows opens a real-time consumer before its session exists; processing
     // then ends at once because no such session runs.
-    EXPECT_NE(tracing_.process_trace(&handle, 1, nullptr, nullptr), sdk::error_success);
-    EXPECT_EQ(tracing_.close_trace(handle), sdk::error_success);
+    EXPECT_NE(tracing_.process_trace(&handle, 1, nullptr, nullptr), platform::error_success);
+    EXPECT_EQ(tracing_.close_trace(handle), platform::error_success);
 }
 
 TEST_F(WindowsTracing, KernelGroupMaskCallsReachNtdll) {
@@ -277,12 +269,11 @@ TEST_F(WindowsTracing, ProviderEnablesAreAskedForBySizeFirst) {
     // of at least a TRACE_GUID_INFO is asked for; Wine may not know it.
     if (testing::running_under_wine())
         GTEST_SKIP() << "Wine 8's EnumerateTraceGuidsEx is a stub that raises an exception";
-    const GUID kernel_file{0xEDD08927, 0x9CC4, 0x4E65, {0xB9, 0x70, 0xC2, 0x56, 0x0F, 0xB5, 0xC2, 0x89}};
     std::uint32_t needed = 0;
-    const std::uint32_t status = tracing_.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &kernel_file,
-                                                                   sizeof kernel_file, nullptr, 0, &needed);
+    const std::uint32_t status = tracing_.enumerate_trace_guids_ex(
+        sdk::trace_guid_query_info, &kernel_file_provider, sizeof kernel_file_provider, nullptr, 0, &needed);
     EXPECT_NE(status, 127u); // ERROR_PROC_NOT_FOUND: neither advapi32 nor sechost has it
-    if (status == sdk::error_insufficient_buffer) {
+    if (status == platform::error_insufficient_buffer) {
         EXPECT_GE(needed, sdk::trace_guid_info_size);
     }
 }

@@ -1,10 +1,10 @@
-#include "trace/guid.h"
+#include "platform/guid.h"
 
 #include "platform/tracing_api.h"
 
 #include <cstdio>
 
-namespace etw {
+namespace tallowick::platform {
 
 std::string guid_text(const GUID& guid) {
     char text[37];
@@ -20,8 +20,8 @@ std::string guid_text(const GUID& guid) {
 
 GUID create_guid() {
     GUID guid{};
-    tallowick::platform::current_tracing().co_create_guid(&guid);
+    current_tracing().co_create_guid(&guid);
     return guid;
 }
 
-} // namespace etw
+} // namespace tallowick::platform
