@@ -29,7 +29,9 @@ namespace simulated = tallowick::platform::simulated;
 class filter_run {
   public:
     filter_run(std::uint8_t version, std::u16string name)
-        : filter_({12, 26, 27, 30}, tallowick::file_event_predicate()) {
+        : filter_({tallowick::platform::file_create_event, tallowick::platform::file_delete_path_event,
+                   tallowick::platform::file_rename_path_event, tallowick::platform::file_create_new_file_event},
+                  tallowick::file_event_predicate()) {
         simulated::file_event open;
         open.version = version;
         open.process_id = 4242;

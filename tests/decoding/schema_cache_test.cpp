@@ -27,7 +27,7 @@ class SchemaCache : public testing::decoding_fixture {
     testing::simulated::record_description description() const {
         testing::simulated::record_description d;
         d.header.provider = tallowick::platform::kernel_file_provider;
-        d.header.id = 12;
+        d.header.id = tallowick::platform::file_create_event;
         d.header.version = 1;
         d.properties = {record_property::uint32(u"ShareAccess", 7)};
         return d;

@@ -1,6 +1,7 @@
 #include "monitor/file_event_handler.h"
 #include "platform/simulated/simulated_system.h"
 #include "platform/utf_codec.h"
+#include "platform/windows_facts.h"
 #include "support/json_text.h"
 #include "support/udp_receiver.h"
 
@@ -100,7 +101,7 @@ protected:
         if (const auto& r = test.reported) {
             datagrams.push_back(file_json(event.id, event.pid, r->operation, r->filename, r->path_type,
                                           r->process, r->owner));
-            if (event.id == 12)
+            if (event.id == platform::file_create_event)
                 console += r->operation + " " + r->filename + " " + *r->path_type + " " + r->process + " " +
                           std::to_string(event.pid) + " " + r->owner + "\n";
             else
@@ -109,7 +110,7 @@ protected:
         }
 
         ::testing::internal::CaptureStdout();
-        if (event.id == 12)
+        if (event.id == platform::file_create_event)
             handle_file_access_event(event.id, event.pid, event.name, event.share_access, event.monitored,
                                      event.excluded, event.origin);
         else

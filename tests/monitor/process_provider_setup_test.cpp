@@ -64,7 +64,7 @@ process_event start_of(std::string image, std::u16string command_line, unsigned 
 
 process_event end_of(std::string image, std::u16string command_line = u"x", unsigned parent = explorer) {
     process_event event = start_of(std::move(image), std::move(command_line), parent);
-    event.opcode = 2;
+    event.opcode = platform::process_end_opcode;
     return event;
 }
 

@@ -79,7 +79,7 @@ TEST(RecordBuilder, UsesTheVersion0LayoutsAndThePathEvents) {
               (std::vector<std::u16string>{u"Irp", u"ThreadId", u"FileObject", u"CreateOptions",
                                            u"CreateAttributes", u"ShareAccess", u"FileName"}));
     file_event rename;
-    rename.id = 27;
+    rename.id = file_rename_path_event;
     const auto renamed = build_record(describe_file_event(rename));
     EXPECT_EQ(property_names(renamed),
               (std::vector<std::u16string>{u"Irp", u"FileObject", u"FileKey", u"ExtraInformation",

@@ -66,7 +66,7 @@ TEST_F(Dispatch, ARecordOfAnUnknownGuidReachesTheProviderItsSchemaNames) {
     session.enable(noted_provider(file_guid, "file"));
     simulated::record_description description;
     description.header.provider = file_guid;
-    description.header.id = 12;
+    description.header.id = tallowick::platform::file_create_event;
     description.properties = {simulated::record_property::uint32(u"Value", 1)};
     const auto named_by_schema = simulated::build_record(description);
     const std::vector<std::byte> info(named_by_schema.event_info().begin(),
