@@ -3,7 +3,7 @@
 #include "app/command_line.h"
 #include "app/trace_orchestration.h"
 #include "monitor/lookups.h"
-#include "output/console.h"
+#include "console/console.h"
 
 #include <cstdio>
 #include <exception>

@@ -4,7 +4,7 @@
 #include "monitor/lookups.h"
 #include "monitor/messages.h"
 #include "monitor/name_comparison.h"
-#include "output/console.h"
+#include "console/console.h"
 #include "output/send_event.h"
 
 #include <algorithm>

@@ -17,7 +17,6 @@ struct run_counters {
     std::array<std::atomic<std::uint64_t>, message_kinds> datagrams_sent{};
     std::atomic<std::uint64_t> messages_shortened{0};
     std::atomic<std::uint64_t> send_failures{0}; // not sent: too large, or the send failed
-    std::atomic<std::uint64_t> console_lines_dropped{0};
 
     void count_sent(message_kind kind) { datagrams_sent[static_cast<std::size_t>(kind)].fetch_add(1); }
 };

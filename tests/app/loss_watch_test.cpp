@@ -54,8 +54,7 @@ TEST(LossWatch, SaysOnceWhenASessionsCountersGrewAndSumsUpAtStop) {
     output.count_sent(message_kind::process_ended);
     output.messages_shortened = 1;
     output.send_failures = 2;
-    output.console_lines_dropped = 3;
-    EXPECT_EQ(run_summary(output, watch.totals()),
+    EXPECT_EQ(run_summary(output, 3, watch.totals()),
               (std::vector<std::string>{
                   "tallowick: run summary: datagrams sent: 2 file system, 0 process start, 1 process end",
                   "tallowick: run summary: messages shortened: 1, send failures: 2, console lines dropped: 3",

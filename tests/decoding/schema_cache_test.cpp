@@ -2,7 +2,7 @@
 
 #include "decoding/event_schema.h"
 #include "decoding_fixture.h"
-#include "trace/errors.h"
+#include "decoding/errors.h"
 
 #include <cstring>
 
