@@ -4,7 +4,7 @@
 #include "app/exclusion_tables.h"
 #include "app/trace_orchestration.h"
 #include "monitor/lookups.h"
-#include "output/console.h"
+#include "console/console.h"
 
 #include <cstdio>
 #include <exception>

@@ -47,7 +47,7 @@ void loss_watch::take(std::size_t index, const etw::session_statistics& seen) {
     report_(line);
 }
 
-bool anything_counted(const sent_datagrams& sent, const run_counters& output,
+bool anything_counted(const sent_datagrams& sent, const run_counters& output, std::uint64_t console_lines_dropped,
                       const std::vector<loss_watch::session_total>& lost) {
     for (const auto& count : sent.by_kind)
         if (count.load() != 0)
@@ -56,10 +56,11 @@ bool anything_counted(const sent_datagrams& sent, const run_counters& output,
         if (session.lost.events_lost != 0 || session.lost.realtime_buffers_lost != 0)
             return true;
     return output.messages_shortened.load() != 0 || output.send_failures.load() != 0 ||
-           output.console_lines_dropped.load() != 0;
+           console_lines_dropped != 0;
 }
 
 std::vector<std::string> run_summary(const sent_datagrams& sent, const run_counters& output,
+                                     std::uint64_t console_lines_dropped,
                                      const std::vector<loss_watch::session_total>& lost) {
     const auto of = [&](message_kind kind) { return std::to_string(sent.of(kind)); };
     std::vector<std::string> lines;
@@ -68,7 +69,7 @@ std::vector<std::string> run_summary(const sent_datagrams& sent, const run_count
                     of(message_kind::process_ended) + " process end");
     lines.push_back("tallowick: run summary: messages shortened: " + std::to_string(output.messages_shortened.load()) +
                     ", send failures: " + std::to_string(output.send_failures.load()) +
-                    ", console lines dropped: " + std::to_string(output.console_lines_dropped.load()));
+                    ", console lines dropped: " + std::to_string(console_lines_dropped));
     std::string sessions = "tallowick: run summary: events lost:";
     for (std::size_t i = 0; i < lost.size(); ++i) {
         sessions += (i == 0 ? " " : ", ") + lost[i].name + " " + std::to_string(lost[i].lost.events_lost);

@@ -7,11 +7,12 @@
 #include "monitor/file_provider_setup.h"
 #include "monitor/process_provider_setup.h"
 #include "monitor/process_tracker.h"
-#include "output/console.h"
+#include "console/console.h"
+#include "console/console_writer.h"
 #include "output/run_counters.h"
 #include "platform/utf_codec.h"
 #include "pool/thread_pool.h"
-#include "trace/errors.h"
+#include "decoding/errors.h"
 #include "trace/kernel_logger_trace.h"
 #include "trace/kernel_provider.h"
 #include "trace/manifest_trace.h"
@@ -192,8 +193,8 @@ int run_traces(const event_scope& scope) {
     console.finish();
     losses.check_final();
     // A run that failed before anything happened ends with its one line.
-    if (status == 0 || anything_counted(sink.sent(), counters(), losses.totals())) {
-        for (const std::string& line : run_summary(sink.sent(), counters(), losses.totals()))
+    if (status == 0 || anything_counted(sink.sent(), counters(), console_lines_dropped(), losses.totals())) {
+        for (const std::string& line : run_summary(sink.sent(), counters(), console_lines_dropped(), losses.totals()))
             write_error_line(line);
     }
     return status;

@@ -1,7 +1,7 @@
 #include "decoding/schema_cache.h"
 
 #include "platform/tracing_api.h"
-#include "trace/errors.h"
+#include "decoding/errors.h"
 
 #include <algorithm>
 #include <cstring>

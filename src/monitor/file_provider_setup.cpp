@@ -8,7 +8,7 @@
 #include "decoding/property_view_predicate.h"
 #include "monitor/file_event_handler.h"
 #include "monitor/process_attribution.h"
-#include "output/console.h"
+#include "console/console.h"
 #include "platform/system_api.h"
 #include "pool/thread_pool.h"
 

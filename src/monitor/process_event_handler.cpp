@@ -3,7 +3,7 @@
 #include "monitor/lookups.h"
 #include "monitor/messages.h"
 #include "monitor/name_comparison.h"
-#include "output/console.h"
+#include "console/console.h"
 
 #include <algorithm>
 #include <cctype>

@@ -6,7 +6,7 @@
 #include "decoding/record_filter.h"
 #include "monitor/process_attribution.h"
 #include "monitor/process_event_handler.h"
-#include "output/console.h"
+#include "console/console.h"
 #include "platform/system_api.h"
 #include "platform/utf_codec.h"
 #include "pool/thread_pool.h"

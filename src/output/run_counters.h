@@ -10,7 +10,6 @@ namespace tallowick {
 struct run_counters {
     std::atomic<std::uint64_t> messages_shortened{0};
     std::atomic<std::uint64_t> send_failures{0}; // not sent: too large, or the send failed
-    std::atomic<std::uint64_t> console_lines_dropped{0};
 };
 
 // The process's counters.

@@ -1,6 +1,6 @@
 #include "output/send_event.h"
 
-#include "output/console.h"
+#include "console/console.h"
 #include "output/datagram_fit.h"
 
 #include <boost/asio/io_context.hpp>

@@ -1,7 +1,7 @@
 #include "trace/kernel_logger_trace.h"
 
 #include "platform/tracing_api.h"
-#include "trace/errors.h"
+#include "decoding/errors.h"
 #include "trace/group_mask.h"
 #include "trace/guid.h"
 #include "trace/record_dispatch.h"

@@ -1,7 +1,7 @@
 #include "trace/manifest_trace.h"
 
 #include "platform/tracing_api.h"
-#include "trace/errors.h"
+#include "decoding/errors.h"
 #include "trace/guid.h"
 #include "trace/provider_enables.h"
 #include "trace/provider_merge.h"

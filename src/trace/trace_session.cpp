@@ -1,9 +1,9 @@
 #include "trace/trace_session.h"
 
-#include "output/console.h"
+#include "console/console.h"
 #include "platform/tracing_api.h"
 #include "platform/utf_codec.h"
-#include "trace/errors.h"
+#include "decoding/errors.h"
 
 #include <stdexcept>
 

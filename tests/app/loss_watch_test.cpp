@@ -55,8 +55,7 @@ TEST(LossWatch, SaysOnceWhenASessionsCountersGrewAndSumsUpAtStop) {
     run_counters output;
     output.messages_shortened = 1;
     output.send_failures = 2;
-    output.console_lines_dropped = 3;
-    EXPECT_EQ(run_summary(sent, output, watch.totals()),
+    EXPECT_EQ(run_summary(sent, output, 3, watch.totals()),
               (std::vector<std::string>{
                   "tallowick: run summary: datagrams sent: 2 file system, 0 process start, 1 process end",
                   "tallowick: run summary: messages shortened: 1, send failures: 2, console lines dropped: 3",

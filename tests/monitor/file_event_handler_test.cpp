@@ -335,6 +335,7 @@ TEST(DefaultExclusion, FirstContainedEntryDecidesAndSparesOnlyThePlainExplorerDe
         {"C:\\Windows\\explorer.exe", "READ", true},
         {"C:\\x\\ServiceHub.explorer.exe", "DELETE", true}, // an earlier entry decides first
         {"C:\\x\\WerFault.exe\\explorer.exe", "DELETE", true},
+        {"C:\\x\\explorer.exe\\svchost.exe", "DELETE", false}, // explorer.exe comes first in the table
         {"C:\\Windows\\System32\\svchost.exe", "DELETE", true},
         {"C:\\Program Files\\Velmar Windows Agent\\winagent.exe", "READ", false}, // case-sensitive
         {"c:\\program files\\velmar windows agent\\winagent.exe", "READ", true},

@@ -1,7 +1,7 @@
 #include "trace/kernel_logger_trace.h"
 
 #include "session_fixture.h"
-#include "trace/errors.h"
+#include "decoding/errors.h"
 #include "trace/windows_version.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 
 #include "support/fake_tracing.h"
 #include "support/sid_and_text_system.h"
-#include "trace/errors.h"
+#include "decoding/errors.h"
 #include "trace/guid.h"
 
 #include <gtest/gtest.h>
