@@ -1,6 +1,7 @@
 // The console control handler's decisions, which Windows calls on a thread of
 // its own: what it takes, and that an event after which Windows ends the
 // process returns only once the sessions are stopped; and the order of the stops.
+#include "app/exclusion_tables.h"
 #include "app/interrupt.h"
 #include "app/trace_orchestration.h"
 #include "platform/simulated/record_builder.h"
@@ -58,11 +59,11 @@ TEST(RequestedStop, StopsTheKernelThenTheFileThenTheProcessSession) {
                          {u"Microsoft-Windows-Kernel-Process", platform::simulated::kernel_process_provider}};
     tracing.process_until_stopped = true; // a session ends only when stopped
     const platform::scoped_tracing installed(tracing);
-    std::vector<std::string> paths, excluded;
+    const event_scope scope = agent_scope({}, {});
     stop_requested.store(true);
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    const int status = run_traces(paths, excluded);
+    const int status = run_traces(scope);
     const std::string out = ::testing::internal::GetCapturedStdout();
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(status, 0) << out << err;
