@@ -92,6 +92,12 @@ void locate_file_name(benchmark::State& state) {
     }
 }
 
+// Nothing reaches it: every record here is out of scope.
+class unused_sink final : public tallowick::message_sink {
+  public:
+    void send(const rapidjson::Document&, tallowick::message_kind) override {}
+};
+
 // Out of scope for the monitored path, the queued task ends at its first test.
 void dispatch_through_set_up(benchmark::State& state) {
     filter_run run(1, document);
@@ -99,12 +105,12 @@ void dispatch_through_set_up(benchmark::State& state) {
     tallowick::testing::sid_and_text_system system;
     const tallowick::platform::scoped_system system_scope(system);
     const tallowick::platform::scoped_tracing tracing_scope(run.tracing());
-    const std::vector<std::string> monitored = {"\\nowhere\\"};
-    const std::vector<std::string> excluded;
+    const tallowick::event_scope scope{{"\\nowhere\\"}, {}, {}, {}, {}};
+    unused_sink sink;
     tallowick::process_tracker tracker;
     tallowick::thread_pool pool(1);
     etw::provider<std::uint64_t> provider(u"Microsoft-Windows-Kernel-File");
-    tallowick::setup_filekernel_provider(provider, pool, monitored, excluded, tracker);
+    tallowick::setup_filekernel_provider(provider, pool, scope, sink, tracker);
     for (auto _ : state) {
         run.context().current().begin();
         provider.dispatch(run.record(), run.context());

@@ -6,6 +6,7 @@
 // of the same bytes from one reused socket to the same receiver. The agent is
 // the agent's own run_traces, set up once for the program; its console lines
 // go to /dev/null, the results to the original standard output.
+#include "app/exclusion_tables.h"
 #include "app/interrupt.h"
 #include "app/trace_orchestration.h"
 #include "platform/simulated/scenario.h"
@@ -162,7 +163,7 @@ struct running_agent {
         : system(bench_machine().system), machine(bench_machine()), tracing(machine), system_scope(system),
           tracing_scope(tracing) {
         agent = std::thread([this] {
-            status = tallowick::run_traces(paths, excluded);
+            status = tallowick::run_traces(scope);
             ended.request_stop();
         });
         if (!machine.wait_for_processing(3, ended.get_token()))
@@ -179,8 +180,7 @@ struct running_agent {
     clocked_tracing tracing;
     tallowick::platform::scoped_system system_scope;
     tallowick::platform::scoped_tracing tracing_scope;
-    std::vector<std::string> paths;
-    std::vector<std::string> excluded;
+    const tallowick::event_scope scope = tallowick::agent_scope({}, {});
     std::stop_source ended;
     std::thread agent;
     int status = 0;

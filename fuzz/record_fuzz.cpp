@@ -22,10 +22,12 @@
 //     [3] how many payload bytes the property takes (the last one takes all
 //         that is left)
 //   the rest: the payload.
+#include "app/exclusion_tables.h"
 #include "decoding/event_schema.h"
 #include "decoding/property_parser.h"
 #include "decoding/trace_context.h"
 #include "monitor/file_provider_setup.h"
+#include "monitor/message_sink.h"
 #include "monitor/process_tracker.h"
 #include "monitor/process_provider_setup.h"
 #include "platform/sdk/etw_types.h"
@@ -36,6 +38,9 @@
 #include "support/fake_tracing.h"
 #include "trace/kernel_provider.h"
 #include "trace/provider.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <algorithm>
 #include <array>
@@ -206,6 +211,16 @@ simulated::machine fuzz_machine() {
     return model;
 }
 
+// Each message is written out as the agent would send it, and dropped.
+class serialising_sink final : public tallowick::message_sink {
+  public:
+    void send(const rapidjson::Document& message, tallowick::message_kind) override {
+        rapidjson::StringBuffer text;
+        rapidjson::Writer<rapidjson::StringBuffer> writer(text);
+        message.Accept(writer);
+    }
+};
+
 // The agent's two providers on one pool of one worker, set up once.
 class providers {
   public:
@@ -214,8 +229,8 @@ class providers {
         lookup.providers = {{u"Microsoft-Windows-Kernel-File", tallowick::platform::kernel_file_provider}};
         const tallowick::platform::scoped_tracing scope(lookup);
         file_ = std::make_unique<etw::provider<std::uint64_t>>(u"Microsoft-Windows-Kernel-File");
-        tallowick::setup_filekernel_provider(*file_, pool_, monitored_, excluded_, tracker_);
-        tallowick::setup_kernel_process_provider(process_, pool_, excluded_, tracker_);
+        tallowick::setup_filekernel_provider(*file_, pool_, scope_, sink_, tracker_);
+        tallowick::setup_kernel_process_provider(process_, pool_, scope_, sink_, tracker_);
     }
 
     // Dispatches the record to both and waits until their tasks have run: the
@@ -229,9 +244,10 @@ class providers {
     }
 
   private:
-    const std::vector<std::string> monitored_{"\\"};
-    const std::vector<std::string> excluded_{"limited.exe"};
-    tallowick::process_tracker tracker_; // declared before the pool: it outlives the queued tasks
+    const tallowick::event_scope scope_ = tallowick::agent_scope({"\\"}, {"limited.exe"});
+    serialising_sink sink_;
+    // Declared before the pool, as the scope and the sink: they outlive the queued tasks.
+    tallowick::process_tracker tracker_;
     tallowick::thread_pool pool_{1};
     std::unique_ptr<etw::provider<std::uint64_t>> file_;
     etw::kernel::process_provider process_;

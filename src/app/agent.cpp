@@ -1,13 +1,15 @@
 #include "app/agent.h"
 
 #include "app/command_line.h"
+#include "app/exclusion_tables.h"
 #include "app/trace_orchestration.h"
 #include "monitor/lookups.h"
-#include "output/console.h"
+#include "console/console.h"
 
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <utility>
 
 namespace tallowick {
 
@@ -23,14 +25,14 @@ int run_agent(int argc, const char* const* argv) {
         std::fputs(help_banner(), stdout);
         return 0;
     }
-    monitored_paths = options.paths;
-    for (const std::string& path : monitored_paths)
+    // Read by every worker until the sessions and the pool are gone: it lives here, above them.
+    const event_scope scope = agent_scope(std::move(options.paths), std::move(options.excluded_processes));
+    for (const std::string& path : scope.monitored_paths)
         write_line("Monitoring path: " + path);
-    excluded_processes = options.excluded_processes;
-    for (const std::string& name : excluded_processes)
+    for (const std::string& name : scope.excluded_processes)
         write_line("Excluding Process: " + name);
     enable_process_lookup_rights();
-    return run_traces(monitored_paths, excluded_processes);
+    return run_traces(scope);
 }
 
 } // namespace tallowick

@@ -9,9 +9,6 @@
 
 namespace tallowick {
 
-std::vector<std::string> monitored_paths;
-std::vector<std::string> excluded_processes;
-
 namespace po = boost::program_options;
 
 namespace {

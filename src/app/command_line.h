@@ -5,10 +5,6 @@
 
 namespace tallowick {
 
-// Filled once from the command line before any session thread starts; only read afterwards.
-extern std::vector<std::string> monitored_paths;
-extern std::vector<std::string> excluded_processes;
-
 struct command_line {
     bool help = false;
     std::vector<std::string> paths;             // drive prefix already cut off

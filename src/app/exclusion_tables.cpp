@@ -1,5 +1,7 @@
 #include "app/exclusion_tables.h"
 
+#include <utility>
+
 namespace tallowick {
 
 // Entries stand exactly as matched: case, trailing dots and the one backslash included.
@@ -49,5 +51,11 @@ const std::array<std::string, 17> document_extensions = {
     ".zip", ".doc", ".xls", ".ppt", ".docx", ".xlsx", ".pptx", ".txt", ".pdf",
     ".tar", ".7z",  ".rar", ".gz",  ".odt",  ".ods",  ".odp",  ".csv",
 };
+
+event_scope agent_scope(std::vector<std::string> monitored_paths,
+                        std::vector<std::string> excluded_processes) {
+    return {std::move(monitored_paths), std::move(excluded_processes), default_excluded_processes,
+            excluded_agent_images, document_extensions};
+}
 
 } // namespace tallowick

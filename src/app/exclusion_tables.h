@@ -1,7 +1,10 @@
 #pragma once
 
+#include "monitor/event_scope.h"
+
 #include <array>
 #include <string>
+#include <vector>
 
 namespace tallowick {
 
@@ -11,5 +14,9 @@ extern const std::array<std::string, 34> default_excluded_processes;
 extern const std::array<std::string, 2> excluded_agent_images;
 // File-name extensions that count as documents when no path is monitored.
 extern const std::array<std::string, 17> document_extensions;
+
+// The user's lists with views of the tables above: what the agent's handlers read.
+event_scope agent_scope(std::vector<std::string> monitored_paths,
+                        std::vector<std::string> excluded_processes);
 
 } // namespace tallowick

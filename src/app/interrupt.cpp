@@ -1,6 +1,6 @@
 #include "app/interrupt.h"
 
-#include "output/console.h"
+#include "console/console.h"
 
 #include <condition_variable>
 #include <csignal>

@@ -47,28 +47,29 @@ void loss_watch::take(std::size_t index, const etw::session_statistics& seen) {
     report_(line);
 }
 
-bool anything_counted(const run_counters& output, const std::vector<loss_watch::session_total>& lost) {
-    for (const auto& sent : output.datagrams_sent)
-        if (sent.load() != 0)
+bool anything_counted(const sent_datagrams& sent, const run_counters& output, std::uint64_t console_lines_dropped,
+                      const std::vector<loss_watch::session_total>& lost) {
+    for (const auto& count : sent.by_kind)
+        if (count.load() != 0)
             return true;
     for (const auto& session : lost)
         if (session.lost.events_lost != 0 || session.lost.realtime_buffers_lost != 0)
             return true;
     return output.messages_shortened.load() != 0 || output.send_failures.load() != 0 ||
-           output.console_lines_dropped.load() != 0;
+           console_lines_dropped != 0;
 }
 
-std::vector<std::string> run_summary(const run_counters& output, const std::vector<loss_watch::session_total>& lost) {
-    const auto sent = [&](message_kind kind) {
-        return std::to_string(output.datagrams_sent[static_cast<std::size_t>(kind)].load());
-    };
+std::vector<std::string> run_summary(const sent_datagrams& sent, const run_counters& output,
+                                     std::uint64_t console_lines_dropped,
+                                     const std::vector<loss_watch::session_total>& lost) {
+    const auto of = [&](message_kind kind) { return std::to_string(sent.of(kind)); };
     std::vector<std::string> lines;
-    lines.push_back("tallowick: run summary: datagrams sent: " + sent(message_kind::file_system) + " file system, " +
-                    sent(message_kind::process_started) + " process start, " + sent(message_kind::process_ended) +
-                    " process end");
+    lines.push_back("tallowick: run summary: datagrams sent: " + of(message_kind::file_system) +
+                    " file system, " + of(message_kind::process_started) + " process start, " +
+                    of(message_kind::process_ended) + " process end");
     lines.push_back("tallowick: run summary: messages shortened: " + std::to_string(output.messages_shortened.load()) +
                     ", send failures: " + std::to_string(output.send_failures.load()) +
-                    ", console lines dropped: " + std::to_string(output.console_lines_dropped.load()));
+                    ", console lines dropped: " + std::to_string(console_lines_dropped));
     std::string sessions = "tallowick: run summary: events lost:";
     for (std::size_t i = 0; i < lost.size(); ++i) {
         sessions += (i == 0 ? " " : ", ") + lost[i].name + " " + std::to_string(lost[i].lost.events_lost);

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "app/datagram_sink.h"
 #include "output/run_counters.h"
 #include "trace/trace_session.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -42,7 +44,10 @@ class loss_watch {
 // The run summary: datagrams sent by kind, messages shortened, send failures,
 // console lines dropped and what each session lost, in a few lines.
 // Whether the summary would have anything but zeros.
-bool anything_counted(const run_counters& output, const std::vector<loss_watch::session_total>& lost);
-std::vector<std::string> run_summary(const run_counters& output, const std::vector<loss_watch::session_total>& lost);
+bool anything_counted(const sent_datagrams& sent, const run_counters& output, std::uint64_t console_lines_dropped,
+                      const std::vector<loss_watch::session_total>& lost);
+std::vector<std::string> run_summary(const sent_datagrams& sent, const run_counters& output,
+                                     std::uint64_t console_lines_dropped,
+                                     const std::vector<loss_watch::session_total>& lost);
 
 } // namespace tallowick

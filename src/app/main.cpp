@@ -1,5 +1,5 @@
 #include "app/agent.h"
-#include "output/console.h"
+#include "console/console.h"
 #include "platform/process_setup.h"
 #include "platform/system_api.h"
 

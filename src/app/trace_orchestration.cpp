@@ -1,16 +1,18 @@
 #include "app/trace_orchestration.h"
 
+#include "app/datagram_sink.h"
 #include "app/interrupt.h"
 #include "app/loss_watch.h"
 #include "app/session_sizing.h"
 #include "monitor/file_provider_setup.h"
 #include "monitor/process_provider_setup.h"
 #include "monitor/process_tracker.h"
-#include "output/console.h"
+#include "console/console.h"
+#include "console/console_writer.h"
 #include "output/run_counters.h"
 #include "platform/utf_codec.h"
 #include "pool/thread_pool.h"
-#include "trace/errors.h"
+#include "decoding/errors.h"
 #include "trace/kernel_logger_trace.h"
 #include "trace/kernel_provider.h"
 #include "trace/manifest_trace.h"
@@ -99,7 +101,7 @@ std::uint32_t requested_workers() {
 
 } // namespace
 
-int run_traces(std::vector<std::string>& paths, std::vector<std::string>& excluded) {
+int run_traces(const event_scope& scope) {
     etw::manifest_trace file_session(u"Velmar_Trace_FileKernel");
     etw::kernel_logger_trace kernel_session(u"Velmar_Trace_WindowsKernel");
     etw::manifest_trace process_session(u"Velmar_Trace_ProcessThreadKernel");
@@ -125,13 +127,15 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
     process_session.size_buffers(process_session_buffers);
     process_provider->set_any_keywords(kernel_process_keyword_process);
 
-    // Before the pool: queued tasks may still ask it while the pool drains.
+    // Before the pool: queued tasks may still ask the tracker and send through
+    // the sink while the pool drains.
     process_tracker tracker;
+    datagram_sink sink;
     // Emptied explicitly before the run summary, which counts what it sent.
     std::optional<thread_pool> pool(std::in_place, requested_workers());
 
-    setup_filekernel_provider(*file_provider, *pool, paths, excluded, tracker);
-    setup_kernel_process_provider(kernel_process_provider, *pool, excluded, tracker);
+    setup_filekernel_provider(*file_provider, *pool, scope, sink, tracker);
+    setup_kernel_process_provider(kernel_process_provider, *pool, scope, sink, tracker);
 
     kernel_session.enable(kernel_process_provider);
     file_session.enable(*file_provider);
@@ -189,8 +193,8 @@ int run_traces(std::vector<std::string>& paths, std::vector<std::string>& exclud
     console.finish();
     losses.check_final();
     // A run that failed before anything happened ends with its one line.
-    if (status == 0 || anything_counted(counters(), losses.totals())) {
-        for (const std::string& line : run_summary(counters(), losses.totals()))
+    if (status == 0 || anything_counted(sink.sent(), counters(), console_lines_dropped(), losses.totals())) {
+        for (const std::string& line : run_summary(sink.sent(), counters(), console_lines_dropped(), losses.totals()))
             write_error_line(line);
     }
     return status;

@@ -1,6 +1,6 @@
 #include "decoding/record_filter.h"
 
-#include "trace/errors.h"
+#include "decoding/errors.h"
 
 #include <utility>
 

@@ -1,8 +1,8 @@
 #include "decoding/schema_cache.h"
 
+#include "decoding/errors.h"
 #include "platform/tracing_api.h"
 #include "platform/windows_facts.h"
-#include "trace/errors.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,11 +1,9 @@
 #include "monitor/file_event_handler.h"
 
-#include "app/exclusion_tables.h"
 #include "monitor/lookups.h"
 #include "monitor/messages.h"
 #include "monitor/name_comparison.h"
-#include "output/console.h"
-#include "output/send_event.h"
+#include "console/console.h"
 #include "platform/system_api.h"
 #include "platform/windows_facts.h"
 
@@ -22,9 +20,10 @@ bool contains(std::string_view text, std::string_view part) {
 }
 
 // A document by its extension, in any case: "SCAN001.PDF" is one.
-bool is_document(std::string_view name) {
-    return std::any_of(document_extensions.begin(), document_extensions.end(),
-                       [name](const std::string& extension) { return ends_with_ignoring_case(name, extension); });
+bool is_document(const event_scope& scope, std::string_view name) {
+    return std::any_of(
+        scope.document_extensions.begin(), scope.document_extensions.end(),
+        [name](const std::string& extension) { return ends_with_ignoring_case(name, extension); });
 }
 
 // The share access value taken whole: 7 (all three sharing bits) reads like 3,
@@ -64,16 +63,16 @@ std::string_view path_event_label(int event_id) {
 // when it ends with a document extension. Tested on the device form, in any
 // case: Windows names are case-insensitive, and the kernel reports a name in
 // whatever case the opening program used.
-bool in_scope(std::string_view name, const std::vector<std::string>& monitored_paths) {
-    if (monitored_paths.empty())
-        return is_document(name);
-    return std::any_of(monitored_paths.begin(), monitored_paths.end(),
+bool in_scope(std::string_view name, const event_scope& scope) {
+    if (scope.monitored_paths.empty())
+        return is_document(scope, name);
+    return std::any_of(scope.monitored_paths.begin(), scope.monitored_paths.end(),
                        [name](const std::string& path) { return contains_ignoring_case(name, path); });
 }
 
 // The built-in table for path events: every entry but the file explorer.
-bool is_default_excluded_path_event(std::string_view process_name) {
-    return std::any_of(default_excluded_processes.begin(), default_excluded_processes.end(),
+bool is_default_excluded_path_event(const event_scope& scope, std::string_view process_name) {
+    return std::any_of(scope.default_excluded_processes.begin(), scope.default_excluded_processes.end(),
                        [process_name](const std::string& entry) {
                            return entry != explorer && contains(process_name, entry);
                        });
@@ -97,8 +96,8 @@ std::string join_line(std::initializer_list<std::string_view> pieces) {
 }
 } // namespace
 
-bool is_default_excluded(std::string_view process_name, std::string_view label) {
-    for (const std::string& entry : default_excluded_processes) {
+bool is_default_excluded(const event_scope& scope, std::string_view process_name, std::string_view label) {
+    for (const std::string& entry : scope.default_excluded_processes) {
         if (!contains(process_name, entry))
             continue;
         const bool spared_explorer =
@@ -109,9 +108,9 @@ bool is_default_excluded(std::string_view process_name, std::string_view label) 
 }
 
 void handle_file_access_event(int event_id, unsigned int process_id, const std::string& file_name,
-                              unsigned int share_access, const std::vector<std::string>& monitored_paths,
-                              const std::vector<std::string>& excluded_processes, const event_origin& origin) {
-    if (!in_scope(file_name, monitored_paths))
+                              unsigned int share_access, const event_scope& scope, message_sink& sink,
+                              const event_origin& origin) {
+    if (!in_scope(file_name, scope))
         return;
     const auto label = share_access_label(share_access);
     if (!label)
@@ -119,8 +118,8 @@ void handle_file_access_event(int event_id, unsigned int process_id, const std::
     const std::string filename = device_path_to_drive_path(file_name);
     const process_identity process = identify_process(process_id, origin);
     const std::string& process_name = process.image;
-    if (process.named &&
-        (is_default_excluded(process_name, *label) || is_user_excluded(process_name, excluded_processes)))
+    if (process.named && (is_default_excluded(scope, process_name, *label) ||
+                          is_user_excluded(process_name, scope.excluded_processes)))
         return;
     const std::string owner = owner_of(process_id, process);
     const std::string path_type = get_path_type(filename);
@@ -128,35 +127,35 @@ void handle_file_access_event(int event_id, unsigned int process_id, const std::
         return;
     const std::string pid = std::to_string(process_id);
     write_line(join_line({*label, filename, path_type, process_name, pid, owner}));
-    send_event(file_system_message(event_id, process_id, {*label, filename, path_type, process_name, owner}));
+    sink.send(file_system_message(event_id, process_id, {*label, filename, path_type, process_name, owner}),
+              message_kind::file_system);
 }
 
 void handle_file_path_event(int event_id, unsigned int process_id, const std::u16string& file_name,
-                            const std::vector<std::string>& monitored_paths,
-                            const std::vector<std::string>& excluded_processes, const event_origin& origin) {
+                            const event_scope& scope, message_sink& sink, const event_origin& origin) {
     rapidjson::Document message = begin_file_system_message(event_id, process_id);
     const std::string_view label = path_event_label(event_id);
     if (file_name == u"UNKNOWN")
         return;
     const std::string name = platform::current_system().utf16_to_utf8(file_name);
     // Without monitored paths only renames of documents are reported.
-    if (monitored_paths.empty() && label != "RENAME")
+    if (scope.monitored_paths.empty() && label != "RENAME")
         return;
-    if (!in_scope(name, monitored_paths))
+    if (!in_scope(name, scope))
         return;
     const std::string filename = device_path_to_drive_path(name);
     const process_identity process = identify_process(process_id, origin);
     const std::string& process_name = process.image;
     const std::string owner = owner_of(process_id, process);
     write_line(join_line({label, filename, process_name}));
-    if (process.named &&
-        (is_default_excluded_path_event(process_name) || is_user_excluded(process_name, excluded_processes)))
+    if (process.named && (is_default_excluded_path_event(scope, process_name) ||
+                          is_user_excluded(process_name, scope.excluded_processes)))
         return;
     std::optional<std::string> path_type;
     if (label != "DELETE")
         path_type = get_path_type(filename);
     complete_file_system_message(message, {label, filename, path_type, process_name, owner});
-    send_event(message);
+    sink.send(message, message_kind::file_system);
     write_line("DEBUG FILE " + join_line({label, filename, process_name, owner}));
 }
 

@@ -8,7 +8,7 @@
 #include "decoding/property_view_predicate.h"
 #include "monitor/file_event_handler.h"
 #include "monitor/process_attribution.h"
-#include "output/console.h"
+#include "console/console.h"
 #include "platform/system_api.h"
 #include "platform/windows_facts.h"
 #include "pool/thread_pool.h"
@@ -70,22 +70,20 @@ etw::event_predicate file_event_predicate() {
 }
 
 void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, thread_pool& pool,
-                               const std::vector<std::string>& monitored_paths,
-                               const std::vector<std::string>& excluded_processes, process_tracker& tracker) {
+                               const event_scope& scope, message_sink& sink, process_tracker& tracker) {
     provider.set_any_keywords(file_keywords);
     etw::record_filter filter({platform::file_create_event, platform::file_delete_path_event,
                                platform::file_rename_path_event, platform::file_create_new_file_event},
                               file_event_predicate());
-    filter.add_event_callback([&pool, &monitored_paths, &excluded_processes, &tracker](
-                                  const EVENT_RECORD& record, const etw::trace_context& context) {
-        file_event_callback(record, context, pool, monitored_paths, excluded_processes, tracker);
-    });
+    filter.add_event_callback(
+        [&pool, &scope, &sink, &tracker](const EVENT_RECORD& record, const etw::trace_context& context) {
+            file_event_callback(record, context, pool, scope, sink, tracker);
+        });
     provider.attach_filter(filter);
 }
 
 void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, thread_pool& pool,
-                         const std::vector<std::string>& monitored_paths,
-                         const std::vector<std::string>& excluded_processes, process_tracker& tracker) {
+                         const event_scope& scope, message_sink& sink, process_tracker& tracker) {
     try {
         // The walk the name tests made to FileName, not a second one.
         etw::property_parser& parser = context.current().parser(record, context);
@@ -98,16 +96,16 @@ void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& c
                 platform::current_system().utf16_to_utf8(parser.read_property<std::u16string>(u"FileName"));
             const auto share_access = parser.read_property<std::uint32_t>(u"ShareAccess");
             pool.enqueue_task(handle_file_access_event, event_id, process_id, std::move(name),
-                              static_cast<unsigned int>(share_access), std::cref(monitored_paths),
-                              std::cref(excluded_processes), attribute(record, tracker));
+                              static_cast<unsigned int>(share_access), std::cref(scope), std::ref(sink),
+                              attribute(record, tracker));
         } else if (event_id == platform::file_delete_path_event ||
                    event_id == platform::file_rename_path_event ||
                    event_id == platform::file_create_new_file_event) {
             std::u16string name = u"UNKNOWN";
             if (!parser.try_read_property(u"FileName", name))
                 parser.try_read_property(u"FilePath", name);
-            pool.enqueue_task(handle_file_path_event, event_id, process_id, std::move(name),
-                              std::cref(monitored_paths), std::cref(excluded_processes), attribute(record, tracker));
+            pool.enqueue_task(handle_file_path_event, event_id, process_id, std::move(name), std::cref(scope),
+                              std::ref(sink), attribute(record, tracker));
         }
     } catch (const std::exception& error) {
         write_line(std::string("FILESYSTEM HANDLER CAUGHT ERROR: ") + error.what(), true);

@@ -2,12 +2,12 @@
 
 #include "decoding/record_filter.h"
 #include "decoding/trace_context.h"
+#include "monitor/event_scope.h"
+#include "monitor/message_sink.h"
 #include "platform/sdk/etw_types.h"
 #include "trace/provider.h"
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 namespace tallowick {
 
@@ -17,11 +17,10 @@ class process_tracker;
 // Configures the Microsoft-Windows-Kernel-File provider before its session
 // starts: the keywords and events the platform delivers, the name tests that
 // drop noise on the session thread, and the callback that queues the file
-// tasks. The pool, both lists and the process tracker are kept by reference
-// and must outlive the session.
+// tasks. The pool, the scope, the sink and the process tracker are kept by
+// reference and must outlive the session; the scope and the sink, the pool too.
 void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, thread_pool& pool,
-                               const std::vector<std::string>& monitored_paths,
-                               const std::vector<std::string>& excluded_processes, process_tracker& tracker);
+                               const event_scope& scope, message_sink& sink, process_tracker& tracker);
 
 // The filter's predicate: version 1, then fourteen tests on FileName, each of
 // which drops the record when it holds (system, profile and driver locations,
@@ -33,7 +32,6 @@ etw::event_predicate file_event_predicate();
 // the record's time; records of processes 0 to 9 are skipped. A record that
 // cannot be read is dropped with a "FILESYSTEM HANDLER CAUGHT ERROR: " line.
 void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, thread_pool& pool,
-                         const std::vector<std::string>& monitored_paths,
-                         const std::vector<std::string>& excluded_processes, process_tracker& tracker);
+                         const event_scope& scope, message_sink& sink, process_tracker& tracker);
 
 } // namespace tallowick

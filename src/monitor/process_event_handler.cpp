@@ -1,11 +1,9 @@
 #include "monitor/process_event_handler.h"
 
-#include "app/exclusion_tables.h"
 #include "monitor/lookups.h"
 #include "monitor/messages.h"
 #include "monitor/name_comparison.h"
-#include "output/console.h"
-#include "output/send_event.h"
+#include "console/console.h"
 #include "platform/windows_facts.h"
 
 #include <algorithm>
@@ -35,40 +33,41 @@ template <typename List> bool ends_with_any(std::string_view text, const List& e
 }
 
 void report_start(unsigned int process_id, const std::string& image_name, const std::string& command_line,
-                  const etw::sid& user_sid, unsigned int parent_process_id) {
+                  const etw::sid& user_sid, unsigned int parent_process_id, const event_scope& scope,
+                  message_sink& sink) {
     const std::string user = get_account_name(user_sid.sid_string);
     const std::string parent_name = lower_case(get_process_image_path(parent_process_id));
-    if (ends_with_any(parent_name, excluded_agent_images))
+    if (ends_with_any(parent_name, scope.excluded_agent_images))
         return;
     write_line("DEBUG PROCESS STARTED: " + std::to_string(process_id) + " " + image_name + " " +
                command_line + " " + parent_name);
-    send_event(process_started_message(
-                   {parent_name, image_name, process_id, parent_process_id, command_line, user, user_sid.sid_string}),
-               message_kind::process_started);
+    sink.send(process_started_message({parent_name, image_name, process_id, parent_process_id, command_line,
+                                       user, user_sid.sid_string}),
+              message_kind::process_started);
 }
 
-void report_end(unsigned int process_id, const std::string& image_name) {
+void report_end(unsigned int process_id, const std::string& image_name, message_sink& sink) {
     write_line("DEBUG PROCESS ENDED: " + std::to_string(process_id) + " " + image_name);
-    send_event(process_ended_message(image_name, process_id), message_kind::process_ended);
+    sink.send(process_ended_message(image_name, process_id), message_kind::process_ended);
 }
 
 } // namespace
 
 void handle_process_event(int opcode, unsigned int process_id, const std::string& command_line,
                           const std::string& image_file_name, const etw::sid& user_sid,
-                          unsigned int parent_process_id,
-                          const std::vector<std::string>& excluded_processes) {
+                          unsigned int parent_process_id, const event_scope& scope, message_sink& sink) {
     if (is_excluded_command_line(command_line))
         return;
     // Lowered first, so only built-in entries written in lower case can match;
     // the user's entries match in any case, as for file events.
     const std::string image_name = lower_case(image_file_name);
-    if (ends_with_any(image_name, default_excluded_processes) || is_user_excluded(image_name, excluded_processes))
+    if (ends_with_any(image_name, scope.default_excluded_processes) ||
+        is_user_excluded(image_name, scope.excluded_processes))
         return;
     if (opcode == platform::process_start_opcode)
-        report_start(process_id, image_name, command_line, user_sid, parent_process_id);
+        report_start(process_id, image_name, command_line, user_sid, parent_process_id, scope, sink);
     else if (opcode == platform::process_end_opcode)
-        report_end(process_id, image_name);
+        report_end(process_id, image_name, sink);
 }
 
 } // namespace tallowick

@@ -1,9 +1,10 @@
 #pragma once
 
 #include "decoding/sid.h"
+#include "monitor/event_scope.h"
+#include "monitor/message_sink.h"
 
 #include <string>
-#include <vector>
 
 namespace tallowick {
 
@@ -11,9 +12,9 @@ namespace tallowick {
 // few command lines, the built-in and the user's excluded processes (matched
 // at the end of the lower-cased image name, case-sensitively) and the starts
 // made by other monitoring agents; looks up the user and the parent's image
-// for a start; prints a console line and sends a process message.
+// for a start; prints a console line and hands a process message to `sink`.
 void handle_process_event(int opcode, unsigned int process_id, const std::string& command_line,
                           const std::string& image_file_name, const etw::sid& user_sid,
-                          unsigned int parent_process_id, const std::vector<std::string>& excluded_processes);
+                          unsigned int parent_process_id, const event_scope& scope, message_sink& sink);
 
 } // namespace tallowick

@@ -6,7 +6,7 @@
 #include "decoding/record_filter.h"
 #include "monitor/process_attribution.h"
 #include "monitor/process_event_handler.h"
-#include "output/console.h"
+#include "console/console.h"
 #include "platform/system_api.h"
 #include "platform/utf_codec.h"
 #include "platform/windows_facts.h"
@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <utility>
 
 namespace tallowick {
@@ -28,21 +29,21 @@ void track(process_tracker& tracker, int opcode, std::uint32_t pid, record_time 
 } // namespace
 
 void setup_kernel_process_provider(etw::kernel::process_provider& provider, thread_pool& pool,
-                                   const std::vector<std::string>& excluded_processes, process_tracker& tracker) {
+                                   const event_scope& scope, message_sink& sink, process_tracker& tracker) {
     using etw::predicates::opcode_is;
     // The kernel's process events all carry id 0: the opcode tells them apart.
     etw::record_filter filter({0},
                               etw::predicates::details::or_filter(opcode_is(platform::process_start_opcode),
                                                                   opcode_is(platform::process_end_opcode)));
     filter.add_event_callback(
-        [&pool, &excluded_processes, &tracker](const EVENT_RECORD& record, const etw::trace_context& context) {
-            process_event_callback(record, context, pool, excluded_processes, tracker);
+        [&pool, &scope, &sink, &tracker](const EVENT_RECORD& record, const etw::trace_context& context) {
+            process_event_callback(record, context, pool, scope, sink, tracker);
         });
     provider.attach_filter(filter);
 }
 
 void process_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, thread_pool& pool,
-                            const std::vector<std::string>& excluded_processes, process_tracker& tracker) {
+                            const event_scope& scope, message_sink& sink, process_tracker& tracker) {
     try {
         const etw::event_schema schema(record, context);
         etw::property_parser parser(schema);
@@ -60,7 +61,7 @@ void process_event_callback(const EVENT_RECORD& record, const etw::trace_context
         track(tracker, opcode, process_id, record.EventHeader.TimeStamp.QuadPart, image_file_name, user_sid);
         pool.enqueue_task(handle_process_event, opcode, static_cast<unsigned int>(process_id),
                           std::move(command_line), std::move(image_file_name), std::move(user_sid),
-                          static_cast<unsigned int>(parent_id), excluded_processes);
+                          static_cast<unsigned int>(parent_id), std::cref(scope), std::ref(sink));
     } catch (const std::exception& error) {
         write_line(std::string("WINDOWS KERNEL PROCESS HANDLER CAUGHT ERROR: ") + error.what(), true);
     }

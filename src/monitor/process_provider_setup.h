@@ -1,11 +1,10 @@
 #pragma once
 
 #include "decoding/trace_context.h"
+#include "monitor/event_scope.h"
+#include "monitor/message_sink.h"
 #include "platform/sdk/etw_types.h"
 #include "trace/kernel_provider.h"
-
-#include <string>
-#include <vector>
 
 namespace tallowick {
 
@@ -15,17 +14,18 @@ class process_tracker;
 // Configures the kernel process provider before its session starts: process
 // starts and ends (opcodes 1 and 2) reach the callback, which queues
 // handle_process_event, and tell the process tracker of each life. The pool,
-// the list and the tracker are kept by reference and must outlive the session.
+// the scope, the sink and the tracker are kept by reference and must outlive
+// the session; the scope and the sink, the pool too.
 void setup_kernel_process_provider(etw::kernel::process_provider& provider, thread_pool& pool,
-                                   const std::vector<std::string>& excluded_processes, process_tracker& tracker);
+                                   const event_scope& scope, message_sink& sink, process_tracker& tracker);
 
-// Reads a process start or end record and queues its task with a copy of the
-// excluded processes; processes 0 to 9 are skipped before anything else is
+// Reads a process start or end record and queues its task with references to
+// the scope and the sink; processes 0 to 9 are skipped before anything else is
 // read. Before the task is queued, the tracker learns the start or end, here on
 // the session thread, so that it knows of it before any later record is
 // handled. A record that cannot be read is dropped with a "WINDOWS KERNEL
 // PROCESS HANDLER CAUGHT ERROR: " line.
 void process_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, thread_pool& pool,
-                            const std::vector<std::string>& excluded_processes, process_tracker& tracker);
+                            const event_scope& scope, message_sink& sink, process_tracker& tracker);
 
 } // namespace tallowick

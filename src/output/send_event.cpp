@@ -1,6 +1,6 @@
 #include "output/send_event.h"
 
-#include "output/console.h"
+#include "console/console.h"
 #include "output/datagram_fit.h"
 
 #include <boost/asio/io_context.hpp>
@@ -67,7 +67,7 @@ std::string shortened_line(const std::vector<shortened_value>& cuts, std::string
 }
 } // namespace
 
-void send_event(const rapidjson::Document& message, message_kind kind) {
+bool send_event(const rapidjson::Document& message) {
     rapidjson::StringBuffer text;
     serialise(message, text);
     rapidjson::StringBuffer shortened_text;
@@ -80,7 +80,7 @@ void send_event(const rapidjson::Document& message, message_kind kind) {
             counters().send_failures.fetch_add(1);
             write_line("MESSAGE TOO LARGE FOR ONE DATAGRAM, NOT SENT: " + std::to_string(payload.size()) +
                        " bytes: " + std::string(preview(payload)) + "...");
-            return;
+            return false;
         }
         serialise(copy, shortened_text);
         payload = std::string_view(shortened_text.GetString(), shortened_text.GetSize());
@@ -91,13 +91,13 @@ void send_event(const rapidjson::Document& message, message_kind kind) {
     asio::ip::udp::socket socket(network_context(), asio::ip::udp::v4());
     boost::system::error_code error;
     socket.send_to(asio::buffer(payload.data(), payload.size()), collector(), 0, error);
-    if (error && !nobody_listening(error)) {
+    const bool sent = !error || nobody_listening(error);
+    if (!sent) {
         counters().send_failures.fetch_add(1);
         write_line("UDP SEND ERROR: " + error.message());
-    } else {
-        counters().count_sent(kind);
     }
     socket.close();
+    return sent;
 }
 
 } // namespace tallowick

@@ -16,8 +16,8 @@ inline constexpr std::uint16_t collector_port = 13251;
 // one datagram has its longest string values shortened until it fits, with a
 // console line saying so; any other failed send prints a console line and is
 // not retried. Failing to create or close the socket throws
-// boost::system::system_error. Datagrams sent (by `kind`), shortened and not
-// sent are counted in the run's counters.
-void send_event(const rapidjson::Document& message, message_kind kind = message_kind::file_system);
+// boost::system::system_error. Messages shortened and not sent are counted in
+// the run's counters. Returns whether the datagram went out.
+bool send_event(const rapidjson::Document& message);
 
 } // namespace tallowick

@@ -1,6 +1,6 @@
 #include "pool/thread_pool.h"
 
-#include "output/console.h"
+#include "console/console.h"
 
 #include <exception>
 #include <string>

@@ -1,9 +1,9 @@
 #include "trace/kernel_logger_trace.h"
 
+#include "decoding/errors.h"
 #include "platform/guid.h"
 #include "platform/tracing_api.h"
 #include "platform/windows_facts.h"
-#include "trace/errors.h"
 #include "trace/group_mask.h"
 #include "trace/record_dispatch.h"
 #include "trace/session_name.h"

@@ -1,8 +1,8 @@
 #include "trace/manifest_trace.h"
 
+#include "decoding/errors.h"
 #include "platform/guid.h"
 #include "platform/tracing_api.h"
-#include "trace/errors.h"
 #include "trace/provider_enables.h"
 #include "trace/provider_merge.h"
 #include "trace/record_dispatch.h"

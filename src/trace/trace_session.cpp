@@ -1,10 +1,10 @@
 #include "trace/trace_session.h"
 
-#include "output/console.h"
+#include "console/console.h"
+#include "decoding/errors.h"
 #include "platform/tracing_api.h"
 #include "platform/utf_codec.h"
 #include "platform/windows_facts.h"
-#include "trace/errors.h"
 
 #include <stdexcept>
 

@@ -1,12 +1,17 @@
 // The console control handler's decisions, which Windows calls on a thread of
 // its own: what it takes, and that an event after which Windows ends the
-// process returns only once the sessions are stopped.
+// process returns only once the sessions are stopped; and the order of the stops.
+#include "app/exclusion_tables.h"
 #include "app/interrupt.h"
+#include "app/trace_orchestration.h"
+#include "platform/windows_facts.h"
+#include "support/fake_tracing.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <atomic>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -45,6 +50,34 @@ TEST(ConsoleControl, EveryWayOutStopsTheSessionsAndTheLastWaitsForTheStop) {
         EXPECT_FALSE(on_console_control(event));
         EXPECT_FALSE(stop_requested.load());
     }
+}
+
+// A requested stop stops the sessions in a fixed order: kernel, file, process.
+TEST(RequestedStop, StopsTheKernelThenTheFileThenTheProcessSession) {
+    testing::fake_tracing tracing;
+    tracing.providers = {{u"Microsoft-Windows-Kernel-File", platform::kernel_file_provider},
+                         {u"Microsoft-Windows-Kernel-Process", platform::kernel_process_provider}};
+    tracing.process_until_stopped = true; // a session ends only when stopped
+    const platform::scoped_tracing installed(tracing);
+    const event_scope scope = agent_scope({}, {});
+    stop_requested.store(true);
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    const int status = run_traces(scope);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(status, 0) << out << err;
+    stop_requested.store(false);
+
+    std::vector<std::u16string> stopped;
+    for (const auto& call : tracing.calls_of<testing::control_trace_call>()) {
+        if (call.control_code == platform::sdk::event_trace_control_stop)
+            stopped.push_back(call.session_name);
+    }
+    ASSERT_GE(stopped.size(), 3u);
+    stopped.resize(3); // the rest are the sessions' own stops as they go
+    EXPECT_EQ(stopped, (std::vector<std::u16string>{u"Velmar_Trace_WindowsKernel", u"Velmar_Trace_FileKernel",
+                                                    u"Velmar_Trace_ProcessThreadKernel"}));
 }
 
 } // namespace

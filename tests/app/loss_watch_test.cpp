@@ -48,14 +48,14 @@ TEST(LossWatch, SaysOnceWhenASessionsCountersGrewAndSumsUpAtStop) {
     watch.check_final();
     EXPECT_EQ(lines, (std::vector<std::string>{"tallowick: trace session File lost 8 events (20 in all)"}));
 
+    sent_datagrams sent;
+    sent.count(message_kind::file_system);
+    sent.count(message_kind::file_system);
+    sent.count(message_kind::process_ended);
     run_counters output;
-    output.count_sent(message_kind::file_system);
-    output.count_sent(message_kind::file_system);
-    output.count_sent(message_kind::process_ended);
     output.messages_shortened = 1;
     output.send_failures = 2;
-    output.console_lines_dropped = 3;
-    EXPECT_EQ(run_summary(output, watch.totals()),
+    EXPECT_EQ(run_summary(sent, output, 3, watch.totals()),
               (std::vector<std::string>{
                   "tallowick: run summary: datagrams sent: 2 file system, 0 process start, 1 process end",
                   "tallowick: run summary: messages shortened: 1, send failures: 2, console lines dropped: 3",

@@ -3,7 +3,7 @@
 #include "decoding/comparers.h"
 #include "decoding/property_view_predicate.h"
 #include "decoding_fixture.h"
-#include "trace/errors.h"
+#include "decoding/errors.h"
 
 #include <cwctype>
 

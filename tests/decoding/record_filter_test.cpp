@@ -1,7 +1,7 @@
 #include "decoding/record_filter.h"
 
 #include "decoding/trace_context.h"
-#include "trace/errors.h"
+#include "decoding/errors.h"
 
 #include <gtest/gtest.h>
 

@@ -2,8 +2,8 @@
 
 #include "decoding/event_schema.h"
 #include "decoding_fixture.h"
+#include "decoding/errors.h"
 #include "platform/windows_facts.h"
-#include "trace/errors.h"
 
 #include <cstring>
 
@@ -108,6 +108,32 @@ TEST_F(SchemaCache, KeysOnProviderIdOpcodeVersionAndLevelOnly) {
     EXPECT_NE(context.cache.find_or_fetch(other_level), info);
     EXPECT_EQ(schema_fetches(), 4u);
     EXPECT_EQ(context.cache.size(), 2u);
+}
+
+// The shortcut for a record of the last kind must compare every key field.
+TEST_F(SchemaCache, AnyOneKeyFieldChangedRightAfterARecordFetchesAnew) {
+    using header = testing::simulated::record_header;
+    struct row {
+        const char* field;
+        void (*change)(header&);
+    };
+    const row rows[] = {
+        {"provider", [](header& h) { h.provider = tallowick::platform::kernel_process_provider; }},
+        {"id", [](header& h) { h.id = 13; }},
+        {"opcode", [](header& h) { h.opcode = 2; }},
+        {"version", [](header& h) { h.version = 2; }},
+        {"level", [](header& h) { h.level = 5; }},
+    };
+    for (const row& r : rows) {
+        schema_cache cache;
+        auto d = description();
+        const TRACE_EVENT_INFO* info = cache.find_or_fetch(add(d));
+        const std::size_t fetches = schema_fetches();
+        r.change(d.header);
+        EXPECT_NE(cache.find_or_fetch(add(d)), info) << r.field;
+        EXPECT_EQ(schema_fetches(), fetches + 2) << r.field;
+        EXPECT_EQ(cache.size(), 2u) << r.field;
+    }
 }
 
 TEST_F(SchemaCache, SchemasStayPutWhileTheCacheGrows) {

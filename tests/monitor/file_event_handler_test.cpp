@@ -2,8 +2,8 @@
 #include "platform/simulated/simulated_system.h"
 #include "platform/utf_codec.h"
 #include "platform/windows_facts.h"
+#include "recording_sink.h"
 #include "support/json_text.h"
-#include "support/udp_receiver.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +15,7 @@ namespace {
 
 using namespace platform::simulated;
 using tallowick::testing::json_text;
+using testing::scope_of;
 
 constexpr unsigned word = 100, explorer = 110, svchost = 120, notepad = 130, lsass = 140, smss = 150,
                    ended = 160, buecher = 170;
@@ -84,7 +85,7 @@ struct report {
 };
 
 // An event and what it should give: a report (its console lines and its one
-// datagram) or none, after the lines `console_before` (a look-up's own).
+// message) or none, after the lines `console_before` (a look-up's own).
 struct handler_case {
     const char* what;
     file_event event;
@@ -97,10 +98,10 @@ protected:
     void run(const handler_case& test) {
         const file_event& event = test.event;
         std::string console = test.console_before;
-        std::vector<std::string> datagrams;
+        std::vector<std::string> messages;
         if (const auto& r = test.reported) {
-            datagrams.push_back(file_json(event.id, event.pid, r->operation, r->filename, r->path_type,
-                                          r->process, r->owner));
+            messages.push_back(file_json(event.id, event.pid, r->operation, r->filename, r->path_type,
+                                         r->process, r->owner));
             if (event.id == platform::file_create_event)
                 console += r->operation + " " + r->filename + " " + *r->path_type + " " + r->process + " " +
                           std::to_string(event.pid) + " " + r->owner + "\n";
@@ -109,30 +110,33 @@ protected:
                           r->operation + " " + r->filename + " " + r->process + " " + r->owner + "\n";
         }
 
+        const event_scope scope = scope_of(event.monitored, event.excluded);
         ::testing::internal::CaptureStdout();
         if (event.id == platform::file_create_event)
-            handle_file_access_event(event.id, event.pid, event.name, event.share_access, event.monitored,
-                                     event.excluded, event.origin);
+            handle_file_access_event(event.id, event.pid, event.name, event.share_access, scope, sink,
+                                     event.origin);
         else
-            handle_file_path_event(event.id, event.pid, platform::utf16_from_utf8(event.name),
-                                   event.monitored, event.excluded, event.origin);
+            handle_file_path_event(event.id, event.pid, platform::utf16_from_utf8(event.name), scope, sink,
+                                   event.origin);
         EXPECT_EQ(::testing::internal::GetCapturedStdout(), console) << test.what;
-        EXPECT_EQ(receiver.receive_pending(), datagrams) << test.what;
+        EXPECT_EQ(sink.take_messages(), messages) << test.what;
+        EXPECT_EQ(sink.take_kinds(), std::vector<message_kind>(messages.size(), message_kind::file_system))
+            << test.what;
         EXPECT_EQ(system.open_handle_count(), 0u) << test.what;
     }
 
     simulated_system system{handler_machine()};
     platform::scoped_system installed{system};
-    testing::udp_receiver receiver;
+    testing::recording_sink sink;
 };
 
-TEST_F(FileEventHandler, AReportedOpenOnTheWire) {
+TEST_F(FileEventHandler, AReportedOpenAndItsMessage) {
     ::testing::internal::CaptureStdout();
-    handle_file_access_event(12, word, report_device, 1, {}, {});
+    handle_file_access_event(12, word, report_device, 1, scope_of(), sink);
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "READ C:\\Users\\alice\\Documents\\report.docx FILE "
                                                         "C:\\Program Files\\Office\\WINWORD.EXE 100 alice\n");
     EXPECT_EQ(
-        receiver.receive_pending(),
+        sink.take_messages(),
         std::vector<std::string>{
             R"({"id":12,"proc":100,"Operation":"READ","Filename":"C:\\Users\\alice\\Documents\\report.docx","Path_Type":"FILE","Process_Name":"C:\\Program Files\\Office\\WINWORD.EXE","Process_Owner":"alice","Event_Type":"FILESYSTEM"})"});
 }
@@ -327,6 +331,7 @@ TEST(DefaultExclusion, FirstContainedEntryDecidesAndSparesOnlyThePlainExplorerDe
         {"C:\\Windows\\explorer.exe", "READ", true},
         {"C:\\x\\ServiceHub.explorer.exe", "DELETE", true}, // an earlier entry decides first
         {"C:\\x\\WerFault.exe\\explorer.exe", "DELETE", true},
+        {"C:\\x\\explorer.exe\\svchost.exe", "DELETE", false}, // explorer.exe comes first in the table
         {"C:\\Windows\\System32\\svchost.exe", "DELETE", true},
         {"C:\\Program Files\\Velmar Windows Agent\\winagent.exe", "READ", false}, // case-sensitive
         {"c:\\program files\\velmar windows agent\\winagent.exe", "READ", true},
@@ -334,7 +339,7 @@ TEST(DefaultExclusion, FirstContainedEntryDecidesAndSparesOnlyThePlainExplorerDe
         {"", "READ", false},
     };
     for (const exclusion_case& test : cases)
-        EXPECT_EQ(is_default_excluded(test.process, test.label), test.excluded)
+        EXPECT_EQ(is_default_excluded(scope_of(), test.process, test.label), test.excluded)
             << test.process << " " << test.label;
 }
 

@@ -55,21 +55,20 @@ class FileProvider : public provider_harness {
     outcome run(const simulated::record_description& description) {
         return provider_harness::run(description, [this](thread_pool& pool) {
             etw::provider<std::uint64_t> provider(u"Microsoft-Windows-Kernel-File");
-            setup_filekernel_provider(provider, pool, monitored, excluded, tracker);
+            setup_filekernel_provider(provider, pool, scope, sink, tracker);
             return provider;
         });
     }
 
     // Every name is in scope: each device path holds a backslash.
-    std::vector<std::string> monitored = {"\\"};
-    std::vector<std::string> excluded;
+    event_scope scope = scope_of({"\\"});
     process_tracker tracker;
 };
 
 TEST_F(FileProvider, AsksForFileEventsByKeywordAndId) {
     thread_pool pool(1);
     etw::provider<std::uint64_t> provider(u"Microsoft-Windows-Kernel-File");
-    setup_filekernel_provider(provider, pool, monitored, excluded, tracker);
+    setup_filekernel_provider(provider, pool, scope, sink, tracker);
     EXPECT_EQ(provider.any_keywords, 0x1FA0u);
     EXPECT_EQ(provider.all_keywords, 0u);
     EXPECT_EQ(provider.level, 5);
@@ -134,11 +133,11 @@ TEST_F(FileProvider, OnlyVersionOneReachesTheCallback) {
 // The name tests and the callback share one walk of the record: a property
 // before FileName that only TDH can measure is measured once, not fifteen times.
 TEST_F(FileProvider, TheNameTestsAndTheCallbackWalkTheRecordOnce) {
-    monitored = {"\\Users\\alice\\"};
+    scope.monitored_paths = {"\\Users\\alice\\"};
     record_property irp = record_property::pointer(u"Irp", 0xFFFF'A000'0000'1000);
     irp.flags = platform::sdk::property_param_length; // its size comes from TDH
     const outcome reported = run(with(open_of("\\Users\\alice\\a.txt"), irp));
-    EXPECT_EQ(reported.datagrams, std::vector<std::string>{open_json("\\Users\\alice\\a.txt")}) << reported;
+    EXPECT_EQ(reported.messages, std::vector<std::string>{open_json("\\Users\\alice\\a.txt")}) << reported;
     EXPECT_EQ(tracing.calls_of<property_size_call>().size(), 1u);
 }
 
@@ -196,8 +195,9 @@ TEST_F(FileProvider, RecordsAreNamedByTheLifeAtTheirTime) {
                         json_text(image) + "\",\"Process_Owner\":\"" + owner + "\",\"Event_Type\":\"FILESYSTEM\"}"}};
     };
     EXPECT_EQ(run(at(4242, 150)), read_by(4242, "C:\\Temp\\dropper.exe", "alice"));
-    EXPECT_EQ(run(at(4242, 250)), (outcome{"PROC ID FALLBACK ERROR: 87\n" + read_by(4242, "UNKNOWN", "UNKNOWN").console,
-                                           read_by(4242, "UNKNOWN", "UNKNOWN").datagrams}));
+    EXPECT_EQ(run(at(4242, 250)),
+              (outcome{"PROC ID FALLBACK ERROR: 87\n" + read_by(4242, "UNKNOWN", "UNKNOWN").console,
+                       read_by(4242, "UNKNOWN", "UNKNOWN").messages}));
     EXPECT_EQ(run(at(word, 300)), read_by(word, word_image, "alice"));
     EXPECT_EQ(tracker.find(word, 0).facts->image, word_image); // since before the agent
     system.remove_process(word);

@@ -95,9 +95,10 @@ class ProcessProvider : public provider_harness {
     ProcessProvider() : provider_harness(process_machine()) {}
 
     outcome run(const simulated::record_description& description, const std::vector<std::string>& excluded) {
-        return provider_harness::run(description, [this, &excluded](thread_pool& pool) {
+        const event_scope scope = scope_of({}, excluded);
+        return provider_harness::run(description, [this, &scope](thread_pool& pool) {
             etw::kernel::process_provider provider;
-            setup_kernel_process_provider(provider, pool, excluded, tracker);
+            setup_kernel_process_provider(provider, pool, scope, sink, tracker);
             return provider;
         });
     }
@@ -107,9 +108,10 @@ class ProcessProvider : public provider_harness {
 };
 
 TEST_F(ProcessProvider, TakesProcessStartsAndEndsOnly) {
+    const event_scope scope = scope_of(); // before the pool, as in the agent
     thread_pool pool(1);
     etw::kernel::process_provider provider;
-    setup_kernel_process_provider(provider, pool, {}, tracker);
+    setup_kernel_process_provider(provider, pool, scope, sink, tracker);
     ASSERT_EQ(provider.filters().size(), 1u);
     EXPECT_EQ(provider.filters().front().event_ids(), std::vector<std::uint16_t>{0});
 
@@ -158,8 +160,12 @@ TEST_F(ProcessProvider, ExclusionsAndLookupsDecideWhatIsReported) {
          {},
          "PROC ID FALLBACK ERROR: 87\n"},
     };
-    for (const process_case& test : cases)
+    for (const process_case& test : cases) {
         EXPECT_EQ(run(test), expected(test)) << test.what;
+        const std::vector<message_kind> kind = {test.start ? message_kind::process_started
+                                                           : message_kind::process_ended};
+        EXPECT_EQ(kinds, test.start || test.end ? kind : std::vector<message_kind>{}) << test.what;
+    }
 }
 
 // Starts and ends reach the tracker on the session thread, at their record's

@@ -1,15 +1,15 @@
 #pragma once
 // Runs built records through a configured provider, as its session's thread
 // would, with a pool of one worker (so tasks run in queue order), and collects
-// what came of them: the console text and the datagrams at the collector's port.
+// what came of them: the console text and the messages handed to the sink.
 
 #include "decoding/trace_context.h"
 #include "platform/simulated/record_builder.h"
 #include "platform/simulated/simulated_system.h"
 #include "pool/thread_pool.h"
+#include "recording_sink.h"
 #include "support/fake_tracing.h"
 #include "support/json_text.h"
-#include "support/udp_receiver.h"
 
 #include <gtest/gtest.h>
 
@@ -25,13 +25,13 @@ namespace simulated = platform::simulated;
 
 struct outcome {
     std::string console;
-    std::vector<std::string> datagrams = {};
+    std::vector<std::string> messages = {};
 
     bool operator==(const outcome&) const = default;
     friend std::ostream& operator<<(std::ostream& out, const outcome& o) {
-        out << "console: \"" << o.console << "\" datagrams:";
-        for (const std::string& datagram : o.datagrams)
-            out << "\n  " << datagram;
+        out << "console: \"" << o.console << "\" messages:";
+        for (const std::string& message : o.messages)
+            out << "\n  " << message;
         return out;
     }
 };
@@ -60,7 +60,7 @@ class provider_harness : public ::testing::Test {
     // and a fresh context (the schema cache keeps one schema per kind of
     // record, and tests vary them), hands it to the provider `configure`
     // returns for that pool. The pool is gone, its tasks all run, before the
-    // outcome is read.
+    // outcome is read; the kinds of its messages are left in `kinds`.
     template <typename Configure>
     outcome run(const simulated::record_description& description, Configure configure) {
         records_.push_back(simulated::build_record(description));
@@ -71,12 +71,14 @@ class provider_harness : public ::testing::Test {
             const auto provider = configure(pool);
             provider.dispatch(records_.back().record(), etw::trace_context{});
         }
-        return {::testing::internal::GetCapturedStdout(), receiver.receive_pending()};
+        kinds = sink.take_kinds();
+        return {::testing::internal::GetCapturedStdout(), sink.take_messages()};
     }
 
     fake_tracing tracing;
     simulated::simulated_system system;
-    udp_receiver receiver;
+    recording_sink sink;
+    std::vector<message_kind> kinds;
 
   private:
     platform::scoped_tracing tracing_scope_{tracing};

@@ -43,6 +43,10 @@ TEST(UtfCodec, ReplacesUnpairedSurrogatesAndKeepsWhatFollows) {
         {std::u16string{0xDC00, 0xD800}, "\xef\xbf\xbd\xef\xbf\xbd"},
         {std::u16string{u'x', 0xD83D}, "x\xef\xbf\xbd"},
         {std::u16string{0xD83D, 0xD83D, 0xDE00}, "\xef\xbf\xbd\xf0\x9f\x98\x80"},
+        {std::u16string{0xDBFF, 0xDFFF}, "\xf4\x8f\xbf\xbf"}, // the last pair: U+10FFFF
+        {std::u16string{0xD800, 0xDC00}, "\xf0\x90\x80\x80"}, // the first pair: U+10000
+        {std::u16string{0xDBFF, 0xDBFF, 0xE000}, "\xef\xbf\xbd\xef\xbf\xbd\xee\x80\x80"}, // lone last leads
+        {std::u16string{0xDC00, 0xDFFF}, "\xef\xbf\xbd\xef\xbf\xbd"}, // the first and the last trail, alone
         {u"\uffff\u0800\u07ff", "\xef\xbf\xbf\xe0\xa0\x80\xdf\xbf"},
     };
     for (const encode_case& test : cases) {

@@ -2,7 +2,7 @@
 
 #include "platform/windows_facts.h"
 #include "session_fixture.h"
-#include "trace/errors.h"
+#include "decoding/errors.h"
 #include "trace/windows_version.h"
 
 #include <gtest/gtest.h>

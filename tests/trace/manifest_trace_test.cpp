@@ -2,7 +2,7 @@
 
 #include "decoding/record_filter.h"
 #include "session_fixture.h"
-#include "trace/errors.h"
+#include "decoding/errors.h"
 
 #include <gtest/gtest.h>
 

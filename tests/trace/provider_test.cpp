@@ -1,11 +1,11 @@
-#include "platform/windows_facts.h"
 #include "trace/kernel_provider.h"
 #include "trace/provider.h"
 
+#include "decoding/errors.h"
 #include "platform/guid.h"
+#include "platform/windows_facts.h"
 #include "support/fake_tracing.h"
 #include "support/sid_and_text_system.h"
-#include "trace/errors.h"
 
 #include <gtest/gtest.h>
 

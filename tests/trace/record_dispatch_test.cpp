@@ -2,7 +2,7 @@
 
 #include "decoding/record_filter.h"
 #include "session_fixture.h"
-#include "trace/errors.h"
+#include "decoding/errors.h"
 #include "trace/kernel_logger_trace.h"
 #include "trace/manifest_trace.h"
 

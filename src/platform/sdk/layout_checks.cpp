@@ -2,13 +2,8 @@
 // Off Windows they check our own definitions; on Windows the SDK's, so both
 // builds agree on every offset the trace layer and the simulated machine rely on.
 #include "platform/sdk/etw_types.h"
-#include "platform/windows_facts.h"
 
 #include <cstddef>
-
-#if defined(_WIN32)
-#include <objbase.h> // the COM apartment and class-context values
-#endif
 
 #if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
 
@@ -193,7 +188,6 @@ TALLOWICK_CHECK_OFFSET(OSVERSIONINFOEXW, wProductType, 282);
 #if defined(_WIN32)
 // Our constants against the SDK's macros.
 namespace sdk = tallowick::platform::sdk;
-namespace platform = tallowick::platform;
 static_assert(sdk::event_header_flag_32_bit_header == EVENT_HEADER_FLAG_32_BIT_HEADER);
 static_assert(sdk::event_header_flag_64_bit_header == EVENT_HEADER_FLAG_64_BIT_HEADER);
 static_assert(sdk::event_header_flag_classic_header == EVENT_HEADER_FLAG_CLASSIC_HEADER);
@@ -210,43 +204,6 @@ static_assert(sdk::trace_provider_instance_info_size == sizeof(TRACE_PROVIDER_IN
 static_assert(sdk::trace_enable_info_size == sizeof(TRACE_ENABLE_INFO));
 static_assert(sdk::trace_enable_info_logger_id_offset == offsetof(TRACE_ENABLE_INFO, LoggerId));
 static_assert(offsetof(TRACE_PROVIDER_INSTANCE_INFO, EnableCount) == 4);
-
-// The named Windows facts against the SDK's macros.
-static_assert(platform::error_success == ERROR_SUCCESS);
-static_assert(platform::error_access_denied == ERROR_ACCESS_DENIED);
-static_assert(platform::error_invalid_handle == ERROR_INVALID_HANDLE);
-static_assert(platform::error_bad_length == ERROR_BAD_LENGTH);
-static_assert(platform::error_not_supported == ERROR_NOT_SUPPORTED);
-static_assert(platform::error_invalid_parameter == ERROR_INVALID_PARAMETER);
-static_assert(platform::error_insufficient_buffer == ERROR_INSUFFICIENT_BUFFER);
-static_assert(platform::error_busy == ERROR_BUSY);
-static_assert(platform::error_already_exists == ERROR_ALREADY_EXISTS);
-static_assert(platform::error_more_data == ERROR_MORE_DATA);
-static_assert(platform::error_not_found == ERROR_NOT_FOUND);
-static_assert(platform::error_not_all_assigned == ERROR_NOT_ALL_ASSIGNED);
-static_assert(platform::error_no_system_resources == ERROR_NO_SYSTEM_RESOURCES);
-static_assert(platform::error_timeout == ERROR_TIMEOUT);
-static_assert(platform::error_wmi_instance_not_found == ERROR_WMI_INSTANCE_NOT_FOUND);
-static_assert(platform::error_ctx_close_pending == ERROR_CTX_CLOSE_PENDING);
-static_assert(platform::s_ok == S_OK);
-static_assert(platform::s_false == S_FALSE);
-static_assert(platform::e_pointer == E_POINTER);
-static_assert(platform::e_invalidarg == E_INVALIDARG);
-static_assert(platform::coinit_multithreaded == COINIT_MULTITHREADED);
-static_assert(platform::coinit_apartmentthreaded == COINIT_APARTMENTTHREADED);
-static_assert(platform::clsctx_server == CLSCTX_SERVER);
-static_assert(platform::ver_minorversion == VER_MINORVERSION);
-static_assert(platform::ver_majorversion == VER_MAJORVERSION);
-static_assert(platform::ver_buildnumber == VER_BUILDNUMBER);
-static_assert(platform::ver_platformid == VER_PLATFORMID);
-static_assert(platform::ver_servicepackminor == VER_SERVICEPACKMINOR);
-static_assert(platform::ver_servicepackmajor == VER_SERVICEPACKMAJOR);
-static_assert(platform::ver_product_type == VER_PRODUCT_TYPE);
-static_assert(platform::ver_equal == VER_EQUAL);
-static_assert(platform::ver_greater == VER_GREATER);
-static_assert(platform::ver_greater_equal == VER_GREATER_EQUAL);
-static_assert(platform::ver_less == VER_LESS);
-static_assert(platform::ver_less_equal == VER_LESS_EQUAL);
 #endif
 
 #endif // 64-bit

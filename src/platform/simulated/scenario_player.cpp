@@ -1,6 +1,6 @@
 #include "platform/simulated/scenario_player.h"
 
-#include "output/console.h"
+#include "console/console.h"
 #include "platform/utf_codec.h"
 
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "output/console_text.h"
+#include "console/console_text.h"
 
 #include <gtest/gtest.h>
 

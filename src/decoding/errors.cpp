@@ -1,4 +1,4 @@
-#include "trace/errors.h"
+#include "decoding/errors.h"
 
 #include "platform/guid.h"
 #include "platform/sdk/etw_types.h"

@@ -1,11 +1,12 @@
-#include "output/console_writer.h"
+#include "console/console_writer.h"
 
-#include "output/run_counters.h"
-
+#include <atomic>
 #include <utility>
 
 namespace tallowick {
 namespace {
+std::atomic<std::uint64_t> lines_dropped_in_process{0};
+
 std::string dropped_notice(std::uint64_t count) {
     return "tallowick: " + std::to_string(count) +
            " console lines were dropped while standard output was not taking them";
@@ -39,7 +40,7 @@ bool console_writer::write(std::string line) {
         if (!state_->ending)
             ++state_->dropped_unreported; // said once the output drains, or by finish
     }
-    counters().console_lines_dropped.fetch_add(1);
+    lines_dropped_in_process.fetch_add(1);
     return false;
 }
 
@@ -106,7 +107,7 @@ std::uint64_t console_writer::finish(std::chrono::milliseconds patience) {
     const std::uint64_t unreported = std::exchange(state_->dropped_unreported, 0) + given_up;
     lock.unlock();
     if (given_up != 0)
-        counters().console_lines_dropped.fetch_add(given_up);
+        lines_dropped_in_process.fetch_add(given_up);
     if (unreported != 0)
         say_(dropped_notice(unreported));
     if (written)
@@ -119,6 +120,10 @@ std::uint64_t console_writer::finish(std::chrono::milliseconds patience) {
 std::uint64_t console_writer::dropped() const {
     const std::lock_guard lock(state_->mutex);
     return state_->dropped;
+}
+
+std::uint64_t console_lines_dropped() {
+    return lines_dropped_in_process.load();
 }
 
 } // namespace tallowick

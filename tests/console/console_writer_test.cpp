@@ -1,4 +1,4 @@
-#include "output/console_writer.h"
+#include "console/console_writer.h"
 
 #include "support/gate.h"
 

@@ -1,7 +1,7 @@
-#include "output/console.h"
+#include "console/console.h"
 
-#include "output/console_text.h"
-#include "output/console_writer.h"
+#include "console/console_text.h"
+#include "console/console_writer.h"
 #include "platform/console.h"
 
 #include <atomic>

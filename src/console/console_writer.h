@@ -73,4 +73,7 @@ class console_writer {
     bool finished_ = false;
 };
 
+// Lines every console writer of the process has dropped, for the run summary.
+std::uint64_t console_lines_dropped();
+
 } // namespace tallowick

@@ -1,4 +1,4 @@
-#include "trace/errors.h"
+#include "decoding/errors.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,69 @@
+#pragma once
+// What the handlers hand on, kept as compact JSON text with its kind; and a
+// scope over small built-in tables of the tests' own, so that a case shows
+// which entry it leans on.
+
+#include "monitor/event_scope.h"
+#include "monitor/message_sink.h"
+
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
+
+#include <array>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tallowick::testing {
+
+// A message as compact JSON text, its members in order: what the collector would read.
+inline std::string json_of(const rapidjson::Document& message) {
+    rapidjson::StringBuffer text;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(text);
+    message.Accept(writer);
+    return {text.GetString(), text.GetSize()};
+}
+
+class recording_sink final : public message_sink {
+  public:
+    void send(const rapidjson::Document& message, message_kind kind) override {
+        std::string text = json_of(message);
+        std::lock_guard lock(mutex_);
+        messages_.push_back(std::move(text));
+        kinds_.push_back(kind);
+    }
+
+    // What was handed on since the last take, in order.
+    std::vector<std::string> take_messages() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(messages_, {});
+    }
+    std::vector<message_kind> take_kinds() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(kinds_, {});
+    }
+
+  private:
+    std::mutex mutex_;
+    std::vector<std::string> messages_;
+    std::vector<message_kind> kinds_;
+};
+
+// Order matters: the first entry a name contains decides.
+inline const std::array<std::string, 5> test_default_excluded = {
+    "ServiceHub.", "WerFault.exe", "explorer.exe", "svchost.exe", "velmar windows agent\\winagent.exe",
+};
+inline const std::array<std::string, 2> test_agent_images = {
+    "velmar windows agent\\winagent.exe",
+    "windowsazureguestagent.exe",
+};
+inline const std::array<std::string, 4> test_documents = {".docx", ".pdf", ".txt", ".zip"};
+
+inline event_scope scope_of(std::vector<std::string> monitored_paths = {},
+                            std::vector<std::string> excluded_processes = {}) {
+    return {std::move(monitored_paths), std::move(excluded_processes), test_default_excluded,
+            test_agent_images, test_documents};
+}
+
+} // namespace tallowick::testing
