@@ -1,5 +1,7 @@
 #include "decoding/errors.h"
 
+#include "platform/windows_facts.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -15,7 +17,7 @@ EVENT_RECORD record_of(const GUID& provider, std::uint16_t id) {
     return record;
 }
 
-const GUID process_class{0x3D6FA8D0, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
+const GUID process_class = tallowick::platform::process_guid;
 
 // Runs `check` and returns which family caught it and its message.
 struct outcome {
