@@ -30,7 +30,8 @@ class filter_run {
   public:
     filter_run(std::uint8_t version, std::u16string name)
         : filter_({tallowick::platform::file_create_event, tallowick::platform::file_delete_path_event,
-                   tallowick::platform::file_rename_path_event, tallowick::platform::file_create_new_file_event},
+                   tallowick::platform::file_rename_path_event,
+                   tallowick::platform::file_create_new_file_event},
                   tallowick::file_event_predicate()) {
         simulated::file_event open;
         open.version = version;

@@ -31,8 +31,10 @@ simulated::machine file_machine() {
 
 // An event 12 of WINWORD opening `path` (below the volume) for reading.
 simulated::record_description open_of(const std::string& path, unsigned pid = word) {
-    return describe_file_event(
-        {.id = platform::file_create_event, .process_id = pid, .name = platform::utf16_from_utf8(volume + path), .share_access = 1});
+    return describe_file_event({.id = platform::file_create_event,
+                                .process_id = pid,
+                                .name = platform::utf16_from_utf8(volume + path),
+                                .share_access = 1});
 }
 
 simulated::record_description path_event(std::uint16_t id, const std::string& path, unsigned pid = word) {
