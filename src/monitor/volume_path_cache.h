@@ -41,43 +41,43 @@ public:
     template <typename Drives, typename Build>
     std::optional<std::string> root_for(std::string_view prefix, Drives&& drives, Build&& build) {
         {
-            std::shared_lock lock(mutex);
-            if (const auto found = map.roots.find(prefix); found != map.roots.end())
+            std::shared_lock lock(mutex_);
+            if (const auto found = map_.roots.find(prefix); found != map_.roots.end())
                 return found->second;
         }
-        std::lock_guard lock(mutex);
-        if (const auto found = map.roots.find(prefix); found != map.roots.end())
+        std::lock_guard lock(mutex_);
+        if (const auto found = map_.roots.find(prefix); found != map_.roots.end())
             return found->second;
-        if (built && missing.count(prefix) != 0 && drives() == map.drives)
+        if (built_ && missing_.count(prefix) != 0 && drives() == map_.drives)
             return std::nullopt;
-        map = build();
-        built = true;
-        ++builds;
-        missing.clear();
-        if (const auto found = map.roots.find(prefix); found != map.roots.end())
+        map_ = build();
+        built_ = true;
+        ++builds_;
+        missing_.clear();
+        if (const auto found = map_.roots.find(prefix); found != map_.roots.end())
             return found->second;
-        missing.emplace(prefix);
+        missing_.emplace(prefix);
         return std::nullopt;
     }
 
     std::size_t size() const {
-        std::shared_lock lock(mutex);
-        return map.roots.size();
+        std::shared_lock lock(mutex_);
+        return map_.roots.size();
     }
     std::size_t build_count() const {
-        std::shared_lock lock(mutex);
-        return builds;
+        std::shared_lock lock(mutex_);
+        return builds_;
     }
 
     // The cache of the running program.
     static volume_path_cache& process_wide();
 
 private:
-    mutable std::shared_mutex mutex;
-    drive_map map;
-    bool built = false;
-    std::size_t builds = 0;
-    std::set<std::string, std::less<>> missing; // since the last build
+    mutable std::shared_mutex mutex_;
+    drive_map map_;
+    bool built_ = false;
+    std::size_t builds_ = 0;
+    std::set<std::string, std::less<>> missing_; // since the last build
 };
 
 } // namespace tallowick

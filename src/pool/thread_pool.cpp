@@ -21,15 +21,16 @@ thread_pool::thread_pool(std::uint32_t requested_workers)
     : thread_pool(requested_workers, std::thread::hardware_concurrency()) {}
 
 thread_pool::thread_pool(std::uint32_t requested_workers, unsigned hardware_concurrency, std::size_t capacity)
-    : queue_capacity(capacity > 0 ? capacity : 1), worker_count(effective_worker_count(requested_workers, hardware_concurrency)),
-      workers(std::make_unique<std::thread[]>(worker_count)) {
+    : queue_capacity_(capacity > 0 ? capacity : 1),
+      worker_count_(effective_worker_count(requested_workers, hardware_concurrency)),
+      workers_(std::make_unique<std::thread[]>(worker_count_)) {
     {
-        std::lock_guard lock(queue_mutex);
-        alive = true;
+        std::lock_guard lock(queue_mutex_);
+        alive_ = true;
     }
-    for (std::uint32_t i = 0; i < worker_count; ++i) {
+    for (std::uint32_t i = 0; i < worker_count_; ++i) {
         try {
-            workers[i] = std::thread(&thread_pool::worker_loop, this);
+            workers_[i] = std::thread(&thread_pool::worker_loop, this);
         } catch (...) {
             // The destructor will not run: stop the workers that did start.
             stop_and_join(i);
@@ -40,52 +41,52 @@ thread_pool::thread_pool(std::uint32_t requested_workers, unsigned hardware_conc
 
 thread_pool::~thread_pool() {
     {
-        std::unique_lock lock(queue_mutex);
-        waiting_for_idle = true;
-        all_done.wait(lock, [this] { return in_flight == 0 && task_queue.empty(); });
-        waiting_for_idle = false;
+        std::unique_lock lock(queue_mutex_);
+        waiting_for_idle_ = true;
+        all_done_.wait(lock, [this] { return in_flight_ == 0 && task_queue_.empty(); });
+        waiting_for_idle_ = false;
     }
-    stop_and_join(worker_count);
+    stop_and_join(worker_count_);
 }
 
 void thread_pool::stop_and_join(std::uint32_t started) {
     {
-        std::lock_guard lock(queue_mutex);
-        alive = false;
+        std::lock_guard lock(queue_mutex_);
+        alive_ = false;
     }
-    task_ready.notify_all();
+    task_ready_.notify_all();
     for (std::uint32_t i = 0; i < started; ++i)
-        workers[i].join();
+        workers_[i].join();
 }
 
 void thread_pool::wait_for_room(std::unique_lock<std::mutex>& lock) {
-    if (task_queue.size() < queue_capacity || worker_of == this)
+    if (task_queue_.size() < queue_capacity_ || worker_of == this)
         return;
-    ++room_waits;
-    ++waiting_for_room;
-    room_ready.wait(lock, [this] { return task_queue.size() < queue_capacity; });
-    --waiting_for_room;
+    ++room_waits_;
+    ++waiting_for_room_;
+    room_ready_.wait(lock, [this] { return task_queue_.size() < queue_capacity_; });
+    --waiting_for_room_;
 }
 
 std::uint64_t thread_pool::waits_for_room() const {
-    std::lock_guard lock(queue_mutex);
-    return room_waits;
+    std::lock_guard lock(queue_mutex_);
+    return room_waits_;
 }
 
 void thread_pool::worker_loop() {
     worker_of = this;
-    std::unique_lock lock(queue_mutex);
+    std::unique_lock lock(queue_mutex_);
     for (;;) {
-        task_ready.wait(lock, [this] { return !task_queue.empty() || !alive; });
-        if (!alive)
+        task_ready_.wait(lock, [this] { return !task_queue_.empty() || !alive_; });
+        if (!alive_)
             return;
-        std::function<void()> task = std::move(task_queue.front());
-        task_queue.pop();
-        ++in_flight;
-        const bool someone_waits = waiting_for_room > 0;
+        std::function<void()> task = std::move(task_queue_.front());
+        task_queue_.pop();
+        ++in_flight_;
+        const bool someone_waits = waiting_for_room_ > 0;
         lock.unlock();
         if (someone_waits)
-            room_ready.notify_one();
+            room_ready_.notify_one();
         // One event's failure must end neither the program nor this worker.
         try {
             task();
@@ -96,9 +97,9 @@ void thread_pool::worker_loop() {
         }
         task = nullptr; // the task's captures die outside the lock, before it counts as done
         lock.lock();
-        --in_flight;
-        if (waiting_for_idle && in_flight == 0 && task_queue.empty())
-            all_done.notify_all();
+        --in_flight_;
+        if (waiting_for_idle_ && in_flight_ == 0 && task_queue_.empty())
+            all_done_.notify_all();
     }
 }
 

@@ -38,19 +38,19 @@ public:
     // those wrapped in std::reference_wrapper, which stay references.
     template <typename Callable, typename... Args> void enqueue_task(Callable&& callable, Args&&... args) {
         {
-            std::unique_lock lock(queue_mutex);
+            std::unique_lock lock(queue_mutex_);
             wait_for_room(lock);
-            task_queue.emplace([fn = std::decay_t<Callable>(std::forward<Callable>(callable)),
+            task_queue_.emplace([fn = std::decay_t<Callable>(std::forward<Callable>(callable)),
                                 bound = std::tuple<std::decay_t<Args>...>(std::forward<Args>(args)...)]() mutable {
                 std::apply(fn, bound);
             });
         }
         // Woken after the unlock, so the worker does not wake into a held lock.
-        task_ready.notify_one();
+        task_ready_.notify_one();
     }
 
-    std::uint32_t size() const { return worker_count; }
-    std::size_t capacity() const { return queue_capacity; }
+    std::uint32_t size() const { return worker_count_; }
+    std::size_t capacity() const { return queue_capacity_; }
     // Times a queuing thread found the queue full and waited.
     std::uint64_t waits_for_room() const;
 
@@ -61,19 +61,19 @@ private:
     void wait_for_room(std::unique_lock<std::mutex>& lock);
     void stop_and_join(std::uint32_t started);
 
-    std::condition_variable task_ready;
-    std::condition_variable all_done;
-    std::condition_variable room_ready;
-    std::size_t queue_capacity;
-    std::size_t waiting_for_room = 0;
-    std::uint64_t room_waits = 0;
-    std::queue<std::function<void()>> task_queue;
-    std::size_t in_flight = 0;
-    mutable std::mutex queue_mutex;
-    std::uint32_t worker_count;
-    std::unique_ptr<std::thread[]> workers;
-    bool waiting_for_idle = false;
-    bool alive = false;
+    std::condition_variable task_ready_;
+    std::condition_variable all_done_;
+    std::condition_variable room_ready_;
+    std::size_t queue_capacity_;
+    std::size_t waiting_for_room_ = 0;
+    std::uint64_t room_waits_ = 0;
+    std::queue<std::function<void()>> task_queue_;
+    std::size_t in_flight_ = 0;
+    mutable std::mutex queue_mutex_;
+    std::uint32_t worker_count_;
+    std::unique_ptr<std::thread[]> workers_;
+    bool waiting_for_idle_ = false;
+    bool alive_ = false;
 };
 
 } // namespace tallowick

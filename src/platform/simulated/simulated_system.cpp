@@ -80,17 +80,17 @@ simulated_system::volume_state simulated_system::volume_of(const volume_entry& v
 }
 
 simulated_system::simulated_system(const machine& model)
-    : agent_sid(sid_or_throw(model.agent_user_sid)), debug_held(model.debug_privilege) {
+    : agent_sid_(sid_or_throw(model.agent_user_sid)), debug_held_(model.debug_privilege) {
     for (const process_entry& process : model.processes)
         add_process(process);
     for (const account_entry& account : model.accounts) {
         const auto canonical = sid_to_text(sid_or_throw(account.sid));
-        accounts.insert_or_assign(*canonical, account);
+        accounts_.insert_or_assign(*canonical, account);
     }
     for (const volume_entry& volume : model.volumes)
-        volumes.push_back(volume_of(volume));
+        volumes_.push_back(volume_of(volume));
     for (const file_entry& file : model.files)
-        files.insert_or_assign(fold_path(widen(file.path)), to_kind(file.type));
+        files_.insert_or_assign(fold_path(widen(file.path)), to_kind(file.type));
 }
 
 void simulated_system::add_process(const process_entry& process) {
@@ -99,36 +99,36 @@ void simulated_system::add_process(const process_entry& process) {
     if (!process.user_sid.empty())
         state->user_sid = sid_or_throw(process.user_sid);
     state->access = process.access;
-    std::lock_guard lock(mutex);
-    processes.insert_or_assign(process.pid, std::move(state));
+    std::lock_guard lock(mutex_);
+    processes_.insert_or_assign(process.pid, std::move(state));
 }
 
 void simulated_system::remove_process(std::uint32_t pid) {
-    std::lock_guard lock(mutex);
-    processes.erase(pid);
+    std::lock_guard lock(mutex_);
+    processes_.erase(pid);
 }
 
 void simulated_system::add_volume(const volume_entry& volume) {
     volume_state state = volume_of(volume);
-    std::lock_guard lock(mutex);
-    volumes.push_back(std::move(state));
+    std::lock_guard lock(mutex_);
+    volumes_.push_back(std::move(state));
 }
 
 std::size_t simulated_system::open_handle_count() const {
-    std::lock_guard lock(mutex);
-    return handles.size();
+    std::lock_guard lock(mutex_);
+    return handles_.size();
 }
 
 native_handle simulated_system::add_handle(handle_state state) {
-    const native_handle handle = next_handle;
-    next_handle += 4;
-    handles.emplace(handle, std::move(state));
+    const native_handle handle = next_handle_;
+    next_handle_ += 4;
+    handles_.emplace(handle, std::move(state));
     return handle;
 }
 
 const simulated_system::handle_state* simulated_system::find_handle(native_handle handle, bool token) const {
-    const auto found = handles.find(handle);
-    if (found == handles.end() || found->second.is_token != token)
+    const auto found = handles_.find(handle);
+    if (found == handles_.end() || found->second.is_token != token)
         return nullptr;
     return &found->second;
 }
@@ -136,7 +136,7 @@ const simulated_system::handle_state* simulated_system::find_handle(native_handl
 std::uint32_t simulated_system::rights_to(const process_state& process) const {
     switch (process.access) {
     case process_access::full:
-        return process.user_sid == agent_sid || debug_enabled.load() ? process_all_access : limited_rights;
+        return process.user_sid == agent_sid_ || debug_enabled_.load() ? process_all_access : limited_rights;
     case process_access::limited:
         return limited_rights;
     case process_access::denied:
@@ -147,9 +147,9 @@ std::uint32_t simulated_system::rights_to(const process_state& process) const {
 }
 
 open_result simulated_system::open_process(std::uint32_t desired_access, std::uint32_t pid) {
-    std::lock_guard lock(mutex);
-    const auto found = processes.find(pid);
-    if (found == processes.end() || found->second->access == process_access::gone)
+    std::lock_guard lock(mutex_);
+    const auto found = processes_.find(pid);
+    if (found == processes_.end() || found->second->access == process_access::gone)
         return {0, error_invalid_parameter};
     // Windows grants all the rights asked for or none.
     const std::uint32_t granted = rights_to(*found->second);
@@ -159,7 +159,7 @@ open_result simulated_system::open_process(std::uint32_t desired_access, std::ui
 }
 
 std::optional<std::u16string> simulated_system::process_image_file_name(native_handle process) {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(mutex_);
     const handle_state* state = find_handle(process, false);
     if (state == nullptr || (state->granted & query_rights) == 0 ||
         state->process->image.size() >= image_buffer_units)
@@ -168,7 +168,7 @@ std::optional<std::u16string> simulated_system::process_image_file_name(native_h
 }
 
 open_result simulated_system::open_process_token(native_handle process, std::uint32_t /*desired_access*/) {
-    std::lock_guard lock(mutex);
+    std::lock_guard lock(mutex_);
     const handle_state* state = find_handle(process, false);
     if (state == nullptr)
         return {0, error_invalid_handle};
@@ -181,7 +181,7 @@ std::uint32_t simulated_system::get_token_user(native_handle token, std::span<st
                                                std::uint32_t& needed) {
     std::vector<std::byte> sid;
     {
-        std::lock_guard lock(mutex);
+        std::lock_guard lock(mutex_);
         const handle_state* state = find_handle(token, true);
         if (state == nullptr)
             return error_invalid_handle;
@@ -203,8 +203,8 @@ std::optional<account_name> simulated_system::lookup_account_sid(const std::byte
     const auto text = sid_to_text(sid_bytes(sid));
     if (!text)
         return std::nullopt;
-    const auto found = accounts.find(*text);
-    if (found == accounts.end())
+    const auto found = accounts_.find(*text);
+    if (found == accounts_.end())
         return std::nullopt;
     account_name result{widen(found->second.name), widen(found->second.domain)};
     // Both buffers hold 255 units and the terminator.
@@ -222,13 +222,13 @@ std::optional<std::vector<std::byte>> simulated_system::convert_string_to_sid(co
 }
 
 std::optional<std::u16string> simulated_system::volume_path_name(const std::u16string& path) {
-    volume_queries.fetch_add(1, std::memory_order_relaxed);
-    std::lock_guard lock(mutex);
+    volume_queries_.fetch_add(1, std::memory_order_relaxed);
+    std::lock_guard lock(mutex_);
     // An NT path is answered with the boot volume's drive, whatever volume it names.
     if (path.starts_with(u"\\") && !path.starts_with(u"\\\\"))
-        return volumes.empty() ? std::nullopt : std::optional(volumes.front().root);
+        return volumes_.empty() ? std::nullopt : std::optional(volumes_.front().root);
     const std::u16string folded = fold_prefix(path);
-    for (const volume_state& volume : volumes)
+    for (const volume_state& volume : volumes_)
         if (folded.starts_with(volume.folded_root))
             return volume.root;
     return std::nullopt;
@@ -245,38 +245,38 @@ char16_t drive_letter_of(std::u16string_view root) {
 } // namespace
 
 std::uint32_t simulated_system::logical_drives() {
-    drive_listings.fetch_add(1, std::memory_order_relaxed);
-    std::lock_guard lock(mutex);
+    drive_listings_.fetch_add(1, std::memory_order_relaxed);
+    std::lock_guard lock(mutex_);
     std::uint32_t drives = 0;
-    for (const volume_state& volume : volumes)
+    for (const volume_state& volume : volumes_)
         if (const char16_t letter = drive_letter_of(volume.root); letter != 0)
             drives |= 1u << (letter - u'A');
     return drives;
 }
 
 std::optional<std::u16string> simulated_system::query_dos_device(char16_t drive_letter) {
-    std::lock_guard lock(mutex);
-    for (const volume_state& volume : volumes)
+    std::lock_guard lock(mutex_);
+    for (const volume_state& volume : volumes_)
         if (drive_letter_of(volume.root) == drive_letter)
             return volume.device_name;
     return std::nullopt; // ERROR_FILE_NOT_FOUND on Windows
 }
 
 std::uint32_t simulated_system::enable_privilege(std::u16string_view name) {
-    if (name != u"SeDebugPrivilege" || !debug_held)
+    if (name != u"SeDebugPrivilege" || !debug_held_)
         return error_not_all_assigned;
-    debug_enabled.store(true);
+    debug_enabled_.store(true);
     return 0;
 }
 
 file_kind simulated_system::file_status(const std::u16string& path) {
-    const auto found = files.find(fold_path(path));
-    return found == files.end() ? file_kind::none : found->second;
+    const auto found = files_.find(fold_path(path));
+    return found == files_.end() ? file_kind::none : found->second;
 }
 
 void simulated_system::close_handle(native_handle handle) {
-    std::lock_guard lock(mutex);
-    handles.erase(handle);
+    std::lock_guard lock(mutex_);
+    handles_.erase(handle);
 }
 
 std::string simulated_system::utf16_to_utf8(std::u16string_view text) {

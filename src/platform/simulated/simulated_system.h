@@ -26,11 +26,11 @@ public:
     void remove_process(std::uint32_t pid);
     // A volume mounted while the machine runs.
     void add_volume(const volume_entry& volume);
-    bool debug_privilege_enabled() const { return debug_enabled.load(); }
+    bool debug_privilege_enabled() const { return debug_enabled_.load(); }
 
     std::size_t open_handle_count() const;
-    std::size_t volume_query_count() const { return volume_queries.load(std::memory_order_relaxed); }
-    std::size_t logical_drives_count() const { return drive_listings.load(std::memory_order_relaxed); }
+    std::size_t volume_query_count() const { return volume_queries_.load(std::memory_order_relaxed); }
+    std::size_t logical_drives_count() const { return drive_listings_.load(std::memory_order_relaxed); }
 
     open_result open_process(std::uint32_t desired_access, std::uint32_t pid) override;
     std::optional<std::u16string> process_image_file_name(native_handle process) override;
@@ -76,19 +76,19 @@ private:
     native_handle add_handle(handle_state state);                            // mutex held
     const handle_state* find_handle(native_handle handle, bool token) const; // mutex held
 
-    mutable std::mutex mutex;
-    std::unordered_map<std::uint32_t, std::shared_ptr<const process_state>> processes;
-    std::unordered_map<native_handle, handle_state> handles;
-    native_handle next_handle = 0x104;
-    std::vector<volume_state> volumes; // the first is the boot volume
+    mutable std::mutex mutex_;
+    std::unordered_map<std::uint32_t, std::shared_ptr<const process_state>> processes_;
+    std::unordered_map<native_handle, handle_state> handles_;
+    native_handle next_handle_ = 0x104;
+    std::vector<volume_state> volumes_; // the first is the boot volume
     // Fixed at construction, read without the lock.
-    std::unordered_map<std::string, account_entry> accounts; // by canonical SID text
-    std::vector<std::byte> agent_sid;
-    bool debug_held = true;
-    std::atomic<bool> debug_enabled{false};
-    std::unordered_map<std::u16string, file_kind> files; // by folded path
-    std::atomic<std::size_t> volume_queries{0};
-    std::atomic<std::size_t> drive_listings{0};
+    std::unordered_map<std::string, account_entry> accounts_; // by canonical SID text
+    std::vector<std::byte> agent_sid_;
+    bool debug_held_ = true;
+    std::atomic<bool> debug_enabled_{false};
+    std::unordered_map<std::u16string, file_kind> files_; // by folded path
+    std::atomic<std::size_t> volume_queries_{0};
+    std::atomic<std::size_t> drive_listings_{0};
 };
 
 } // namespace tallowick::platform::simulated
