@@ -32,7 +32,7 @@ class filter_run {
         : filter_({tallowick::platform::file_create_event, tallowick::platform::file_delete_path_event,
                    tallowick::platform::file_rename_path_event,
                    tallowick::platform::file_create_new_file_event},
-                  tallowick::file_event_predicate()) {
+                  tallowick::monitor::file_event_predicate()) {
         simulated::file_event open;
         open.version = version;
         open.process_id = 4242;
@@ -94,9 +94,9 @@ void locate_file_name(benchmark::State& state) {
 }
 
 // Nothing reaches it: every record here is out of scope.
-class unused_sink final : public tallowick::message_sink {
+class unused_sink final : public tallowick::monitor::message_sink {
   public:
-    void send(const rapidjson::Document&, tallowick::message_kind) override {}
+    void send(const rapidjson::Document&, tallowick::monitor::message_kind) override {}
 };
 
 // Out of scope for the monitored path, the queued task ends at its first test.
@@ -106,12 +106,12 @@ void dispatch_through_set_up(benchmark::State& state) {
     tallowick::testing::sid_and_text_system system;
     const tallowick::platform::scoped_system system_scope(system);
     const tallowick::platform::scoped_tracing tracing_scope(run.tracing());
-    const tallowick::event_scope scope{{"\\nowhere\\"}, {}, {}, {}, {}};
+    const tallowick::monitor::event_scope scope{{"\\nowhere\\"}, {}, {}, {}, {}};
     unused_sink sink;
-    tallowick::process_tracker tracker;
-    tallowick::thread_pool pool(1);
+    tallowick::monitor::process_tracker tracker;
+    tallowick::pool::thread_pool pool(1);
     etw::provider<std::uint64_t> provider(u"Microsoft-Windows-Kernel-File");
-    tallowick::setup_filekernel_provider(provider, pool, scope, sink, tracker);
+    tallowick::monitor::setup_filekernel_provider(provider, pool, scope, sink, tracker);
     for (auto _ : state) {
         run.context().current().begin();
         provider.dispatch(run.record(), run.context());

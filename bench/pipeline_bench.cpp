@@ -163,14 +163,14 @@ struct running_agent {
         : system(bench_machine().system), machine(bench_machine()), tracing(machine), system_scope(system),
           tracing_scope(tracing) {
         agent = std::thread([this] {
-            status = tallowick::run_traces(scope);
+            status = tallowick::app::run_traces(scope);
             ended.request_stop();
         });
         if (!machine.wait_for_processing(3, ended.get_token()))
             std::fprintf(stderr, "pipeline_bench: the agent ended with status %d before it ran\n", status);
     }
     ~running_agent() {
-        tallowick::stop_requested.store(true);
+        tallowick::app::stop_requested.store(true);
         agent.join();
     }
 
@@ -180,7 +180,7 @@ struct running_agent {
     clocked_tracing tracing;
     tallowick::platform::scoped_system system_scope;
     tallowick::platform::scoped_tracing tracing_scope;
-    const tallowick::event_scope scope = tallowick::agent_scope({}, {});
+    const tallowick::monitor::event_scope scope = tallowick::app::agent_scope({}, {});
     std::stop_source ended;
     std::thread agent;
     int status = 0;

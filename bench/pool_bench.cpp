@@ -13,7 +13,7 @@ constexpr int batch = 10000;
 // Queue a batch and wait for the worker to have run it all, so that the time
 // covers queueing, waking, taking and running.
 template <typename Enqueue> void run_batches(benchmark::State& state, Enqueue enqueue) {
-    tallowick::thread_pool pool(1);
+    tallowick::pool::thread_pool pool(1);
     std::atomic<int> done{0};
     for (auto _ : state) {
         done.store(0, std::memory_order_relaxed);
@@ -26,7 +26,7 @@ template <typename Enqueue> void run_batches(benchmark::State& state, Enqueue en
 }
 
 void empty_task(benchmark::State& state) {
-    run_batches(state, [](tallowick::thread_pool& pool, std::atomic<int>& done) {
+    run_batches(state, [](tallowick::pool::thread_pool& pool, std::atomic<int>& done) {
         pool.enqueue_task([&done] { done.fetch_add(1, std::memory_order_release); });
     });
 }
@@ -35,7 +35,7 @@ void empty_task(benchmark::State& state) {
 void file_event_shaped_task(benchmark::State& state) {
     const std::string name = "\\Device\\HarddiskVolume3\\Users\\alice\\Documents\\quarterly report.docx";
     const std::string label = "READ + WRITE";
-    run_batches(state, [&](tallowick::thread_pool& pool, std::atomic<int>& done) {
+    run_batches(state, [&](tallowick::pool::thread_pool& pool, std::atomic<int>& done) {
         pool.enqueue_task(
             [&done](int id, unsigned pid, const std::string& file, const std::string& operation) {
                 benchmark::DoNotOptimize(id + pid + file.size() + operation.size());

@@ -19,8 +19,8 @@
 
 namespace {
 
-using tallowick::process_tracker;
-using tallowick::record_time;
+using tallowick::monitor::process_tracker;
+using tallowick::monitor::record_time;
 namespace simulated = tallowick::platform::simulated;
 
 constexpr int live_processes = 10'000;
@@ -106,7 +106,7 @@ void learn_at_process_record(benchmark::State& state) {
     const tallowick::platform::scoped_system installed(system);
     const std::uint32_t pid = pid_of(live_processes) + 8;
     for (auto _ : state)
-        benchmark::DoNotOptimize(tallowick::learn_process_facts(pid, "tool.exe", alice_sid));
+        benchmark::DoNotOptimize(tallowick::monitor::learn_process_facts(pid, "tool.exe", alice_sid));
     state.SetItemsProcessed(state.iterations());
 }
 
@@ -116,7 +116,7 @@ void name_file_record(benchmark::State& state) {
     static const std::vector<std::uint32_t> pids = shuffled_pids();
     std::size_t next = 0;
     for (auto _ : state) {
-        auto origin = tallowick::attribute_file_record(tracker, pids[next++ % pids.size()], 1'000'000'000);
+        auto origin = tallowick::monitor::attribute_file_record(tracker, pids[next++ % pids.size()], 1'000'000'000);
         benchmark::DoNotOptimize(origin.facts.get());
     }
     state.SetItemsProcessed(state.iterations());

@@ -22,21 +22,21 @@ namespace asio = boost::asio;
 
 // A file-system message of the usual size, about 250 bytes on the wire.
 rapidjson::Document file_system() {
-    return tallowick::file_system_message(
+    return tallowick::monitor::file_system_message(
         12, 4242,
         {"READ + WRITE", "C:\\Users\\alice\\Documents\\Quarterly reports\\2024\\Q3 revenue by region.xlsx",
          "FILE", "C:\\Program Files\\Microsoft Office\\root\\Office16\\EXCEL.EXE", "alice"});
 }
 
 rapidjson::Document process_started() {
-    return tallowick::process_started_message(
+    return tallowick::monitor::process_started_message(
         {"c:\\windows\\explorer.exe", "notepad.exe", 4242, 1234,
          "\"C:\\Windows\\System32\\notepad.exe\" C:\\Users\\alice\\Documents\\notes.txt", "alice",
          "S-1-5-21-3623811015-3361044348-30300820-1013"});
 }
 
 rapidjson::Document process_ended() {
-    return tallowick::process_ended_message("notepad.exe", 4242);
+    return tallowick::monitor::process_ended_message("notepad.exe", 4242);
 }
 
 std::string serialise(const rapidjson::Document& message) {
@@ -55,7 +55,7 @@ struct sink {
     sink() {
         try {
             socket.emplace(context, asio::ip::udp::endpoint(asio::ip::make_address("127.0.0.1"),
-                                                            tallowick::collector_port));
+                                                            tallowick::output::collector_port));
         } catch (const boost::system::system_error&) {
             // Something else listens already; it will do.
         }
@@ -70,7 +70,7 @@ void send_event_prebuilt(benchmark::State& state) {
     collector();
     const rapidjson::Document message = file_system();
     for (auto _ : state)
-        tallowick::send_event(message);
+        tallowick::output::send_event(message);
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * serialise(message).size()));
 }
 BENCHMARK(send_event_prebuilt);
@@ -78,7 +78,7 @@ BENCHMARK(send_event_prebuilt);
 void send_event_with_build(benchmark::State& state) {
     collector();
     for (auto _ : state)
-        tallowick::send_event(file_system());
+        tallowick::output::send_event(file_system());
 }
 BENCHMARK(send_event_with_build);
 
@@ -87,7 +87,7 @@ void raw_sendto_reused_socket(benchmark::State& state) {
     const std::string payload = serialise(file_system());
     asio::io_context context;
     asio::ip::udp::socket socket(context, asio::ip::udp::v4());
-    const asio::ip::udp::endpoint destination(asio::ip::make_address("127.0.0.1"), tallowick::collector_port);
+    const asio::ip::udp::endpoint destination(asio::ip::make_address("127.0.0.1"), tallowick::output::collector_port);
 #ifndef _WIN32
     for (auto _ : state)
         benchmark::DoNotOptimize(::sendto(socket.native_handle(), payload.data(), payload.size(), 0,

@@ -27,11 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         argv.push_back(argument.c_str());
     argv.push_back(nullptr); // as main receives it
     try {
-        tallowick::parse_command_line(static_cast<int>(arguments.size()), argv.data());
+        tallowick::app::parse_command_line(static_cast<int>(arguments.size()), argv.data());
     } catch (const std::exception&) {
         // Refused: the agent reports an invalid command line and exits 2.
     }
     for (const std::string& argument : arguments)
-        tallowick::strip_drive_prefix(argument);
+        tallowick::app::strip_drive_prefix(argument);
     return 0;
 }

@@ -212,9 +212,9 @@ simulated::machine fuzz_machine() {
 }
 
 // Each message is written out as the agent would send it, and dropped.
-class serialising_sink final : public tallowick::message_sink {
+class serialising_sink final : public tallowick::monitor::message_sink {
   public:
-    void send(const rapidjson::Document& message, tallowick::message_kind) override {
+    void send(const rapidjson::Document& message, tallowick::monitor::message_kind) override {
         rapidjson::StringBuffer text;
         rapidjson::Writer<rapidjson::StringBuffer> writer(text);
         message.Accept(writer);
@@ -229,8 +229,8 @@ class providers {
         lookup.providers = {{u"Microsoft-Windows-Kernel-File", tallowick::platform::kernel_file_provider}};
         const tallowick::platform::scoped_tracing scope(lookup);
         file_ = std::make_unique<etw::provider<std::uint64_t>>(u"Microsoft-Windows-Kernel-File");
-        tallowick::setup_filekernel_provider(*file_, pool_, scope_, sink_, tracker_);
-        tallowick::setup_kernel_process_provider(process_, pool_, scope_, sink_, tracker_);
+        tallowick::monitor::setup_filekernel_provider(*file_, pool_, scope_, sink_, tracker_);
+        tallowick::monitor::setup_kernel_process_provider(process_, pool_, scope_, sink_, tracker_);
     }
 
     // Dispatches the record to both and waits until their tasks have run: the
@@ -244,11 +244,11 @@ class providers {
     }
 
   private:
-    const tallowick::event_scope scope_ = tallowick::agent_scope({"\\"}, {"limited.exe"});
+    const tallowick::monitor::event_scope scope_ = tallowick::app::agent_scope({"\\"}, {"limited.exe"});
     serialising_sink sink_;
     // Declared before the pool, as the scope and the sink: they outlive the queued tasks.
-    tallowick::process_tracker tracker_;
-    tallowick::thread_pool pool_{1};
+    tallowick::monitor::process_tracker tracker_;
+    tallowick::pool::thread_pool pool_{1};
     std::unique_ptr<etw::provider<std::uint64_t>> file_;
     etw::kernel::process_provider process_;
 };

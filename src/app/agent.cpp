@@ -11,14 +11,14 @@
 #include <string>
 #include <utility>
 
-namespace tallowick {
+namespace tallowick::app {
 
 int run_agent(int argc, const char* const* argv) {
     command_line options;
     try {
         options = parse_command_line(argc, argv);
     } catch (const std::exception& error) {
-        write_error_line(std::string("tallowick: invalid command line: ") + error.what());
+        console::write_error_line(std::string("tallowick: invalid command line: ") + error.what());
         return 2;
     }
     if (options.help) {
@@ -26,13 +26,13 @@ int run_agent(int argc, const char* const* argv) {
         return 0;
     }
     // Read by every worker until the sessions and the pool are gone: it lives here, above them.
-    const event_scope scope = agent_scope(std::move(options.paths), std::move(options.excluded_processes));
+    const monitor::event_scope scope = agent_scope(std::move(options.paths), std::move(options.excluded_processes));
     for (const std::string& path : scope.monitored_paths)
-        write_line("Monitoring path: " + path);
+        console::write_line("Monitoring path: " + path);
     for (const std::string& name : scope.excluded_processes)
-        write_line("Excluding Process: " + name);
-    enable_process_lookup_rights();
+        console::write_line("Excluding Process: " + name);
+    monitor::enable_process_lookup_rights();
     return run_traces(scope);
 }
 
-} // namespace tallowick
+} // namespace tallowick::app

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-namespace tallowick {
+namespace tallowick::app {
 
 // The trace sessions the agent runs at once (file, kernel, process).
 inline constexpr std::size_t agent_trace_sessions = 3;
@@ -11,4 +11,4 @@ inline constexpr std::size_t agent_trace_sessions = 3;
 // Returns the process exit status.
 int run_agent(int argc, const char* const* argv);
 
-} // namespace tallowick
+} // namespace tallowick::app

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-namespace tallowick {
+namespace tallowick::app {
 
 namespace po = boost::program_options;
 
@@ -69,4 +69,4 @@ const char* help_banner() {
            "\n";
 }
 
-} // namespace tallowick
+} // namespace tallowick::app

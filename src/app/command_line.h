@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::app {
 
 struct command_line {
     bool help = false;
@@ -22,4 +22,4 @@ std::string strip_drive_prefix(const std::string& path);
 // The help banner, ten lines.
 const char* help_banner();
 
-} // namespace tallowick
+} // namespace tallowick::app

@@ -2,11 +2,11 @@
 
 #include "output/send_event.h"
 
-namespace tallowick {
+namespace tallowick::app {
 
-void datagram_sink::send(const rapidjson::Document& message, message_kind kind) {
-    if (send_event(message))
+void datagram_sink::send(const rapidjson::Document& message, monitor::message_kind kind) {
+    if (output::send_event(message))
         sent_.count(kind);
 }
 
-} // namespace tallowick
+} // namespace tallowick::app

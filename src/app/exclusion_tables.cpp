@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace tallowick {
+namespace tallowick::app {
 
 // Entries stand exactly as matched: case, trailing dots and the one backslash included.
 const std::array<std::string, 34> default_excluded_processes = {
@@ -52,10 +52,10 @@ const std::array<std::string, 17> document_extensions = {
     ".tar", ".7z",  ".rar", ".gz",  ".odt",  ".ods",  ".odp",  ".csv",
 };
 
-event_scope agent_scope(std::vector<std::string> monitored_paths,
+monitor::event_scope agent_scope(std::vector<std::string> monitored_paths,
                         std::vector<std::string> excluded_processes) {
     return {std::move(monitored_paths), std::move(excluded_processes), default_excluded_processes,
             excluded_agent_images, document_extensions};
 }
 
-} // namespace tallowick
+} // namespace tallowick::app

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::app {
 
 // Process names whose activity is never reported.
 extern const std::array<std::string, 34> default_excluded_processes;
@@ -16,7 +16,7 @@ extern const std::array<std::string, 2> excluded_agent_images;
 extern const std::array<std::string, 17> document_extensions;
 
 // The user's lists with views of the tables above: what the agent's handlers read.
-event_scope agent_scope(std::vector<std::string> monitored_paths,
+monitor::event_scope agent_scope(std::vector<std::string> monitored_paths,
                         std::vector<std::string> excluded_processes);
 
-} // namespace tallowick
+} // namespace tallowick::app

@@ -14,7 +14,7 @@
 #include <semaphore.h>
 #endif
 
-namespace tallowick {
+namespace tallowick::app {
 
 std::atomic<bool> stop_requested{false};
 
@@ -100,14 +100,14 @@ bool on_console_control(std::uint32_t event) {
     case ctrl_break_event:
         // An ordinary thread, not a signal: the line goes through the stream,
         // behind the lines written before it.
-        write_line(interrupt_line, true);
+        console::write_line(interrupt_line, true);
         stop_requested.store(true);
         wake_main_thread();
         return true;
     case ctrl_close_event:
     case ctrl_logoff_event:
     case ctrl_shutdown_event: {
-        write_error_line(event == ctrl_close_event    ? "tallowick: the console is closing; stopping the traces"
+        console::write_error_line(event == ctrl_close_event    ? "tallowick: the console is closing; stopping the traces"
                          : event == ctrl_logoff_event ? "tallowick: the user is logging off; stopping the traces"
                                                       : "tallowick: the system is shutting down; stopping the traces");
         stop_requested.store(true);
@@ -123,7 +123,7 @@ bool on_console_control(std::uint32_t event) {
 void write_interrupt_lines() {
 #ifndef _WIN32
     for (unsigned count = unannounced_interrupts.exchange(0); count > 0; --count)
-        write_line(interrupt_line, true);
+        console::write_line(interrupt_line, true);
 #endif
 }
 
@@ -169,4 +169,4 @@ bool wait_for_wake_up(std::chrono::milliseconds timeout) {
     return stop_requested.load();
 }
 
-} // namespace tallowick
+} // namespace tallowick::app

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace tallowick {
+namespace tallowick::app {
 
 // Set by the interrupt handler, never reset.
 extern std::atomic<bool> stop_requested;
@@ -47,4 +47,4 @@ bool on_console_control(std::uint32_t event);
 // Called by the driver once its sessions are stopped (or were never started).
 void announce_sessions_stopped();
 
-} // namespace tallowick
+} // namespace tallowick::app

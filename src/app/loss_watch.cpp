@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace tallowick {
+namespace tallowick::app {
 
 loss_watch::loss_watch(std::vector<etw::trace_session*> sessions, line_writer report)
     : sessions_(std::move(sessions)), report_(std::move(report)) {
@@ -47,7 +47,7 @@ void loss_watch::take(std::size_t index, const etw::session_statistics& seen) {
     report_(line);
 }
 
-bool anything_counted(const sent_datagrams& sent, const run_counters& output, std::uint64_t console_lines_dropped,
+bool anything_counted(const sent_datagrams& sent, const output::run_counters& output, std::uint64_t console_lines_dropped,
                       const std::vector<loss_watch::session_total>& lost) {
     for (const auto& count : sent.by_kind)
         if (count.load() != 0)
@@ -59,14 +59,14 @@ bool anything_counted(const sent_datagrams& sent, const run_counters& output, st
            console_lines_dropped != 0;
 }
 
-std::vector<std::string> run_summary(const sent_datagrams& sent, const run_counters& output,
+std::vector<std::string> run_summary(const sent_datagrams& sent, const output::run_counters& output,
                                      std::uint64_t console_lines_dropped,
                                      const std::vector<loss_watch::session_total>& lost) {
-    const auto of = [&](message_kind kind) { return std::to_string(sent.of(kind)); };
+    const auto of = [&](monitor::message_kind kind) { return std::to_string(sent.of(kind)); };
     std::vector<std::string> lines;
-    lines.push_back("tallowick: run summary: datagrams sent: " + of(message_kind::file_system) +
-                    " file system, " + of(message_kind::process_started) + " process start, " +
-                    of(message_kind::process_ended) + " process end");
+    lines.push_back("tallowick: run summary: datagrams sent: " + of(monitor::message_kind::file_system) +
+                    " file system, " + of(monitor::message_kind::process_started) + " process start, " +
+                    of(monitor::message_kind::process_ended) + " process end");
     lines.push_back("tallowick: run summary: messages shortened: " + std::to_string(output.messages_shortened.load()) +
                     ", send failures: " + std::to_string(output.send_failures.load()) +
                     ", console lines dropped: " + std::to_string(console_lines_dropped));
@@ -80,4 +80,4 @@ std::vector<std::string> run_summary(const sent_datagrams& sent, const run_count
     return lines;
 }
 
-} // namespace tallowick
+} // namespace tallowick::app

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::app {
 
 // Watches the lost-event counters of the trace sessions: each check reads them,
 // and when they grew one line names the session and the new losses. Loss is
@@ -44,10 +44,10 @@ class loss_watch {
 // The run summary: datagrams sent by kind, messages shortened, send failures,
 // console lines dropped and what each session lost, in a few lines.
 // Whether the summary would have anything but zeros.
-bool anything_counted(const sent_datagrams& sent, const run_counters& output, std::uint64_t console_lines_dropped,
+bool anything_counted(const sent_datagrams& sent, const output::run_counters& output, std::uint64_t console_lines_dropped,
                       const std::vector<loss_watch::session_total>& lost);
-std::vector<std::string> run_summary(const sent_datagrams& sent, const run_counters& output,
+std::vector<std::string> run_summary(const sent_datagrams& sent, const output::run_counters& output,
                                      std::uint64_t console_lines_dropped,
                                      const std::vector<loss_watch::session_total>& lost);
 
-} // namespace tallowick
+} // namespace tallowick::app

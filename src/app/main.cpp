@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
     try {
         args = platform::process_setup(argc, argv);
     } catch (const std::exception& error) {
-        write_error_line(std::string("tallowick: ") + error.what());
+        console::write_error_line(std::string("tallowick: ") + error.what());
         return 1;
     }
     std::vector<const char*> utf8_argv;
@@ -55,15 +55,15 @@ int main(int argc, char** argv) {
     std::unique_ptr<platform::simulated::simulated_machine> machine;
     try {
         platform::simulated::player_settings settings;
-        settings.sessions = agent_trace_sessions;
+        settings.sessions = app::agent_trace_sessions;
         machine =
             platform::simulated::make_simulated_machine(std::getenv("TALLOWICK_SIM_SCENARIO"), settings);
     } catch (const std::exception& error) {
-        write_error_line(std::string("tallowick: ") + error.what());
+        console::write_error_line(std::string("tallowick: ") + error.what());
         return 2;
     }
     const platform::scoped_system installed_system(machine->system());
     const platform::scoped_tracing installed_tracing(machine->tracing());
 #endif
-    return run_agent(static_cast<int>(args.size()), utf8_argv.data());
+    return app::run_agent(static_cast<int>(args.size()), utf8_argv.data());
 }

@@ -6,7 +6,7 @@
 
 #include "trace/session_properties.h"
 
-namespace tallowick {
+namespace tallowick::app {
 
 // File activity comes in bursts of thousands of events a second: large buffers,
 // one set per processor, room to grow to 16 MiB.
@@ -20,4 +20,4 @@ inline constexpr etw::session_buffers process_session_buffers{16, 4, 16, 1, fals
 // not every thread and image event of the provider.
 inline constexpr std::uint64_t kernel_process_keyword_process = 0x10;
 
-} // namespace tallowick
+} // namespace tallowick::app

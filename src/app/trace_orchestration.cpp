@@ -26,7 +26,7 @@
 #include <string>
 #include <thread>
 
-namespace tallowick {
+namespace tallowick::app {
 namespace {
 
 std::string session_text(const etw::trace_session& session) { return platform::utf8_from_utf16(session.name()); }
@@ -80,11 +80,11 @@ bool stop_all(const std::array<etw::trace_session*, 3>& sessions) {
         } catch (const etw::need_to_be_admin_failure& error) {
             // A leftover session we attached to because we may not stop it:
             // still not ours to stop. Our consumer is closed all the same.
-            write_error_line("tallowick: trace session " + session_text(*session) + " was left running: " + error.what());
+            console::write_error_line("tallowick: trace session " + session_text(*session) + " was left running: " + error.what());
         } catch (const etw::invalid_parameter& error) {
-            write_error_line("tallowick: trace session " + session_text(*session) + " was left running: " + error.what());
+            console::write_error_line("tallowick: trace session " + session_text(*session) + " was left running: " + error.what());
         } catch (const std::exception& error) {
-            write_error_line("tallowick: trace session " + session_text(*session) + " did not stop: " + error.what());
+            console::write_error_line("tallowick: trace session " + session_text(*session) + " did not stop: " + error.what());
             clean = false;
         }
     }
@@ -101,7 +101,7 @@ std::uint32_t requested_workers() {
 
 } // namespace
 
-int run_traces(const event_scope& scope) {
+int run_traces(const monitor::event_scope& scope) {
     etw::manifest_trace file_session(u"Velmar_Trace_FileKernel");
     etw::kernel_logger_trace kernel_session(u"Velmar_Trace_WindowsKernel");
     etw::manifest_trace process_session(u"Velmar_Trace_ProcessThreadKernel");
@@ -111,14 +111,14 @@ int run_traces(const event_scope& scope) {
     try {
         file_provider.emplace(u"Microsoft-Windows-Kernel-File");
     } catch (const std::exception& error) {
-        write_error_line(std::string("tallowick: provider Microsoft-Windows-Kernel-File: ") + error.what());
+        console::write_error_line(std::string("tallowick: provider Microsoft-Windows-Kernel-File: ") + error.what());
         return 1;
     }
     etw::kernel::process_provider kernel_process_provider;
     try {
         process_provider.emplace(u"Microsoft-Windows-Kernel-Process");
     } catch (const std::exception& error) {
-        write_error_line(std::string("tallowick: provider Microsoft-Windows-Kernel-Process: ") + error.what());
+        console::write_error_line(std::string("tallowick: provider Microsoft-Windows-Kernel-Process: ") + error.what());
         return 1;
     }
 
@@ -129,13 +129,13 @@ int run_traces(const event_scope& scope) {
 
     // Before the pool: queued tasks may still ask the tracker and send through
     // the sink while the pool drains.
-    process_tracker tracker;
+    monitor::process_tracker tracker;
     datagram_sink sink;
     // Emptied explicitly before the run summary, which counts what it sent.
-    std::optional<thread_pool> pool(std::in_place, requested_workers());
+    std::optional<pool::thread_pool> pool(std::in_place, requested_workers());
 
-    setup_filekernel_provider(*file_provider, *pool, scope, sink, tracker);
-    setup_kernel_process_provider(kernel_process_provider, *pool, scope, sink, tracker);
+    monitor::setup_filekernel_provider(*file_provider, *pool, scope, sink, tracker);
+    monitor::setup_kernel_process_provider(kernel_process_provider, *pool, scope, sink, tracker);
 
     kernel_session.enable(kernel_process_provider);
     file_session.enable(*file_provider);
@@ -153,17 +153,17 @@ int run_traces(const event_scope& scope) {
     // sessions left running.
     install_interrupt_handler();
     // From here on a blocked standard output costs console lines, never events.
-    asynchronous_console console;
-    write_line("starting traces...", true);
+    console::asynchronous_console console;
+    console::write_line("starting traces...", true);
     try {
         for (std::size_t i = 0; i < sessions.size(); ++i)
             threads[i] = std::thread(run_session, std::ref(*sessions[i]), std::ref(failures), std::cref(shutting_down));
     } catch (const std::system_error& error) {
-        write_error_line(std::string("tallowick: cannot start a session thread: ") + error.what());
+        console::write_error_line(std::string("tallowick: cannot start a session thread: ") + error.what());
         status = 1;
     }
 
-    loss_watch losses({sessions.begin(), sessions.end()}, write_error_line);
+    loss_watch losses({sessions.begin(), sessions.end()}, console::write_error_line);
     if (status == 0) {
         // Woken by Ctrl+C or a failing session, else only to read the counters.
         while (!stop_requested.load() && !failures.any()) {
@@ -171,7 +171,7 @@ int run_traces(const event_scope& scope) {
             losses.check();
         }
         write_interrupt_lines();
-        write_line("stopping traces...", true);
+        console::write_line("stopping traces...", true);
     }
 
     // A stop that reaches a session still starting is kept by it, so no thread
@@ -186,18 +186,18 @@ int run_traces(const event_scope& scope) {
     announce_sessions_stopped();
     write_interrupt_lines(); // those taken while stopping
     if (const auto failure = failures.first()) {
-        write_error_line("tallowick: " + *failure);
+        console::write_error_line("tallowick: " + *failure);
         status = 1;
     }
     pool.reset(); // runs every queued task first
     console.finish();
     losses.check_final();
     // A run that failed before anything happened ends with its one line.
-    if (status == 0 || anything_counted(sink.sent(), counters(), console_lines_dropped(), losses.totals())) {
-        for (const std::string& line : run_summary(sink.sent(), counters(), console_lines_dropped(), losses.totals()))
-            write_error_line(line);
+    if (status == 0 || anything_counted(sink.sent(), output::counters(), console::lines_dropped(), losses.totals())) {
+        for (const std::string& line : run_summary(sink.sent(), output::counters(), console::lines_dropped(), losses.totals()))
+            console::write_error_line(line);
     }
     return status;
 }
 
-} // namespace tallowick
+} // namespace tallowick::app

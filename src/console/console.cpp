@@ -15,7 +15,7 @@
 #include <unistd.h>
 #endif
 
-namespace tallowick {
+namespace tallowick::console {
 namespace {
 std::string whole_line(std::string_view text) {
     std::string line = console_safe(text);
@@ -86,4 +86,4 @@ std::uint64_t asynchronous_console::finish(std::chrono::milliseconds patience) {
     return dropped;
 }
 
-} // namespace tallowick
+} // namespace tallowick::console

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string_view>
 
-namespace tallowick {
+namespace tallowick::console {
 
 class console_writer;
 
@@ -37,4 +37,4 @@ class asynchronous_console {
     std::unique_ptr<console_writer> writer_;
 };
 
-} // namespace tallowick
+} // namespace tallowick::console

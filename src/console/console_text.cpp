@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace tallowick {
+namespace tallowick::console {
 namespace {
 constexpr bool is_control(char c) {
     const auto byte = static_cast<unsigned char>(c);
@@ -28,4 +28,4 @@ std::string console_safe(std::string_view text) {
     return safe;
 }
 
-} // namespace tallowick
+} // namespace tallowick::console

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace tallowick {
+namespace tallowick::console {
 
 // The text of one console line as it may reach a terminal: every control
 // character (U+0000 to U+001F and U+007F) becomes \xHH with two upper-case hex
@@ -12,4 +12,4 @@ namespace tallowick {
 // the text unchanged, escaped by JSON.
 std::string console_safe(std::string_view text);
 
-} // namespace tallowick
+} // namespace tallowick::console

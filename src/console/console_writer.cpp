@@ -3,7 +3,7 @@
 #include <atomic>
 #include <utility>
 
-namespace tallowick {
+namespace tallowick::console {
 namespace {
 std::atomic<std::uint64_t> lines_dropped_in_process{0};
 
@@ -122,8 +122,8 @@ std::uint64_t console_writer::dropped() const {
     return state_->dropped;
 }
 
-std::uint64_t console_lines_dropped() {
+std::uint64_t lines_dropped() {
     return lines_dropped_in_process.load();
 }
 
-} // namespace tallowick
+} // namespace tallowick::console

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <thread>
 
-namespace tallowick {
+namespace tallowick::console {
 
 // Writes console lines on a thread of its own from a bounded buffer, so that a
 // blocked or slow standard output (a console in selection mode, a pipe nobody
@@ -74,6 +74,6 @@ class console_writer {
 };
 
 // Lines every console writer of the process has dropped, for the run summary.
-std::uint64_t console_lines_dropped();
+std::uint64_t lines_dropped();
 
-} // namespace tallowick
+} // namespace tallowick::console

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::monitor {
 
 // What the handlers report and what they leave out: the user's lists and views
 // of the built-in tables. Built once before the sessions start and only read
@@ -20,4 +20,4 @@ struct event_scope {
     std::span<const std::string> document_extensions;
 };
 
-} // namespace tallowick
+} // namespace tallowick::monitor

@@ -11,7 +11,7 @@
 #include <initializer_list>
 #include <optional>
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 constexpr std::string_view explorer = "explorer.exe";
 
@@ -126,7 +126,7 @@ void handle_file_access_event(int event_id, unsigned int process_id, const std::
     if (path_type == "DIR")
         return;
     const std::string pid = std::to_string(process_id);
-    write_line(join_line({*label, filename, path_type, process_name, pid, owner}));
+    console::write_line(join_line({*label, filename, path_type, process_name, pid, owner}));
     sink.send(file_system_message(event_id, process_id, {*label, filename, path_type, process_name, owner}),
               message_kind::file_system);
 }
@@ -147,7 +147,7 @@ void handle_file_path_event(int event_id, unsigned int process_id, const std::u1
     const process_identity process = identify_process(process_id, origin);
     const std::string& process_name = process.image;
     const std::string owner = owner_of(process_id, process);
-    write_line(join_line({label, filename, process_name}));
+    console::write_line(join_line({label, filename, process_name}));
     if (process.named && (is_default_excluded_path_event(scope, process_name) ||
                           is_user_excluded(process_name, scope.excluded_processes)))
         return;
@@ -156,7 +156,7 @@ void handle_file_path_event(int event_id, unsigned int process_id, const std::u1
         path_type = get_path_type(filename);
     complete_file_system_message(message, {label, filename, path_type, process_name, owner});
     sink.send(message, message_kind::file_system);
-    write_line("DEBUG FILE " + join_line({label, filename, process_name, owner}));
+    console::write_line("DEBUG FILE " + join_line({label, filename, process_name, owner}));
 }
 
-} // namespace tallowick
+} // namespace tallowick::monitor

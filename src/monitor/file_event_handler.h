@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace tallowick {
+namespace tallowick::monitor {
 
 // Worker tasks for file events accepted by the file callback. Each decides
 // whether the event is in scope and not excluded, enriches it, prints its
@@ -31,4 +31,4 @@ void handle_file_path_event(int event_id, unsigned int process_id, const std::u1
 // is spared for a plain "DELETE".
 bool is_default_excluded(const event_scope& scope, std::string_view process_name, std::string_view label);
 
-} // namespace tallowick
+} // namespace tallowick::monitor

@@ -17,7 +17,7 @@
 #include <functional>
 #include <utility>
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 
 using namespace etw::predicates;
@@ -69,7 +69,7 @@ etw::event_predicate file_event_predicate() {
     return details::and_filter(version_is(1), std::move(names));
 }
 
-void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, thread_pool& pool,
+void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, pool::thread_pool& pool,
                                const event_scope& scope, message_sink& sink, process_tracker& tracker) {
     provider.set_any_keywords(file_keywords);
     etw::record_filter filter({platform::file_create_event, platform::file_delete_path_event,
@@ -82,7 +82,7 @@ void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, thread_po
     provider.attach_filter(filter);
 }
 
-void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, thread_pool& pool,
+void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, pool::thread_pool& pool,
                          const event_scope& scope, message_sink& sink, process_tracker& tracker) {
     try {
         // The walk the name tests made to FileName, not a second one.
@@ -108,8 +108,8 @@ void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& c
                               std::ref(sink), attribute(record, tracker));
         }
     } catch (const std::exception& error) {
-        write_line(std::string("FILESYSTEM HANDLER CAUGHT ERROR: ") + error.what(), true);
+        console::write_line(std::string("FILESYSTEM HANDLER CAUGHT ERROR: ") + error.what(), true);
     }
 }
 
-} // namespace tallowick
+} // namespace tallowick::monitor

@@ -9,9 +9,12 @@
 
 #include <cstdint>
 
-namespace tallowick {
-
+namespace tallowick::pool {
 class thread_pool;
+}
+
+namespace tallowick::monitor {
+
 class process_tracker;
 
 // Configures the Microsoft-Windows-Kernel-File provider before its session
@@ -19,7 +22,7 @@ class process_tracker;
 // drop noise on the session thread, and the callback that queues the file
 // tasks. The pool, the scope, the sink and the process tracker are kept by
 // reference and must outlive the session; the scope and the sink, the pool too.
-void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, thread_pool& pool,
+void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, pool::thread_pool& pool,
                                const event_scope& scope, message_sink& sink, process_tracker& tracker);
 
 // The filter's predicate: version 1, then fourteen tests on FileName, each of
@@ -31,7 +34,7 @@ etw::event_predicate file_event_predicate();
 // predicate and queues one task, with the process as the tracker knows it at
 // the record's time; records of processes 0 to 9 are skipped. A record that
 // cannot be read is dropped with a "FILESYSTEM HANDLER CAUGHT ERROR: " line.
-void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, thread_pool& pool,
+void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, pool::thread_pool& pool,
                          const event_scope& scope, message_sink& sink, process_tracker& tracker);
 
-} // namespace tallowick
+} // namespace tallowick::monitor

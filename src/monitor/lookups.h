@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace tallowick {
+namespace tallowick::monitor {
 
 class volume_path_cache;
 
@@ -56,4 +56,4 @@ std::string device_path_to_drive_path(const std::string& path, volume_path_cache
 // "DIR", "FILE" or "N/A" (anything else, including no such path).
 std::string get_path_type(const std::string& path);
 
-} // namespace tallowick
+} // namespace tallowick::monitor

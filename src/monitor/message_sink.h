@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-namespace tallowick {
+namespace tallowick::monitor {
 
 // The kinds of message the handlers build.
 enum class message_kind : std::size_t { file_system, process_started, process_ended };
@@ -23,4 +23,4 @@ class message_sink {
     ~message_sink() = default;
 };
 
-} // namespace tallowick
+} // namespace tallowick::monitor

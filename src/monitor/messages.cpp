@@ -1,6 +1,6 @@
 #include "monitor/messages.h"
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 // Keys are literals the document refers to; values are copied.
 template <std::size_t N>
@@ -73,4 +73,4 @@ rapidjson::Document process_ended_message(std::string_view process_name, std::ui
     return message;
 }
 
-} // namespace tallowick
+} // namespace tallowick::monitor

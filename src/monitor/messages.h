@@ -6,7 +6,7 @@
 #include <optional>
 #include <string_view>
 
-namespace tallowick {
+namespace tallowick::monitor {
 
 // The three messages a collector receives, each a flat JSON object whose
 // members are added in wire order. String values are copied into the document.
@@ -42,4 +42,4 @@ rapidjson::Document process_started_message(const process_started_details& detai
 
 rapidjson::Document process_ended_message(std::string_view process_name, std::uint32_t process_id);
 
-} // namespace tallowick
+} // namespace tallowick::monitor

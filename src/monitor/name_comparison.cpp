@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 constexpr char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -26,4 +26,4 @@ bool is_user_excluded(std::string_view process_name, const std::vector<std::stri
                        [process_name](const std::string& entry) { return ends_with_ignoring_case(process_name, entry); });
 }
 
-} // namespace tallowick
+} // namespace tallowick::monitor

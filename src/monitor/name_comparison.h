@@ -4,7 +4,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::monitor {
 
 // Windows compares file and process names without regard to case: it upper-cases
 // both sides, code unit by code unit. These comparisons do so for the ASCII
@@ -19,4 +19,4 @@ bool ends_with_ignoring_case(std::string_view text, std::string_view ending);
 // path events and process events alike.
 bool is_user_excluded(std::string_view process_name, const std::vector<std::string>& excluded_processes);
 
-} // namespace tallowick
+} // namespace tallowick::monitor

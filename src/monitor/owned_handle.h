@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace tallowick {
+namespace tallowick::monitor {
 
 // A process or token handle closed through the installed system when it goes
 // out of scope, so every way out of a lookup releases it.
@@ -27,4 +27,4 @@ private:
     platform::native_handle value_;
 };
 
-} // namespace tallowick
+} // namespace tallowick::monitor

@@ -1,7 +1,7 @@
 #include "monitor/lookups.h"
 #include "monitor/volume_path_cache.h"
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 constexpr int drive_letters = 26;
 
@@ -56,4 +56,4 @@ std::string get_path_type(const std::string& path) {
     return "N/A";
 }
 
-} // namespace tallowick
+} // namespace tallowick::monitor

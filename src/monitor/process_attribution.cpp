@@ -4,7 +4,7 @@
 
 #include <utility>
 
-namespace tallowick {
+namespace tallowick::monitor {
 
 event_origin attribute_file_record(process_tracker& tracker, std::uint32_t pid, record_time when) {
     process_tracker::lookup known = tracker.find(pid, when);
@@ -49,4 +49,4 @@ std::string owner_of(std::uint32_t pid, const process_identity& identity) {
     return identity.owner ? *identity.owner : get_process_owner(pid);
 }
 
-} // namespace tallowick
+} // namespace tallowick::monitor

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace tallowick {
+namespace tallowick::monitor {
 
 // Process ids 0 to 9 belong to the idle process and the system itself: their
 // records are not the users' activity.
@@ -50,4 +50,4 @@ process_identity identify_process(std::uint32_t pid, const event_origin& origin)
 // The owner known with the identity, else the live look-up.
 std::string owner_of(std::uint32_t pid, const process_identity& identity);
 
-} // namespace tallowick
+} // namespace tallowick::monitor

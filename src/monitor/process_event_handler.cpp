@@ -10,7 +10,7 @@
 #include <cctype>
 #include <string_view>
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 
 // The agent's own process list queries and the console hosts they start.
@@ -39,7 +39,7 @@ void report_start(unsigned int process_id, const std::string& image_name, const 
     const std::string parent_name = lower_case(get_process_image_path(parent_process_id));
     if (ends_with_any(parent_name, scope.excluded_agent_images))
         return;
-    write_line("DEBUG PROCESS STARTED: " + std::to_string(process_id) + " " + image_name + " " +
+    console::write_line("DEBUG PROCESS STARTED: " + std::to_string(process_id) + " " + image_name + " " +
                command_line + " " + parent_name);
     sink.send(process_started_message({parent_name, image_name, process_id, parent_process_id, command_line,
                                        user, user_sid.sid_string}),
@@ -47,7 +47,7 @@ void report_start(unsigned int process_id, const std::string& image_name, const 
 }
 
 void report_end(unsigned int process_id, const std::string& image_name, message_sink& sink) {
-    write_line("DEBUG PROCESS ENDED: " + std::to_string(process_id) + " " + image_name);
+    console::write_line("DEBUG PROCESS ENDED: " + std::to_string(process_id) + " " + image_name);
     sink.send(process_ended_message(image_name, process_id), message_kind::process_ended);
 }
 
@@ -70,4 +70,4 @@ void handle_process_event(int opcode, unsigned int process_id, const std::string
         report_end(process_id, image_name, sink);
 }
 
-} // namespace tallowick
+} // namespace tallowick::monitor

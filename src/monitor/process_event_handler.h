@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace tallowick {
+namespace tallowick::monitor {
 
 // Worker task for a process start (opcode 1) or end (opcode 2): leaves out a
 // few command lines, the built-in and the user's excluded processes (matched
@@ -17,4 +17,4 @@ void handle_process_event(int opcode, unsigned int process_id, const std::string
                           const std::string& image_file_name, const etw::sid& user_sid,
                           unsigned int parent_process_id, const event_scope& scope, message_sink& sink);
 
-} // namespace tallowick
+} // namespace tallowick::monitor

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::monitor {
 
 using platform::current_system;
 
@@ -45,7 +45,7 @@ process_image_query query_process_image(std::uint32_t process_id) {
 std::string get_process_image_path(std::uint32_t process_id) {
     process_image_query query = query_process_image(process_id);
     if (query.open_error != 0)
-        write_line("PROC ID FALLBACK ERROR: " + std::to_string(query.open_error));
+        console::write_line("PROC ID FALLBACK ERROR: " + std::to_string(query.open_error));
     return std::move(query.image);
 }
 
@@ -91,4 +91,4 @@ std::string get_account_name(const std::string& sid_text) {
     return account_name_of(sid->data());
 }
 
-} // namespace tallowick
+} // namespace tallowick::monitor

@@ -17,7 +17,7 @@
 #include <functional>
 #include <utility>
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 void track(process_tracker& tracker, int opcode, std::uint32_t pid, record_time when,
            const std::string& image_file_name, const etw::sid& user_sid) {
@@ -28,7 +28,7 @@ void track(process_tracker& tracker, int opcode, std::uint32_t pid, record_time 
 }
 } // namespace
 
-void setup_kernel_process_provider(etw::kernel::process_provider& provider, thread_pool& pool,
+void setup_kernel_process_provider(etw::kernel::process_provider& provider, pool::thread_pool& pool,
                                    const event_scope& scope, message_sink& sink, process_tracker& tracker) {
     using etw::predicates::opcode_is;
     // The kernel's process events all carry id 0: the opcode tells them apart.
@@ -42,7 +42,7 @@ void setup_kernel_process_provider(etw::kernel::process_provider& provider, thre
     provider.attach_filter(filter);
 }
 
-void process_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, thread_pool& pool,
+void process_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, pool::thread_pool& pool,
                             const event_scope& scope, message_sink& sink, process_tracker& tracker) {
     try {
         const etw::event_schema schema(record, context);
@@ -63,8 +63,8 @@ void process_event_callback(const EVENT_RECORD& record, const etw::trace_context
                           std::move(command_line), std::move(image_file_name), std::move(user_sid),
                           static_cast<unsigned int>(parent_id), std::cref(scope), std::ref(sink));
     } catch (const std::exception& error) {
-        write_line(std::string("WINDOWS KERNEL PROCESS HANDLER CAUGHT ERROR: ") + error.what(), true);
+        console::write_line(std::string("WINDOWS KERNEL PROCESS HANDLER CAUGHT ERROR: ") + error.what(), true);
     }
 }
 
-} // namespace tallowick
+} // namespace tallowick::monitor

@@ -6,9 +6,12 @@
 #include "platform/sdk/etw_types.h"
 #include "trace/kernel_provider.h"
 
-namespace tallowick {
-
+namespace tallowick::pool {
 class thread_pool;
+}
+
+namespace tallowick::monitor {
+
 class process_tracker;
 
 // Configures the kernel process provider before its session starts: process
@@ -16,7 +19,7 @@ class process_tracker;
 // handle_process_event, and tell the process tracker of each life. The pool,
 // the scope, the sink and the tracker are kept by reference and must outlive
 // the session; the scope and the sink, the pool too.
-void setup_kernel_process_provider(etw::kernel::process_provider& provider, thread_pool& pool,
+void setup_kernel_process_provider(etw::kernel::process_provider& provider, pool::thread_pool& pool,
                                    const event_scope& scope, message_sink& sink, process_tracker& tracker);
 
 // Reads a process start or end record and queues its task with references to
@@ -25,7 +28,7 @@ void setup_kernel_process_provider(etw::kernel::process_provider& provider, thre
 // the session thread, so that it knows of it before any later record is
 // handled. A record that cannot be read is dropped with a "WINDOWS KERNEL
 // PROCESS HANDLER CAUGHT ERROR: " line.
-void process_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, thread_pool& pool,
+void process_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, pool::thread_pool& pool,
                             const event_scope& scope, message_sink& sink, process_tracker& tracker);
 
-} // namespace tallowick
+} // namespace tallowick::monitor

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <utility>
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 constexpr record_time beginning_of_time = std::numeric_limits<record_time>::min();
 } // namespace
@@ -133,4 +133,4 @@ std::size_t process_tracker::ended_lives() const {
     return ended_count_;
 }
 
-} // namespace tallowick
+} // namespace tallowick::monitor

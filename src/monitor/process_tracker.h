@@ -9,7 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::monitor {
 
 // A record header's TimeStamp: system time in 100-nanosecond units, the
 // clock every session of the agent converts its records to.
@@ -111,4 +111,4 @@ private:
     record_time newest_ = 0;
 };
 
-} // namespace tallowick
+} // namespace tallowick::monitor

@@ -1,6 +1,6 @@
 #include "monitor/volume_path_cache.h"
 
-namespace tallowick {
+namespace tallowick::monitor {
 
 std::optional<device_prefix_match> find_volume_device_prefix(std::string_view path) {
     // The leftmost match of \\Device\\HarddiskVolume[0-9]+\\ : the digits after
@@ -23,4 +23,4 @@ volume_path_cache& volume_path_cache::process_wide() {
     return cache;
 }
 
-} // namespace tallowick
+} // namespace tallowick::monitor

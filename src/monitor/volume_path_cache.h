@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace tallowick {
+namespace tallowick::monitor {
 
 // Where a \Device\HarddiskVolumeN\ prefix (one or more digits, final backslash
 // included) first occurs in `path`. Scanned by hand rather than with
@@ -80,4 +80,4 @@ private:
     std::set<std::string, std::less<>> missing_; // since the last build
 };
 
-} // namespace tallowick
+} // namespace tallowick::monitor

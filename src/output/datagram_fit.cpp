@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace tallowick {
+namespace tallowick::output {
 namespace {
 std::size_t escaped_size(unsigned char byte) {
     if (byte == '"' || byte == '\\' || byte == '\b' || byte == '\t' || byte == '\n' || byte == '\f' ||
@@ -106,4 +106,4 @@ std::optional<std::vector<shortened_value>> shorten_to_fit(rapidjson::Document& 
     return shortened;
 }
 
-} // namespace tallowick
+} // namespace tallowick::output

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::output {
 
 // The largest UDP payload over IPv4.
 inline constexpr std::size_t max_datagram_payload = 65507;
@@ -31,4 +31,4 @@ std::size_t escaped_size(std::string_view text);
 std::optional<std::vector<shortened_value>> shorten_to_fit(rapidjson::Document& message,
                                                            std::size_t serialised_size, std::size_t limit);
 
-} // namespace tallowick
+} // namespace tallowick::output

@@ -1,10 +1,10 @@
 #include "output/run_counters.h"
 
-namespace tallowick {
+namespace tallowick::output {
 
 run_counters& counters() {
     static run_counters process_counters;
     return process_counters;
 }
 
-} // namespace tallowick
+} // namespace tallowick::output

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
-namespace tallowick {
+namespace tallowick::output {
 
 // What the output side did during the run, counted so that nothing it loses
 // goes unnoticed: read for the summary at stop. Safe from any thread.
@@ -15,4 +15,4 @@ struct run_counters {
 // The process's counters.
 run_counters& counters();
 
-} // namespace tallowick
+} // namespace tallowick::output

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace tallowick {
+namespace tallowick::output {
 namespace {
 namespace asio = boost::asio;
 
@@ -78,14 +78,14 @@ bool send_event(const rapidjson::Document& message) {
         const auto cuts = shorten_to_fit(copy, payload.size(), max_datagram_payload);
         if (!cuts) {
             counters().send_failures.fetch_add(1);
-            write_line("MESSAGE TOO LARGE FOR ONE DATAGRAM, NOT SENT: " + std::to_string(payload.size()) +
+            console::write_line("MESSAGE TOO LARGE FOR ONE DATAGRAM, NOT SENT: " + std::to_string(payload.size()) +
                        " bytes: " + std::string(preview(payload)) + "...");
             return false;
         }
         serialise(copy, shortened_text);
         payload = std::string_view(shortened_text.GetString(), shortened_text.GetSize());
         counters().messages_shortened.fetch_add(1);
-        write_line(shortened_line(*cuts, payload));
+        console::write_line(shortened_line(*cuts, payload));
     }
 
     asio::ip::udp::socket socket(network_context(), asio::ip::udp::v4());
@@ -94,10 +94,10 @@ bool send_event(const rapidjson::Document& message) {
     const bool sent = !error || nobody_listening(error);
     if (!sent) {
         counters().send_failures.fetch_add(1);
-        write_line("UDP SEND ERROR: " + error.message());
+        console::write_line("UDP SEND ERROR: " + error.message());
     }
     socket.close();
     return sent;
 }
 
-} // namespace tallowick
+} // namespace tallowick::output

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-namespace tallowick {
+namespace tallowick::output {
 
 inline constexpr const char* collector_address = "127.0.0.1";
 inline constexpr std::uint16_t collector_port = 13251;
@@ -20,4 +20,4 @@ inline constexpr std::uint16_t collector_port = 13251;
 // the run's counters. Returns whether the datagram went out.
 bool send_event(const rapidjson::Document& message);
 
-} // namespace tallowick
+} // namespace tallowick::output

@@ -5,7 +5,7 @@
 #include <exception>
 #include <string>
 
-namespace tallowick {
+namespace tallowick::pool {
 namespace {
 // The pool whose worker runs on this thread, if any: its tasks never wait for room.
 thread_local const thread_pool* worker_of = nullptr;
@@ -91,9 +91,9 @@ void thread_pool::worker_loop() {
         try {
             task();
         } catch (const std::exception& error) {
-            write_line(std::string("WORKER TASK CAUGHT ERROR: ") + error.what(), true);
+            console::write_line(std::string("WORKER TASK CAUGHT ERROR: ") + error.what(), true);
         } catch (...) {
-            write_line("WORKER TASK CAUGHT ERROR: unknown exception", true);
+            console::write_line("WORKER TASK CAUGHT ERROR: unknown exception", true);
         }
         task = nullptr; // the task's captures die outside the lock, before it counts as done
         lock.lock();
@@ -103,4 +103,4 @@ void thread_pool::worker_loop() {
     }
 }
 
-} // namespace tallowick
+} // namespace tallowick::pool

@@ -11,7 +11,7 @@
 #include <tuple>
 #include <utility>
 
-namespace tallowick {
+namespace tallowick::pool {
 
 // A fixed set of workers taking tasks from one bounded FIFO queue. A full queue
 // makes the thread that queues wait for room, so that a burst builds up where it
@@ -76,4 +76,4 @@ private:
     bool alive_ = false;
 };
 
-} // namespace tallowick
+} // namespace tallowick::pool

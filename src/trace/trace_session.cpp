@@ -203,7 +203,7 @@ buffer_callback_result trace_session::on_buffer(EVENT_TRACE_LOGFILEW*) {
 
 void trace_session::report_caught(std::string_view what) const noexcept {
     try {
-        tallowick::write_line("TRACE SESSION " + printable_name_ + " CAUGHT ERROR: " + std::string(what),
+        tallowick::console::write_line("TRACE SESSION " + printable_name_ + " CAUGHT ERROR: " + std::string(what),
                               true);
     } catch (...) {
         // Nothing left to tell it with.

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::app {
 namespace {
 
 command_line parse(std::vector<std::string> args) {
@@ -86,4 +86,4 @@ TEST(CommandLine, BannerIsTenLines) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::app

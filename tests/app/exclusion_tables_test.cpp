@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-namespace tallowick {
+namespace tallowick::app {
 namespace {
 
 TEST(ExclusionTables, CountsAndExactEntries) {
@@ -27,4 +27,4 @@ TEST(ExclusionTables, CountsAndExactEntries) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::app

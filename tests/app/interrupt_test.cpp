@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::app {
 namespace {
 
 TEST(ConsoleControl, EveryWayOutStopsTheSessionsAndTheLastWaitsForTheStop) {
@@ -59,7 +59,7 @@ TEST(RequestedStop, StopsTheKernelThenTheFileThenTheProcessSession) {
                          {u"Microsoft-Windows-Kernel-Process", platform::kernel_process_provider}};
     tracing.process_until_stopped = true; // a session ends only when stopped
     const platform::scoped_tracing installed(tracing);
-    const event_scope scope = agent_scope({}, {});
+    const monitor::event_scope scope = agent_scope({}, {});
     stop_requested.store(true);
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
@@ -81,4 +81,4 @@ TEST(RequestedStop, StopsTheKernelThenTheFileThenTheProcessSession) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::app

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::app {
 namespace {
 
 TEST(LossWatch, SaysOnceWhenASessionsCountersGrewAndSumsUpAtStop) {
@@ -49,10 +49,10 @@ TEST(LossWatch, SaysOnceWhenASessionsCountersGrewAndSumsUpAtStop) {
     EXPECT_EQ(lines, (std::vector<std::string>{"tallowick: trace session File lost 8 events (20 in all)"}));
 
     sent_datagrams sent;
-    sent.count(message_kind::file_system);
-    sent.count(message_kind::file_system);
-    sent.count(message_kind::process_ended);
-    run_counters output;
+    sent.count(monitor::message_kind::file_system);
+    sent.count(monitor::message_kind::file_system);
+    sent.count(monitor::message_kind::process_ended);
+    output::run_counters output;
     output.messages_shortened = 1;
     output.send_failures = 2;
     EXPECT_EQ(run_summary(sent, output, 3, watch.totals()),
@@ -63,4 +63,4 @@ TEST(LossWatch, SaysOnceWhenASessionsCountersGrewAndSumsUpAtStop) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::app

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace tallowick {
+namespace tallowick::console {
 namespace {
 
 TEST(ConsoleText, ControlCharactersAreShownAsHexEscapes) {
@@ -28,4 +28,4 @@ TEST(ConsoleText, ControlCharactersAreShownAsHexEscapes) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::console

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::console {
 namespace {
 
 // An output that keeps every write and can be held blocked.
@@ -117,4 +117,4 @@ TEST(ConsoleWriter, FinishGivesUpOnAnOutputThatStaysBlockedAndCountsTheRest) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::console

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 
 using namespace platform::simulated;
@@ -140,4 +140,4 @@ TEST_F(DrivePath, IsConsistentUnderManyWorkers) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::monitor

@@ -10,7 +10,7 @@
 #include <memory>
 #include <optional>
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 
 using namespace platform::simulated;
@@ -344,4 +344,4 @@ TEST(DefaultExclusion, FirstContainedEntryDecidesAndSparesOnlyThePlainExplorerDe
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::monitor

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 
 using namespace testing;
@@ -55,7 +55,7 @@ class FileProvider : public provider_harness {
     }
 
     outcome run(const simulated::record_description& description) {
-        return provider_harness::run(description, [this](thread_pool& pool) {
+        return provider_harness::run(description, [this](pool::thread_pool& pool) {
             etw::provider<std::uint64_t> provider(u"Microsoft-Windows-Kernel-File");
             setup_filekernel_provider(provider, pool, scope, sink, tracker);
             return provider;
@@ -68,7 +68,7 @@ class FileProvider : public provider_harness {
 };
 
 TEST_F(FileProvider, AsksForFileEventsByKeywordAndId) {
-    thread_pool pool(1);
+    pool::thread_pool pool(1);
     etw::provider<std::uint64_t> provider(u"Microsoft-Windows-Kernel-File");
     setup_filekernel_provider(provider, pool, scope, sink, tracker);
     EXPECT_EQ(provider.any_keywords, 0x1FA0u);
@@ -219,4 +219,4 @@ TEST_F(FileProvider, AnUnreadableOpenPrintsOneErrorLineAndQueuesNothing) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::monitor

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 
 using namespace platform::simulated;
@@ -104,4 +104,4 @@ TEST_F(Lookups, PathTypeNamesDirectoriesAndRegularFilesOnly) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::monitor

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 
 using testing::json_of;
@@ -62,4 +62,4 @@ TEST(Messages, FileSystemMessageCanBeStartedBeforeItsDetailsAreKnown) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::monitor

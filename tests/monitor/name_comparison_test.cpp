@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 
 TEST(NameComparison, IgnoresTheCaseOfAsciiLettersOnly) {
@@ -47,4 +47,4 @@ TEST(NameComparison, AUserExclusionIsAnEndingInAnyCase) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::monitor

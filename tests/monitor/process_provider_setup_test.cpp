@@ -9,7 +9,7 @@
 
 #include <optional>
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 
 using namespace testing;
@@ -96,7 +96,7 @@ class ProcessProvider : public provider_harness {
 
     outcome run(const simulated::record_description& description, const std::vector<std::string>& excluded) {
         const event_scope scope = scope_of({}, excluded);
-        return provider_harness::run(description, [this, &scope](thread_pool& pool) {
+        return provider_harness::run(description, [this, &scope](pool::thread_pool& pool) {
             etw::kernel::process_provider provider;
             setup_kernel_process_provider(provider, pool, scope, sink, tracker);
             return provider;
@@ -109,7 +109,7 @@ class ProcessProvider : public provider_harness {
 
 TEST_F(ProcessProvider, TakesProcessStartsAndEndsOnly) {
     const event_scope scope = scope_of(); // before the pool, as in the agent
-    thread_pool pool(1);
+    pool::thread_pool pool(1);
     etw::kernel::process_provider provider;
     setup_kernel_process_provider(provider, pool, scope, sink, tracker);
     ASSERT_EQ(provider.filters().size(), 1u);
@@ -245,4 +245,4 @@ TEST_F(ProcessProvider, AnUnreadableRecordPrintsOneErrorLine) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::monitor

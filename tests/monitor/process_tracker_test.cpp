@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::monitor {
 namespace {
 
 using verdict = process_tracker::verdict;
@@ -183,4 +183,4 @@ TEST(ProcessTracker, ReadersSeeWholeLivesWhileTheWriterGoesOn) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::monitor

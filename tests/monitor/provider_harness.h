@@ -67,7 +67,7 @@ class provider_harness : public ::testing::Test {
         tracing.tdh.add(records_.back());
         ::testing::internal::CaptureStdout();
         {
-            thread_pool pool(1);
+            pool::thread_pool pool(1);
             const auto provider = configure(pool);
             provider.dispatch(records_.back().record(), etw::trace_context{});
         }
@@ -78,7 +78,7 @@ class provider_harness : public ::testing::Test {
     fake_tracing tracing;
     simulated::simulated_system system;
     recording_sink sink;
-    std::vector<message_kind> kinds;
+    std::vector<monitor::message_kind> kinds;
 
   private:
     platform::scoped_tracing tracing_scope_{tracing};

@@ -25,9 +25,9 @@ inline std::string json_of(const rapidjson::Document& message) {
     return {text.GetString(), text.GetSize()};
 }
 
-class recording_sink final : public message_sink {
+class recording_sink final : public monitor::message_sink {
   public:
-    void send(const rapidjson::Document& message, message_kind kind) override {
+    void send(const rapidjson::Document& message, monitor::message_kind kind) override {
         std::string text = json_of(message);
         std::lock_guard lock(mutex_);
         messages_.push_back(std::move(text));
@@ -39,7 +39,7 @@ class recording_sink final : public message_sink {
         std::lock_guard lock(mutex_);
         return std::exchange(messages_, {});
     }
-    std::vector<message_kind> take_kinds() {
+    std::vector<monitor::message_kind> take_kinds() {
         std::lock_guard lock(mutex_);
         return std::exchange(kinds_, {});
     }
@@ -47,7 +47,7 @@ class recording_sink final : public message_sink {
   private:
     std::mutex mutex_;
     std::vector<std::string> messages_;
-    std::vector<message_kind> kinds_;
+    std::vector<monitor::message_kind> kinds_;
 };
 
 // Order matters: the first entry a name contains decides.
@@ -60,7 +60,7 @@ inline const std::array<std::string, 2> test_agent_images = {
 };
 inline const std::array<std::string, 4> test_documents = {".docx", ".pdf", ".txt", ".zip"};
 
-inline event_scope scope_of(std::vector<std::string> monitored_paths = {},
+inline monitor::event_scope scope_of(std::vector<std::string> monitored_paths = {},
                             std::vector<std::string> excluded_processes = {}) {
     return {std::move(monitored_paths), std::move(excluded_processes), test_default_excluded,
             test_agent_images, test_documents};

@@ -6,7 +6,7 @@
 
 #include <string>
 
-namespace tallowick {
+namespace tallowick::output {
 namespace {
 
 std::string serialise(const rapidjson::Document& message) {
@@ -96,4 +96,4 @@ TEST(ShortenToFit, LeavesAFittingMessageAndGivesUpOnOneThatCannotFit) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::output

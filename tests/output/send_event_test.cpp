@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace tallowick {
+namespace tallowick::output {
 namespace {
 
 using testing::udp_receiver;
@@ -118,4 +118,4 @@ TEST(SendEvent, ShortensAnOversizedMessageAndSaysSo) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::output

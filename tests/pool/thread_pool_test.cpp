@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-namespace tallowick {
+namespace tallowick::pool {
 namespace {
 
 TEST(ThreadPool, WorkerCountFallsBackToHardwareThenOne) {
@@ -124,4 +124,4 @@ TEST(ThreadPool, ThrowingTaskIsReportedAndWorkerGoesOn) {
 }
 
 } // namespace
-} // namespace tallowick
+} // namespace tallowick::pool

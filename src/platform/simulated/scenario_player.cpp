@@ -40,7 +40,7 @@ scenario_player::scenario_player(const std::vector<step>& steps, simulated_traci
                                  simulated_system& system, player_settings settings)
     : tracing_(tracing), system_(system), settings_(std::move(settings)) {
     if (!settings_.report)
-        settings_.report = [](std::string_view line) { write_error_line(line); };
+        settings_.report = [](std::string_view line) { console::write_error_line(line); };
     if (!settings_.interrupt)
         settings_.interrupt = [] { std::raise(SIGINT); };
     for (std::size_t index = 0; index < steps.size(); ++index)
