@@ -147,8 +147,8 @@ class clocked_tracing final : public tallowick::platform::tracing_api {
 };
 
 // An editor in a user's documents; nothing else.
-const machine_description& bench_machine() {
-    static const machine_description machine = parse_scenario(R"({"format": 1, "machine": {
+const machine_config& bench_machine() {
+    static const machine_config machine = parse_scenario(R"({"format": 1, "machine": {
         "delivery": "real_time",
         "accounts": [{"sid": "S-1-5-21-7-8-9-1001", "name": "alice", "domain": "HOST"}],
         "processes": [{"pid": 4242, "image": "\\Device\\HarddiskVolume3\\Tools\\editor.exe", "user_sid": "S-1-5-21-7-8-9-1001"}],
@@ -160,7 +160,7 @@ const machine_description& bench_machine() {
 // The agent running on the simulated machine, with a collector's socket.
 struct running_agent {
     running_agent()
-        : system(bench_machine().system), machine(bench_machine()), tracing(machine), system_scope(system),
+        : system(bench_machine().inventory), machine(bench_machine()), tracing(machine), system_scope(system),
           tracing_scope(tracing) {
         agent = std::thread([this] {
             status = tallowick::app::run_traces(scope);

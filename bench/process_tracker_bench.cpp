@@ -90,8 +90,8 @@ void start_and_end(benchmark::State& state) {
     state.counters["open_lives"] = static_cast<double>(tracker.open_lives());
 }
 
-simulated::machine one_process_machine() {
-    simulated::machine model;
+simulated::machine_inventory one_process_machine() {
+    simulated::machine_inventory model;
     model.processes = {{pid_of(live_processes) + 8,
                         "\\Device\\HarddiskVolume3\\Program Files\\Vendor\\bin\\tool.exe", alice_sid,
                         simulated::process_access::full}};

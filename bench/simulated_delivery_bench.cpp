@@ -21,7 +21,7 @@ using tallowick::testing::trace_consumer;
 
 void deliver_to_sessions(benchmark::State& state) {
     const auto session_count = static_cast<std::size_t>(state.range(0));
-    simulated_tracing tracing(machine_description{});
+    simulated_tracing tracing(machine_config{});
     std::vector<std::unique_ptr<trace_consumer>> sessions;
     for (std::size_t i = 0; i < session_count; ++i) {
         auto session = std::make_unique<trace_consumer>(tracing, u"Session" + std::u16string(1, u'A' + i));
@@ -51,7 +51,7 @@ BENCHMARK(deliver_to_sessions)->Arg(1)->Arg(2)->UseRealTime();
 // waiting, while the consumer reads whole buffers on its own thread. Records
 // that find every buffer full are lost and counted, as on Windows.
 void write_into_session_buffers(benchmark::State& state) {
-    machine_description machine;
+    machine_config machine;
     machine.delivery = delivery_mode::real_time;
     simulated_tracing tracing(machine);
     trace_consumer session(tracing, u"Session");

@@ -194,10 +194,10 @@ void read_everything(const EVENT_RECORD& record) {
     }
 }
 
-simulated::machine fuzz_machine() {
+simulated::machine_inventory fuzz_machine() {
     const std::string volume = "\\Device\\HarddiskVolume3";
     const std::string alice = "S-1-5-21-1-2-3-1001";
-    simulated::machine model;
+    simulated::machine_inventory model;
     using simulated::process_access;
     model.processes = {
         {10, volume + "\\Windows\\explorer.exe", alice, process_access::full},

@@ -9,7 +9,7 @@ namespace tallowick::app {
 loss_watch::loss_watch(std::vector<etw::trace_session*> sessions, line_writer report)
     : sessions_(std::move(sessions)), report_(std::move(report)) {
     for (const etw::trace_session* session : sessions_)
-        totals_.push_back({platform::utf8_from_utf16(session->name()), {}});
+        totals_.push_back({platform::utf16_to_utf8(session->name()), {}});
 }
 
 void loss_watch::check() {

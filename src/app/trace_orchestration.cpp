@@ -29,7 +29,7 @@
 namespace tallowick::app {
 namespace {
 
-std::string session_text(const etw::trace_session& session) { return platform::utf8_from_utf16(session.name()); }
+std::string session_text(const etw::trace_session& session) { return platform::utf16_to_utf8(session.name()); }
 
 // The first failure of any session thread, reported once the sessions are down.
 class session_failures {

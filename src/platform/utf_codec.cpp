@@ -83,7 +83,7 @@ bool decode_utf8(std::string_view text, std::size_t& position, char32_t& code) {
 }
 } // namespace
 
-std::string utf8_from_utf16(std::u16string_view text) {
+std::string utf16_to_utf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -101,7 +101,7 @@ std::string utf8_from_utf16(std::u16string_view text) {
     return out;
 }
 
-std::u16string utf16_from_utf8(std::string_view text) {
+std::u16string utf8_to_utf16(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
     std::size_t position = 0;
@@ -122,7 +122,7 @@ bool is_valid_utf8(std::string_view text) {
 }
 
 std::string valid_utf8(std::string_view text) {
-    return is_valid_utf8(text) ? std::string(text) : utf8_from_utf16(utf16_from_utf8(text));
+    return is_valid_utf8(text) ? std::string(text) : utf16_to_utf8(utf8_to_utf16(text));
 }
 
 } // namespace tallowick::platform

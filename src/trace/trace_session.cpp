@@ -37,7 +37,7 @@ std::optional<session_statistics> stop_by_name(const std::u16string& name, sessi
 } // namespace
 
 trace_session::trace_session(std::u16string name)
-    : name_(std::move(name)), printable_name_(tallowick::platform::utf8_from_utf16(name_)),
+    : name_(std::move(name)), printable_name_(tallowick::platform::utf16_to_utf8(name_)),
       controller_handle_(invalid_handle), consumer_handle_(invalid_handle) {}
 
 void trace_session::start() {

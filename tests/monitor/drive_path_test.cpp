@@ -14,8 +14,8 @@ namespace {
 
 using namespace platform::simulated;
 
-machine volume_machine() {
-    machine model;
+machine_inventory volume_machine() {
+    machine_inventory model;
     model.volumes.push_back({"\\Device\\HarddiskVolume12\\", "D:\\"});
     model.volumes.push_back({"\\Device\\HarddiskVolume5\\", "E:\\Mounted\\"});
     model.volumes.push_back({"\\Device\\HarddiskVolume7\\", "F:\\"});

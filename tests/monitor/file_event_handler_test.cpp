@@ -20,8 +20,8 @@ using testing::scope_of;
 constexpr unsigned word = 100, explorer = 110, svchost = 120, notepad = 130, lsass = 140, smss = 150,
                    ended = 160, buecher = 170;
 
-machine handler_machine() {
-    machine model;
+machine_inventory handler_machine() {
+    machine_inventory model;
     const std::string alice = "S-1-5-21-1-2-3-1001";
     model.processes = {
         {word, "\\Device\\HarddiskVolume3\\Program Files\\Office\\WINWORD.EXE", alice, process_access::full},
@@ -116,7 +116,7 @@ protected:
             handle_file_access_event(event.id, event.pid, event.name, event.share_access, scope, sink,
                                      event.origin);
         else
-            handle_file_path_event(event.id, event.pid, platform::utf16_from_utf8(event.name), scope, sink,
+            handle_file_path_event(event.id, event.pid, platform::utf8_to_utf16(event.name), scope, sink,
                                    event.origin);
         EXPECT_EQ(::testing::internal::GetCapturedStdout(), console) << test.what;
         EXPECT_EQ(sink.take_messages(), messages) << test.what;

@@ -18,8 +18,8 @@ constexpr unsigned word = 100, tenth = 10;
 const std::string word_image = "C:\\Program Files\\Office\\WINWORD.EXE";
 const std::string volume = "\\Device\\HarddiskVolume3";
 
-simulated::machine file_machine() {
-    simulated::machine model;
+simulated::machine_inventory file_machine() {
+    simulated::machine_inventory model;
     const std::string alice = "S-1-5-21-1-2-3-1001";
     model.processes = {
         {word, volume + "\\Program Files\\Office\\WINWORD.EXE", alice, simulated::process_access::full},
@@ -33,13 +33,13 @@ simulated::machine file_machine() {
 simulated::record_description open_of(const std::string& path, unsigned pid = word) {
     return describe_file_event({.id = platform::file_create_event,
                                 .process_id = pid,
-                                .name = platform::utf16_from_utf8(volume + path),
+                                .name = platform::utf8_to_utf16(volume + path),
                                 .share_access = 1});
 }
 
 simulated::record_description path_event(std::uint16_t id, const std::string& path, unsigned pid = word) {
     return describe_file_event(
-        {.id = id, .process_id = pid, .name = platform::utf16_from_utf8(volume + path)});
+        {.id = id, .process_id = pid, .name = platform::utf8_to_utf16(volume + path)});
 }
 
 std::string open_json(const std::string& path, unsigned pid = word, const std::string& image = word_image) {
@@ -171,7 +171,7 @@ TEST_F(FileProvider, PathEventsTakeFileNameThenFilePath) {
 
     auto both = path_event(27, "\\elsewhere.txt");
     both.properties.push_back(
-        record_property::unicode(u"FileName", platform::utf16_from_utf8(volume + path)));
+        record_property::unicode(u"FileName", platform::utf8_to_utf16(volume + path)));
     EXPECT_EQ(run(both), reported("RENAME", "27,\"proc\":100"));
 
     // Neither: the task gets "UNKNOWN" and drops it.

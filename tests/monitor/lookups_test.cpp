@@ -8,8 +8,8 @@ namespace {
 
 using namespace platform::simulated;
 
-machine lookup_machine() {
-    machine model;
+machine_inventory lookup_machine() {
+    machine_inventory model;
     model.processes = {
         {100, "\\Device\\HarddiskVolume3\\Program Files\\Office\\WINWORD.EXE", "S-1-5-21-1-2-3-1001",
          process_access::full},
@@ -82,7 +82,7 @@ TEST_F(Lookups, OwnerIsTheAccountNameOrUnknown) {
 TEST(LookupRights, TheLookupsNeedNoPrivilegeAndTakeItWhereTheTokenHoldsIt) {
     for (const bool held : {true, false}) {
         SCOPED_TRACE(held);
-        machine model = lookup_machine();
+        machine_inventory model = lookup_machine();
         model.debug_privilege = held;
         simulated_system system(model);
         const platform::scoped_system installed(system);

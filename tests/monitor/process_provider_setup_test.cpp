@@ -19,10 +19,10 @@ using simulated::record_property;
 constexpr unsigned explorer = 500, azure_agent = 510, velmar_agent = 520, locked = 530, missing = 540;
 const std::string alice = "S-1-5-21-1-2-3-1001", juergen = "S-1-5-21-1-2-3-1002";
 
-simulated::machine process_machine() {
+simulated::machine_inventory process_machine() {
     using simulated::process_access;
     const std::string volume = "\\Device\\HarddiskVolume3";
-    simulated::machine model;
+    simulated::machine_inventory model;
     model.processes = {
         {explorer, volume + "\\Windows\\explorer.exe", alice, process_access::full},
         {azure_agent, volume + "\\WindowsAzure\\GuestAgent\\WindowsAzureGuestAgent.exe", "S-1-5-18",
@@ -74,7 +74,7 @@ outcome expected(const process_case& test) {
     std::string image = e.image_file_name;
     for (char& c : image)
         c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-    const std::string command_line = platform::utf8_from_utf16(e.command_line);
+    const std::string command_line = platform::utf16_to_utf8(e.command_line);
     if (test.start)
         return {test.console_before + "DEBUG PROCESS STARTED: " + pid + " " + image + " " + command_line +
                     " " + test.start->parent + "\n",

@@ -54,7 +54,7 @@ inline simulated::record_description with(simulated::record_description descript
 
 class provider_harness : public ::testing::Test {
   protected:
-    explicit provider_harness(const simulated::machine& model) : system(model) {}
+    explicit provider_harness(const simulated::machine_inventory& model) : system(model) {}
 
     // Builds the record, tells the fake's TDH about it and, with a fresh pool
     // and a fresh context (the schema cache keeps one schema per kind of

@@ -28,9 +28,9 @@ TEST(Scenario, MinimalScenarioGetsTheDefaultMachine) {
     EXPECT_EQ(parsed.machine.providers[0].name, "Microsoft-Windows-Kernel-File");
     EXPECT_EQ(parsed.machine.providers[0].guid.Data1, 0xEDD08927u);
     EXPECT_EQ(parsed.machine.providers[0].guid.Data4[7], 0x89u);
-    ASSERT_EQ(parsed.machine.system.volumes.size(), 1u);
-    EXPECT_EQ(parsed.machine.system.volumes[0].device, "\\Device\\HarddiskVolume3\\");
-    EXPECT_EQ(parsed.machine.system.accounts.size(), 3u);
+    ASSERT_EQ(parsed.machine.inventory.volumes.size(), 1u);
+    EXPECT_EQ(parsed.machine.inventory.volumes[0].device, "\\Device\\HarddiskVolume3\\");
+    EXPECT_EQ(parsed.machine.inventory.accounts.size(), 3u);
     EXPECT_FALSE(parsed.machine.older_than_windows8());
 }
 
@@ -62,15 +62,15 @@ TEST(Scenario, ReadsMachineAndEveryStepKind) {
         {"volume_mount": {"device": "\\Device\\HarddiskVolume8\\", "root": "E:\\"}}
       ]})");
     EXPECT_TRUE(parsed.machine.older_than_windows8());
-    EXPECT_EQ(parsed.machine.system.agent_user_sid, "S-1-5-21-1-2-3-1001");
-    EXPECT_FALSE(parsed.machine.system.debug_privilege);
+    EXPECT_EQ(parsed.machine.inventory.agent_user_sid, "S-1-5-21-1-2-3-1001");
+    EXPECT_FALSE(parsed.machine.inventory.debug_privilege);
     EXPECT_FALSE(parsed.machine.admin);
     EXPECT_EQ(parsed.machine.session_start_delay_ms, 250u);
     EXPECT_EQ(parsed.machine.delivery, delivery_mode::real_time);
     EXPECT_EQ(parsed.machine.running_sessions.at(0).stop_status, 5u);
-    EXPECT_EQ(parsed.machine.system.accounts.size(), 1u); // a given list replaces the default
-    EXPECT_EQ(parsed.machine.system.processes.at(0).access, process_access::limited);
-    EXPECT_EQ(parsed.machine.system.files.at(0).type, file_type::dir);
+    EXPECT_EQ(parsed.machine.inventory.accounts.size(), 1u); // a given list replaces the default
+    EXPECT_EQ(parsed.machine.inventory.processes.at(0).access, process_access::limited);
+    EXPECT_EQ(parsed.machine.inventory.files.at(0).type, file_type::dir);
     ASSERT_EQ(parsed.steps.size(), 7u);
     EXPECT_EQ(std::get<volume_mount_step>(parsed.steps[6].action).volume.root, "E:\\");
     EXPECT_EQ(std::get<file_event>(parsed.steps[0].action).share_access, 3u);

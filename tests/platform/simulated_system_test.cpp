@@ -9,8 +9,8 @@
 namespace tallowick::platform::simulated {
 namespace {
 
-machine test_machine() {
-    machine model;
+machine_inventory test_machine() {
+    machine_inventory model;
     model.agent_user_sid = "S-1-5-21-1-2-3-1001";
     model.processes = {
         {110, "\\Device\\HarddiskVolume3\\Windows\\svchost.exe", "S-1-5-18", process_access::full},
@@ -63,7 +63,7 @@ TEST(SimulatedSystem, OpensProcessesAsWindowsGrantsTheRights) {
         EXPECT_EQ(system.open_handle_count(), 0u);
     }
     // A token without the privilege cannot enable it.
-    machine unprivileged = test_machine();
+    machine_inventory unprivileged = test_machine();
     unprivileged.debug_privilege = false;
     simulated_system system(unprivileged);
     EXPECT_EQ(system.enable_privilege(u"SeDebugPrivilege"), error_not_all_assigned);
@@ -135,7 +135,7 @@ TEST(SimulatedSystem, LooksUpTheDefaultAndGivenAccounts) {
 }
 
 TEST(SimulatedSystem, AnswersVolumeAndFileQueries) {
-    machine model = test_machine();
+    machine_inventory model = test_machine();
     model.volumes.push_back({"\\Device\\HarddiskVolume12\\", "D:\\"});
     model.volumes.push_back({"\\Device\\HarddiskVolume5\\", "C:\\Mounted\\"});
     simulated_system system(model);
@@ -169,10 +169,10 @@ TEST(SimulatedSystem, ConvertsTextAsWindowsDoes) {
 }
 
 TEST(SimulatedSystem, RejectsAMachineWithAMalformedSid) {
-    machine model;
+    machine_inventory model;
     model.accounts.push_back({"S-1-x", "bad", ""});
     EXPECT_THROW(simulated_system{model}, std::invalid_argument);
-    machine with_process;
+    machine_inventory with_process;
     with_process.processes.push_back({7, "\\x.exe", "not a sid", process_access::full});
     EXPECT_THROW(simulated_system{with_process}, std::invalid_argument);
 }

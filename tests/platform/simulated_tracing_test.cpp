@@ -54,7 +54,7 @@ built_record process_record(std::uint8_t opcode) {
 }
 
 TEST(SimulatedTracing, LooksProvidersUpByNameInCollectionOrder) {
-    machine_description machine;
+    machine_config machine;
     machine.providers = {{"Alpha", guid_a}, {"Beta", guid_b}, {"Alpha", guid_b}};
     simulated_tracing tracing(machine);
     simulated_system system;
@@ -86,7 +86,7 @@ TEST(SimulatedTracing, LooksProvidersUpByNameInCollectionOrder) {
 }
 
 TEST(SimulatedTracing, CreatesSessionsUnderTheMachinesRules) {
-    machine_description machine;
+    machine_config machine;
     machine.trace_session_limit = 4;
     machine.running_sessions = {
         {"Leftover_Stoppable", 0, {}, 0}, {"Leftover_Refusing", 5, {}, 0}, {"Leftover_More_Data", 234, {}, 0}};
@@ -118,7 +118,7 @@ TEST(SimulatedTracing, CreatesSessionsUnderTheMachinesRules) {
 // (logger id in the low 16 bits) and a kernel logger's flags; the platform
 // names the sessions that enable a provider.
 TEST(SimulatedTracing, AnswersQueriesAndWhichSessionsEnableAProvider) {
-    machine_description machine;
+    machine_config machine;
     machine.running_sessions = {{"Theirs", 5, {kernel_file_provider}, 0}, {"Their_Kernel", 5, {}, 0x11}};
     simulated_tracing tracing(machine);
     trace_consumer ours(tracing, u"Ours");
@@ -163,7 +163,7 @@ TEST(SimulatedTracing, AnswersQueriesAndWhichSessionsEnableAProvider) {
 }
 
 TEST(SimulatedTracing, DeliversWhatTheEnabledSettingsLetThrough) {
-    simulated_tracing tracing(machine_description{});
+    simulated_tracing tracing(machine_config{});
     trace_consumer file(tracing, u"File");
     ASSERT_EQ(file.start(), 0u);
     ASSERT_EQ(file.enable(kernel_file_provider, 4, 0xA0 | 0x400 | 0x800, 0, {12, 26, 27}), 0u);
@@ -228,7 +228,7 @@ TEST(SimulatedTracing, KernelLoggerTakesProcessRecordsByItsFlags) {
     };
     for (const kernel_case& item : cases) {
         SCOPED_TRACE(std::string(item.version) + " mode " + std::to_string(item.mode));
-        machine_description machine;
+        machine_config machine;
         machine.major_version = item.version[0] == '6' ? 6 : 10;
         machine.minor_version = item.version[0] == '6' ? 1 : 0;
         simulated_tracing tracing(machine);
@@ -245,7 +245,7 @@ TEST(SimulatedTracing, KernelLoggerTakesProcessRecordsByItsFlags) {
 }
 
 TEST(SimulatedTracing, ExchangesTheKernelGroupMasks) {
-    simulated_tracing tracing(machine_description{});
+    simulated_tracing tracing(machine_config{});
     trace_consumer kernel(tracing, u"Kernel");
     ASSERT_EQ(kernel.start(make_properties(0x12000100, 0x1)), 0u);
 
@@ -277,7 +277,7 @@ TEST(SimulatedTracing, ExchangesTheKernelGroupMasks) {
 }
 
 TEST(SimulatedTracing, ProcessTraceDeliversOnItsOwnThreadUntilTheSessionStops) {
-    simulated_tracing tracing(machine_description{});
+    simulated_tracing tracing(machine_config{});
     trace_consumer file(tracing, u"File");
     ASSERT_EQ(file.start(), 0u);
     ASSERT_EQ(file.enable(kernel_file_provider, 5, 0, 0), 0u);
@@ -344,7 +344,7 @@ TEST(SimulatedTracing, RealTimeDeliveryCountsEveryRecordItCannotBuffer) {
     constexpr std::uint32_t produced = 200;
     for (const row& r : rows) {
         SCOPED_TRACE(r.what);
-        machine_description machine;
+        machine_config machine;
         machine.delivery = delivery_mode::real_time;
         machine.processors = 1;
         simulated_tracing tracing(machine);
@@ -399,7 +399,7 @@ TEST(SimulatedTracing, RealTimeDeliveryCountsEveryRecordItCannotBuffer) {
 }
 
 TEST(SimulatedTracing, CloseTraceAnswers7007WhileDeliveryIsUnderWay) {
-    simulated_tracing tracing(machine_description{});
+    simulated_tracing tracing(machine_config{});
     trace_consumer file(tracing, u"File");
     ASSERT_EQ(file.start(), 0u);
     ASSERT_EQ(file.enable(kernel_file_provider, 5, 0, 0), 0u);
@@ -425,7 +425,7 @@ TEST(SimulatedTracing, CloseTraceAnswers7007WhileDeliveryIsUnderWay) {
 }
 
 TEST(SimulatedTracing, AnExceptionFromACallbackLeavesProcessTrace) {
-    simulated_tracing tracing(machine_description{});
+    simulated_tracing tracing(machine_config{});
     trace_consumer file(tracing, u"File");
     ASSERT_EQ(file.start(), 0u);
     ASSERT_EQ(file.enable(kernel_file_provider, 5, 0, 0), 0u);
@@ -455,7 +455,7 @@ TEST(SimulatedTracing, VersionTestComparesMajorMinorAndServicePackTogether) {
     };
     const version_case cases[] = {{6, 1, false}, {6, 2, true}, {6, 3, true}, {10, 0, true}, {5, 2, false}};
     for (const version_case& item : cases) {
-        machine_description machine;
+        machine_config machine;
         machine.major_version = item.major;
         machine.minor_version = item.minor;
         simulated_tracing tracing(machine);

@@ -27,7 +27,7 @@ TEST(UtfCodec, ReplacesEachIllFormedSubpartAndKeepsWhatFollows) {
         {std::string("nul\0", 4), std::u16string(u"nul\0", 4)},
     };
     for (const decode_case& test : cases) {
-        EXPECT_EQ(utf16_from_utf8(test.utf8), test.utf16) << test.utf8;
+        EXPECT_EQ(utf8_to_utf16(test.utf8), test.utf16) << test.utf8;
         EXPECT_EQ(is_valid_utf8(test.utf8), test.utf16.find(u'\ufffd') == std::u16string::npos) << test.utf8;
     }
 }
@@ -50,7 +50,7 @@ TEST(UtfCodec, ReplacesUnpairedSurrogatesAndKeepsWhatFollows) {
         {u"\uffff\u0800\u07ff", "\xef\xbf\xbf\xe0\xa0\x80\xdf\xbf"},
     };
     for (const encode_case& test : cases) {
-        const std::string converted = utf8_from_utf16(test.utf16);
+        const std::string converted = utf16_to_utf8(test.utf16);
         EXPECT_EQ(converted, test.utf8);
         EXPECT_TRUE(is_valid_utf8(converted));
     }

@@ -18,7 +18,7 @@ constexpr hresult bad_netpath = static_cast<hresult>(0x80070035); // HRESULT_FRO
 
 provider_catalog::provider_catalog(const std::vector<registered_provider>& providers) {
     for (const registered_provider& provider : providers)
-        entries_.push_back({utf16_from_utf8(provider.name), provider.guid});
+        entries_.push_back({utf8_to_utf16(provider.name), provider.guid});
 }
 
 hresult provider_catalog::co_initialize_ex(void* reserved, std::uint32_t co_init) {

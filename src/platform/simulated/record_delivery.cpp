@@ -20,7 +20,7 @@ TRACEHANDLE record_delivery::open(EVENT_TRACE_LOGFILEW* logfile) {
     // Log files and the older event callback are not simulated.
     if ((logfile->ProcessTraceMode & wanted) != wanted || logfile->EventRecordCallback == nullptr)
         return sdk::invalid_processtrace_handle;
-    std::shared_ptr<const trace_session> session = sessions_.find(utf16(logfile->LoggerName));
+    std::shared_ptr<const session_state> session = sessions_.find(utf16(logfile->LoggerName));
     if (!session)
         return sdk::invalid_processtrace_handle;
 
@@ -181,7 +181,7 @@ bool record_delivery::read_buffer(consumer& reader, const trace_buffer& buffer) 
     return reader.logfile.BufferCallback(&reader.logfile) != 0;
 }
 
-void record_delivery::hand_over(trace_session& session, std::shared_ptr<trace_buffer> buffer) {
+void record_delivery::hand_over(session_state& session, std::shared_ptr<trace_buffer> buffer) {
     for (auto& [handle, reader] : consumers_) {
         if (reader.session.get() == &session && !reader.closed) {
             reader.buffers.push_back(buffer);
@@ -195,7 +195,7 @@ void record_delivery::hand_over(trace_session& session, std::shared_ptr<trace_bu
 
 std::size_t record_delivery::write(const EVENT_RECORD& record) {
     std::size_t takers = 0;
-    sessions_.for_each_taker(record, [&](trace_session& session) {
+    sessions_.for_each_taker(record, [&](session_state& session) {
         ++takers;
         std::shared_ptr<trace_buffer> full;
         session.buffers->write(record, full);
@@ -216,10 +216,10 @@ bool record_delivery::wait_until_read(lock_type& lock, const std::stop_token& st
 }
 
 void record_delivery::flush_all() {
-    sessions_.for_each_session([&](trace_session& session) { flush(session); });
+    sessions_.for_each_session([&](session_state& session) { flush(session); });
 }
 
-void record_delivery::flush(trace_session& session) {
+void record_delivery::flush(session_state& session) {
     if (std::shared_ptr<trace_buffer> last = session.buffers->flush())
         hand_over(session, std::move(last));
 }
@@ -230,7 +230,7 @@ std::size_t record_delivery::processing_count() const {
                       [&](const auto& entry) { return is_processing(entry.second); }));
 }
 
-bool record_delivery::is_processing(const trace_session& session) const {
+bool record_delivery::is_processing(const session_state& session) const {
     return std::any_of(consumers_.begin(), consumers_.end(), [&](const auto& entry) {
         return entry.second.session.get() == &session && is_processing(entry.second);
     });

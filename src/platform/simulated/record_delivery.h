@@ -68,7 +68,7 @@ class record_delivery {
     // Waits until every consumer has read every buffer handed to it; false when stopped.
     bool wait_until_read(lock_type& lock, const std::stop_token& stop);
     // Hands the session's partly filled buffer to its consumers.
-    void flush(trace_session& session);
+    void flush(session_state& session);
 
   private:
     // A record on its way: the consumers still to dispatch it.
@@ -77,7 +77,7 @@ class record_delivery {
         std::size_t outstanding = 0;
     };
     struct consumer {
-        std::shared_ptr<const trace_session> session;
+        std::shared_ptr<const session_state> session;
         EVENT_TRACE_LOGFILEW logfile{}; // what the buffer callback is given
         std::u16string logger_name;     // logfile.LoggerName points here
         bool processing = false;
@@ -89,12 +89,12 @@ class record_delivery {
     using consumer_map = std::map<TRACEHANDLE, consumer>;
 
     bool is_processing(const consumer& reader) const { return reader.processing && !reader.closed; }
-    bool is_processing(const trace_session& session) const;
+    bool is_processing(const session_state& session) const;
     // Ends a ProcessTrace: drops what is queued, forgets a closed handle.
     void end_processing(consumer_map::iterator reader);
     // Gives a filled buffer to every open consumer of the session; with none,
     // it is lost in transit.
-    void hand_over(trace_session& session, std::shared_ptr<trace_buffer> buffer);
+    void hand_over(session_state& session, std::shared_ptr<trace_buffer> buffer);
     // Dispatches every record of the buffer, then calls the buffer callback;
     // false when the callback asks to stop. Runs without the lock.
     static bool read_buffer(consumer& reader, const trace_buffer& buffer);

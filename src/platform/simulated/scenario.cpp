@@ -161,8 +161,8 @@ std::vector<Item> read_list(object_reader& parent, const char* key, std::vector<
     return items;
 }
 
-machine_description read_machine(object_reader& reader) {
-    machine_description machine;
+machine_config read_machine(object_reader& reader) {
+    machine_config machine;
     if (const json* version = reader.find("windows_version")) {
         const std::string place = reader.where("windows_version");
         if (!version->IsString())
@@ -182,8 +182,8 @@ machine_description read_machine(object_reader& reader) {
         machine.minor_version = minor;
     }
     machine.admin = reader.boolean("admin", machine.admin);
-    machine.system.agent_user_sid = sid_at(reader, "agent_user_sid", machine.system.agent_user_sid, false);
-    machine.system.debug_privilege = reader.boolean("debug_privilege", machine.system.debug_privilege);
+    machine.inventory.agent_user_sid = sid_at(reader, "agent_user_sid", machine.inventory.agent_user_sid, false);
+    machine.inventory.debug_privilege = reader.boolean("debug_privilege", machine.inventory.debug_privilege);
     machine.trace_session_limit =
         static_cast<std::uint32_t>(reader.number("trace_session_limit", u32_max, machine.trace_session_limit));
     machine.session_start_delay_ms = static_cast<std::uint32_t>(
@@ -224,19 +224,19 @@ machine_description read_machine(object_reader& reader) {
             provider.guid = guid_at(item, "guid");
             return provider;
         });
-    machine.system.volumes =
-        read_list<volume_entry>(reader, "volumes", machine.system.volumes, [](object_reader& item) {
+    machine.inventory.volumes =
+        read_list<volume_entry>(reader, "volumes", machine.inventory.volumes, [](object_reader& item) {
             return volume_entry{item.text("device", "", true), item.text("root", "", true)};
         });
-    machine.system.accounts =
-        read_list<account_entry>(reader, "accounts", machine.system.accounts, [](object_reader& item) {
+    machine.inventory.accounts =
+        read_list<account_entry>(reader, "accounts", machine.inventory.accounts, [](object_reader& item) {
         account_entry entry;
         entry.sid = sid_at(item, "sid", "", true);
         entry.name = item.text("name", "", true);
         entry.domain = item.text("domain", "");
         return entry;
     });
-    machine.system.processes = read_list<process_entry>(reader, "processes", {}, [](object_reader& item) {
+    machine.inventory.processes = read_list<process_entry>(reader, "processes", {}, [](object_reader& item) {
         process_entry entry;
         entry.pid = static_cast<std::uint32_t>(item.number("pid", u32_max, 0, true));
         entry.image = item.text("image", "", true);
@@ -254,7 +254,7 @@ machine_description read_machine(object_reader& reader) {
             throw scenario_error(item.where("access"), "expected \"full\", \"limited\", \"denied\" or \"gone\"");
         return entry;
     });
-    machine.system.files = read_list<file_entry>(reader, "files", {}, [](object_reader& item) {
+    machine.inventory.files = read_list<file_entry>(reader, "files", {}, [](object_reader& item) {
         file_entry entry;
         entry.path = item.text("path", "", true);
         const std::string type = item.text("type", "", true);
@@ -284,7 +284,7 @@ std::uint64_t number_or_hex(object_reader& reader, const char* key, std::uint64_
     return object_reader::number_value(*found, reader.where(key), limit);
 }
 
-std::u16string wide(const std::string& text) { return utf16_from_utf8(text); }
+std::u16string wide(const std::string& text) { return utf8_to_utf16(text); }
 
 record_property read_property(object_reader& item) {
     static const std::pair<const char*, property_type> types[] = {
@@ -496,7 +496,7 @@ std::optional<GUID> parse_guid(std::string_view text) {
     return guid;
 }
 
-std::vector<registered_provider> machine_description::default_providers() {
+std::vector<registered_provider> machine_config::default_providers() {
     return {
         {"Microsoft-Windows-Kernel-File", kernel_file_provider},
         {"Microsoft-Windows-Kernel-Process", kernel_process_provider},

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/sdk/etw_types.h"
-#include "platform/simulated/machine.h"
+#include "platform/simulated/machine_inventory.h"
 #include "platform/simulated/record_builder.h"
 
 #include <cstdint>
@@ -34,7 +34,7 @@ enum class delivery_mode { synchronous, real_time };
 
 // The machine of a scenario: its tracing side, and the processes, accounts,
 // volumes and files the system interface answers for.
-struct machine_description {
+struct machine_config {
     std::uint32_t major_version = 10;
     std::uint32_t minor_version = 0;
     bool admin = true;
@@ -44,7 +44,7 @@ struct machine_description {
     std::uint32_t processors = 2; // sessions get at least two buffers per processor
     std::vector<running_session> running_sessions;
     std::vector<registered_provider> providers = default_providers();
-    machine system;
+    machine_inventory inventory;
 
     bool older_than_windows8() const { return major_version < 6 || (major_version == 6 && minor_version < 2); }
     static std::vector<registered_provider> default_providers();
@@ -80,7 +80,7 @@ struct step {
 };
 
 struct scenario {
-    machine_description machine;
+    machine_config machine;
     std::vector<step> steps;
 };
 

@@ -152,7 +152,7 @@ void scenario_player::deliver(prepared_step& step, std::size_t index, const std:
         system_.add_process(*step.started);
     const delivery_outcome outcome = tracing_.deliver(*step.record, settings_.patience, stop);
     for (const std::u16string& session : outcome.not_processing)
-        settings_.report("simulated machine: trace session " + utf8_from_utf16(session) +
+        settings_.report("simulated machine: trace session " + utf16_to_utf8(session) +
                          " did not process records within " + seconds_text(settings_.patience) + "; step " +
                          std::to_string(index) + "'s record was not delivered to it");
     if (step.ended)

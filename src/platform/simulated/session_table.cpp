@@ -89,7 +89,7 @@ bool read_event_id_filter(const ENABLE_TRACE_PARAMETERS& parameters, std::option
 }
 
 // What a query (or the final statistics of a stop) writes into the block.
-void report_statistics(const trace_session& session, EVENT_TRACE_PROPERTIES& properties) {
+void report_statistics(const session_state& session, EVENT_TRACE_PROPERTIES& properties) {
     const buffer_settings& settings = session.buffers->settings();
     const buffer_statistics statistics = session.buffers->statistics();
     properties.BufferSize = settings.buffer_size_kb;
@@ -111,13 +111,13 @@ void report_statistics(const trace_session& session, EVENT_TRACE_PROPERTIES& pro
 
 } // namespace
 
-session_table::session_table(const machine_description& machine)
+session_table::session_table(const machine_config& machine)
     : admin_(machine.admin), windows8_or_later_(!machine.older_than_windows8()),
       session_limit_(machine.trace_session_limit), processors_(machine.processors) {
     for (const running_session& running : machine.running_sessions) {
-        auto session = std::make_shared<trace_session>();
+        auto session = std::make_shared<session_state>();
         session->buffers = std::make_unique<realtime_buffers>(buffer_settings::of({}, processors_));
-        session->name = utf16_from_utf8(running.name);
+        session->name = utf8_to_utf16(running.name);
         session->leftover = true;
         session->stop_status = running.stop_status;
         session->logger_id = next_logger_id_++;
@@ -157,7 +157,7 @@ std::uint32_t session_table::start(TRACEHANDLE* handle, const char16_t* name,
     if (sessions_.size() >= session_limit_)
         return error_no_system_resources;
 
-    auto session = std::make_shared<trace_session>();
+    auto session = std::make_shared<session_state>();
     session->name = std::u16string(given);
     session->controller = next_handle_++;
     session->logger_id = next_logger_id_++;
@@ -173,10 +173,10 @@ std::uint32_t session_table::start(TRACEHANDLE* handle, const char16_t* name,
 }
 
 std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name, EVENT_TRACE_PROPERTIES* properties,
-                                     std::uint32_t control_code, std::shared_ptr<trace_session>* stopped) {
+                                     std::uint32_t control_code, std::shared_ptr<session_state>* stopped) {
     if (handle == 0 && view_of(name).empty())
         return error_invalid_parameter;
-    const std::shared_ptr<trace_session> session = handle != 0 ? find_by_handle(handle) : find(view_of(name));
+    const std::shared_ptr<session_state> session = handle != 0 ? find_by_handle(handle) : find(view_of(name));
     if (control_code != sdk::event_trace_control_query && control_code != sdk::event_trace_control_stop &&
         control_code != event_trace_control_flush)
         return error_not_supported;
@@ -208,7 +208,7 @@ std::uint32_t session_table::enable(TRACEHANDLE handle, const GUID* provider, st
                                     std::uint8_t level, std::uint64_t match_any_keyword,
                                     std::uint64_t match_all_keyword,
                                     const ENABLE_TRACE_PARAMETERS* parameters) {
-    const std::shared_ptr<trace_session> session = find_by_handle(handle);
+    const std::shared_ptr<session_state> session = find_by_handle(handle);
     if (!session || provider == nullptr)
         return error_invalid_parameter;
     switch (control_code) {
@@ -236,7 +236,7 @@ std::uint32_t session_table::enable(TRACEHANDLE handle, const GUID* provider, st
 
 std::uint32_t session_table::group_mask_session(std::uint32_t information_class, const void* information,
                                                 std::uint32_t length,
-                                                std::shared_ptr<trace_session>& session) const {
+                                                std::shared_ptr<session_state>& session) const {
     if (information_class != sdk::system_performance_trace_information)
         return status_invalid_info_class;
     if (information == nullptr || length < group_mask_block_size)
@@ -258,7 +258,7 @@ std::uint32_t session_table::group_mask_session(std::uint32_t information_class,
 
 std::uint32_t session_table::query_group_masks(std::uint32_t information_class, void* information,
                                                std::uint32_t length, std::uint32_t* return_length) const {
-    std::shared_ptr<trace_session> session;
+    std::shared_ptr<session_state> session;
     const std::uint32_t status = group_mask_session(information_class, information, length, session);
     if (status != status_success)
         return status;
@@ -271,7 +271,7 @@ std::uint32_t session_table::query_group_masks(std::uint32_t information_class, 
 
 std::uint32_t session_table::set_group_masks(std::uint32_t information_class, const void* information,
                                              std::uint32_t length) {
-    std::shared_ptr<trace_session> session;
+    std::shared_ptr<session_state> session;
     const std::uint32_t status = group_mask_session(information_class, information, length, session);
     if (status != status_success)
         return status;
@@ -287,7 +287,7 @@ std::uint32_t session_table::provider_enables(const GUID& provider, void* out, s
     constexpr std::size_t guid_info_size = sdk::trace_guid_info_size;
     constexpr std::size_t instance_size = sdk::trace_provider_instance_info_size;
     constexpr std::size_t enable_size = sdk::trace_enable_info_size;
-    std::vector<const trace_session*> enabling;
+    std::vector<const session_state*> enabling;
     for (const auto& [key, session] : sessions_)
         if (session->providers.count(provider) != 0)
             enabling.push_back(session.get());
@@ -312,12 +312,12 @@ std::uint32_t session_table::provider_enables(const GUID& provider, void* out, s
     return error_success;
 }
 
-std::shared_ptr<trace_session> session_table::find(std::u16string_view name) const {
+std::shared_ptr<session_state> session_table::find(std::u16string_view name) const {
     const auto found = sessions_.find(folded(name));
     return found == sessions_.end() ? nullptr : found->second;
 }
 
-std::shared_ptr<trace_session> session_table::find_by_handle(TRACEHANDLE controller) const {
+std::shared_ptr<session_state> session_table::find_by_handle(TRACEHANDLE controller) const {
     if (controller == sdk::invalid_processtrace_handle)
         return nullptr;
     for (const auto& [key, session] : sessions_)
@@ -326,8 +326,8 @@ std::shared_ptr<trace_session> session_table::find_by_handle(TRACEHANDLE control
     return nullptr;
 }
 
-std::vector<std::shared_ptr<trace_session>> session_table::takers(const EVENT_RECORD& record) const {
-    std::vector<std::shared_ptr<trace_session>> result;
+std::vector<std::shared_ptr<session_state>> session_table::takers(const EVENT_RECORD& record) const {
+    std::vector<std::shared_ptr<session_state>> result;
     for (const auto& [key, session] : sessions_)
         if (session->takes(record))
             result.push_back(session);

@@ -2,7 +2,7 @@
 
 #include "platform/sdk/etw_types.h"
 #include "platform/simulated/scenario.h"
-#include "platform/simulated/trace_session.h"
+#include "platform/simulated/session_state.h"
 
 #include <cstdint>
 #include <map>
@@ -20,7 +20,7 @@ namespace tallowick::platform::simulated {
 // tracing realisation serialises every call.
 class session_table {
   public:
-    explicit session_table(const machine_description& machine);
+    explicit session_table(const machine_config& machine);
 
     // StartTraceW.
     std::uint32_t start(TRACEHANDLE* handle, const char16_t* name, EVENT_TRACE_PROPERTIES* properties);
@@ -31,7 +31,7 @@ class session_table {
     // to Wnode.HistoricalContext and, for a kernel logger, its EnableFlags. A
     // stopped session is marked and forgotten; `stopped` receives it.
     std::uint32_t control(TRACEHANDLE handle, const char16_t* name, EVENT_TRACE_PROPERTIES* properties,
-                          std::uint32_t control_code, std::shared_ptr<trace_session>* stopped = nullptr);
+                          std::uint32_t control_code, std::shared_ptr<session_state>* stopped = nullptr);
     // EnumerateTraceGuidsEx(TraceGuidQueryInfo): one provider instance with a
     // TRACE_ENABLE_INFO per session that enabled the provider.
     std::uint32_t provider_enables(const GUID& provider, void* out, std::uint32_t out_size,
@@ -47,9 +47,9 @@ class session_table {
                                   std::uint32_t length);
 
     // The running session of that name, or null.
-    std::shared_ptr<trace_session> find(std::u16string_view name) const;
+    std::shared_ptr<session_state> find(std::u16string_view name) const;
     // Every running session that takes the record.
-    std::vector<std::shared_ptr<trace_session>> takers(const EVENT_RECORD& record) const;
+    std::vector<std::shared_ptr<session_state>> takers(const EVENT_RECORD& record) const;
     // The same without gathering them: `visit(session)` for each.
     template <typename Visit> void for_each_taker(const EVENT_RECORD& record, Visit&& visit) const {
         for (const auto& [key, session] : sessions_)
@@ -62,10 +62,10 @@ class session_table {
     }
 
   private:
-    std::shared_ptr<trace_session> find_by_handle(TRACEHANDLE controller) const;
+    std::shared_ptr<session_state> find_by_handle(TRACEHANDLE controller) const;
     // The session a group-mask block names, or an NTSTATUS error.
     std::uint32_t group_mask_session(std::uint32_t information_class, const void* information,
-                                     std::uint32_t length, std::shared_ptr<trace_session>& session) const;
+                                     std::uint32_t length, std::shared_ptr<session_state>& session) const;
 
     bool admin_;
     bool windows8_or_later_;
@@ -73,7 +73,7 @@ class session_table {
     std::uint32_t processors_;
     TRACEHANDLE next_handle_ = 0x21;
     std::uint16_t next_logger_id_ = 2;
-    std::map<std::u16string, std::shared_ptr<trace_session>> sessions_; // by folded name
+    std::map<std::u16string, std::shared_ptr<session_state>> sessions_; // by folded name
 };
 
 } // namespace tallowick::platform::simulated

@@ -20,7 +20,7 @@ constexpr std::uint32_t limited_rights = process_query_limited_information | syn
 constexpr std::uint32_t query_rights = process_query_information | process_query_limited_information;
 
 std::u16string widen(std::string_view text) {
-    return utf16_from_utf8(text);
+    return platform::utf8_to_utf16(text);
 }
 
 std::vector<std::byte> sid_or_throw(const std::string& text) {
@@ -79,7 +79,7 @@ simulated_system::volume_state simulated_system::volume_of(const volume_entry& v
             std::move(device_name)};
 }
 
-simulated_system::simulated_system(const machine& model)
+simulated_system::simulated_system(const machine_inventory& model)
     : agent_sid_(sid_or_throw(model.agent_user_sid)), debug_held_(model.debug_privilege) {
     for (const process_entry& process : model.processes)
         add_process(process);
@@ -280,7 +280,7 @@ void simulated_system::close_handle(native_handle handle) {
 }
 
 std::string simulated_system::utf16_to_utf8(std::u16string_view text) {
-    return utf8_from_utf16(text);
+    return platform::utf16_to_utf8(text);
 }
 
 std::u16string simulated_system::utf8_to_utf16(std::string_view text) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/simulated/machine.h"
+#include "platform/simulated/machine_inventory.h"
 #include "platform/system_api.h"
 
 #include <atomic>
@@ -18,7 +18,7 @@ namespace tallowick::platform::simulated {
 class simulated_system final : public system_api {
 public:
     // Throws std::invalid_argument for a SID text that is not one.
-    explicit simulated_system(const machine& model = {});
+    explicit simulated_system(const machine_inventory& model = {});
 
     // A process start or end while the machine runs. A handle already open on
     // a process keeps answering for it after it ends, as on Windows.

@@ -21,8 +21,8 @@ std::int64_t filetime_now() {
 
 } // namespace
 
-simulated_tracing::simulated_tracing(const machine_description& machine)
-    : version_(windows_version::of(machine.major_version, machine.minor_version)),
+simulated_tracing::simulated_tracing(const machine_config& machine)
+    : version_(reported_version::of(machine.major_version, machine.minor_version)),
       start_delay_(machine.session_start_delay_ms), delivery_(machine.delivery),
       providers_(machine.providers), sessions_(machine), guid_source_(std::random_device{}()) {}
 
@@ -83,7 +83,7 @@ std::uint32_t simulated_tracing::control_trace(trace_handle handle, const char16
                                                EVENT_TRACE_PROPERTIES* properties,
                                                std::uint32_t control_code) {
     const std::lock_guard lock(mutex_);
-    std::shared_ptr<trace_session> stopped;
+    std::shared_ptr<session_state> stopped;
     const std::uint32_t status = sessions_.control(handle, name, properties, control_code, &stopped);
     if (stopped) {
         consumers_.flush(*stopped);

@@ -6,7 +6,7 @@
 #include "platform/simulated/scenario.h"
 #include "platform/simulated/session_table.h"
 #include "platform/simulated/tdh_catalog.h"
-#include "platform/simulated/windows_version.h"
+#include "platform/simulated/version_test.h"
 #include "platform/tracing_api.h"
 
 #include <atomic>
@@ -25,7 +25,7 @@ namespace tallowick::platform::simulated {
 // Safe to call from any number of threads.
 class simulated_tracing final : public tracing_api {
   public:
-    explicit simulated_tracing(const machine_description& machine);
+    explicit simulated_tracing(const machine_config& machine);
 
     // Waits until `count` consumers are processing at once (ProcessTrace
     // entered); false when `stop` was requested first.
@@ -110,7 +110,7 @@ class simulated_tracing final : public tracing_api {
         return wait(lock);
     }
 
-    const windows_version version_;
+    const reported_version version_;
     const std::chrono::milliseconds start_delay_; // StartTraceW is this slow
     const delivery_mode delivery_;
     provider_catalog providers_;

@@ -30,7 +30,7 @@ bool write_to_console(std::FILE* stream, std::string_view text) {
     if (!(to_error ? error_is_console : output_is_console))
         return false;
     const HANDLE handle = GetStdHandle(to_error ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
-    const std::wstring wide = windows::wide_from_utf8(text);
+    const std::wstring wide = windows::utf8_to_wide(text);
     // One call per line keeps lines whole; a console may take less at a time.
     const wchar_t* next = wide.data();
     std::size_t left = wide.size();

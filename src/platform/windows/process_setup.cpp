@@ -40,7 +40,7 @@ std::vector<std::string> wide_command_line_arguments() {
     std::vector<std::string> args;
     args.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i)
-        args.push_back(windows::utf8_from_wide(wide.get()[i]));
+        args.push_back(windows::wide_to_utf8(wide.get()[i]));
     return args;
 }
 } // namespace

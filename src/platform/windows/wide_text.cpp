@@ -16,7 +16,7 @@ int checked_length(std::size_t size) {
 }
 } // namespace
 
-std::string utf8_from_wide(std::wstring_view text) {
+std::string wide_to_utf8(std::wstring_view text) {
     if (text.empty())
         return {};
     const int length = checked_length(text.size());
@@ -30,7 +30,7 @@ std::string utf8_from_wide(std::wstring_view text) {
     return result;
 }
 
-std::wstring wide_from_utf8(std::string_view text) {
+std::wstring utf8_to_wide(std::string_view text) {
     if (text.empty())
         return {};
     const int length = checked_length(text.size());

@@ -170,11 +170,11 @@ void windows_system::close_handle(native_handle handle) {
 }
 
 std::string windows_system::utf16_to_utf8(std::u16string_view text) {
-    return utf8_from_wide(to_wide(text));
+    return wide_to_utf8(to_wide(text));
 }
 
 std::u16string windows_system::utf8_to_utf16(std::string_view text) {
-    return from_wide(wide_from_utf8(text));
+    return from_wide(utf8_to_wide(text));
 }
 
 } // namespace tallowick::platform::windows

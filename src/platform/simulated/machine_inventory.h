@@ -45,7 +45,7 @@ struct file_entry {
 // `machine` section of a scenario gives them (all text UTF-8). The defaults
 // are that section's: the three NT AUTHORITY service accounts and one volume,
 // \Device\HarddiskVolume3\ mounted at C:\.
-struct machine {
+struct machine_inventory {
     // The account the agent runs as, and whether its token holds
     // SeDebugPrivilege (an elevated administrator's does, not enabled).
     std::string agent_user_sid = default_agent_user_sid;

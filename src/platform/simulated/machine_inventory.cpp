@@ -1,8 +1,8 @@
-#include "platform/simulated/machine.h"
+#include "platform/simulated/machine_inventory.h"
 
 namespace tallowick::platform::simulated {
 
-std::vector<account_entry> machine::default_accounts() {
+std::vector<account_entry> machine_inventory::default_accounts() {
     return {
         {"S-1-5-18", "SYSTEM", "NT AUTHORITY"},
         {"S-1-5-19", "LOCAL SERVICE", "NT AUTHORITY"},
@@ -10,7 +10,7 @@ std::vector<account_entry> machine::default_accounts() {
     };
 }
 
-std::vector<volume_entry> machine::default_volumes() {
+std::vector<volume_entry> machine_inventory::default_volumes() {
     return {{"\\Device\\HarddiskVolume3\\", "C:\\"}};
 }
 

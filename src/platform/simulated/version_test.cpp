@@ -1,4 +1,4 @@
-#include "platform/simulated/windows_version.h"
+#include "platform/simulated/version_test.h"
 
 #include "platform/windows_facts.h"
 
@@ -38,8 +38,8 @@ bool holds(std::uint64_t actual, std::uint64_t wanted, std::uint8_t condition) {
 
 } // namespace
 
-windows_version windows_version::of(std::uint32_t major, std::uint32_t minor) {
-    windows_version version;
+reported_version reported_version::of(std::uint32_t major, std::uint32_t minor) {
+    reported_version version;
     version.major = major;
     version.minor = minor;
     struct release {
@@ -66,7 +66,7 @@ std::uint64_t ver_set_condition_mask(std::uint64_t condition_mask, std::uint32_t
     return condition_mask;
 }
 
-std::int32_t verify_version_info(const windows_version& machine, const OSVERSIONINFOEXW& info,
+std::int32_t verify_version_info(const reported_version& machine, const OSVERSIONINFOEXW& info,
                                  std::uint32_t type_mask, std::uint64_t condition_mask) {
     // Suites (0x40) are not simulated: a test of them fails.
     constexpr std::uint32_t supported = ver_minorversion | ver_majorversion | ver_buildnumber |

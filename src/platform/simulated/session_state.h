@@ -30,7 +30,7 @@ struct enabled_provider {
 
 // One trace session of the machine, created by StartTraceW or left running from
 // before, with what has been switched on in it.
-struct trace_session {
+struct session_state {
     std::u16string name;
     TRACEHANDLE controller = sdk::invalid_processtrace_handle; // invalid for a leftover session
     std::uint16_t logger_id = 0; // the low 16 bits of the session's handle on Windows

@@ -1,4 +1,4 @@
-#include "platform/simulated/trace_session.h"
+#include "platform/simulated/session_state.h"
 
 #include "platform/windows_facts.h"
 namespace tallowick::platform::simulated {
@@ -14,7 +14,7 @@ bool passes_keywords(std::uint64_t keywords, const enabled_provider& enabled) {
 
 } // namespace
 
-bool trace_session::takes(const EVENT_RECORD& record) const {
+bool session_state::takes(const EVENT_RECORD& record) const {
     if (stopped)
         return false;
     const EVENT_HEADER& header = record.EventHeader;

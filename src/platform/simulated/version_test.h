@@ -7,7 +7,7 @@
 namespace tallowick::platform::simulated {
 
 // The version a simulated machine reports to the version test.
-struct windows_version {
+struct reported_version {
     std::uint32_t major = 10;
     std::uint32_t minor = 0;
     std::uint32_t build = 19045;
@@ -17,7 +17,7 @@ struct windows_version {
     std::uint8_t product_type = 1; // VER_NT_WORKSTATION
 
     // MAJOR.MINOR with the build of that release's last update.
-    static windows_version of(std::uint32_t major, std::uint32_t minor);
+    static reported_version of(std::uint32_t major, std::uint32_t minor);
 };
 
 // VerSetConditionMask: one 3-bit condition per field, at 3 times the index of
@@ -28,7 +28,7 @@ std::uint64_t ver_set_condition_mask(std::uint64_t condition_mask, std::uint32_t
 // VerifyVersionInfoW against `machine`: nonzero when every named field holds.
 // Major, minor and service pack versions compare as one number, most
 // significant first, so that 10.0 is at least 6.2.
-std::int32_t verify_version_info(const windows_version& machine, const OSVERSIONINFOEXW& info,
+std::int32_t verify_version_info(const reported_version& machine, const OSVERSIONINFOEXW& info,
                                  std::uint32_t type_mask, std::uint64_t condition_mask);
 
 } // namespace tallowick::platform::simulated
