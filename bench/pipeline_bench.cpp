@@ -13,27 +13,27 @@
 #include "platform/simulated/simulated_system.h"
 #include "platform/simulated/simulated_tracing.h"
 #include "platform/system_api.h"
-#include "platform/tracing_api.h"
 #include "platform/trace_consumer.h"
+#include "platform/tracing_api.h"
 #include "support/udp_receiver.h"
 
 #include <benchmark/benchmark.h>
 
+#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <memory>
+#include <netinet/in.h>
 #include <optional>
 #include <pthread.h>
 #include <stop_token>
 #include <string>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <vector>
 
 namespace {
@@ -60,8 +60,8 @@ class clocked_tracing final : public tallowick::platform::tracing_api {
 
     trace_handle open_trace(EVENT_TRACE_LOGFILEW* logfile) override {
         const trace_handle handle = machine_.open_trace(logfile);
-        if (logfile != nullptr &&
-            std::u16string_view(reinterpret_cast<const char16_t*>(logfile->LoggerName)) == u"Velmar_Trace_FileKernel")
+        if (logfile != nullptr && std::u16string_view(reinterpret_cast<const char16_t*>(
+                                      logfile->LoggerName)) == u"Velmar_Trace_FileKernel")
             file_handle_.store(handle);
         return handle;
     }
@@ -73,15 +73,17 @@ class clocked_tracing final : public tallowick::platform::tracing_api {
         return machine_.process_trace(handles, count, start, end);
     }
 
-    std::uint32_t start_trace(trace_handle* handle, const char16_t* name, EVENT_TRACE_PROPERTIES* p) override {
+    std::uint32_t start_trace(trace_handle* handle, const char16_t* name,
+                              EVENT_TRACE_PROPERTIES* p) override {
         return machine_.start_trace(handle, name, p);
     }
     std::uint32_t control_trace(trace_handle handle, const char16_t* name, EVENT_TRACE_PROPERTIES* p,
                                 std::uint32_t code) override {
         return machine_.control_trace(handle, name, p, code);
     }
-    std::uint32_t enable_trace_ex2(trace_handle handle, const GUID* provider, std::uint32_t code, std::uint8_t level,
-                                   std::uint64_t any, std::uint64_t all, std::uint32_t timeout,
+    std::uint32_t enable_trace_ex2(trace_handle handle, const GUID* provider, std::uint32_t code,
+                                   std::uint8_t level, std::uint64_t any, std::uint64_t all,
+                                   std::uint32_t timeout,
                                    const ENABLE_TRACE_PARAMETERS* parameters) override {
         return machine_.enable_trace_ex2(handle, provider, code, level, any, all, timeout, parameters);
     }
@@ -91,13 +93,15 @@ class clocked_tracing final : public tallowick::platform::tracing_api {
                                             std::uint32_t* size) override {
         return machine_.tdh_get_event_information(record, count, context, buffer, size);
     }
-    std::uint32_t tdh_get_property_size(const EVENT_RECORD* record, std::uint32_t count, const TDH_CONTEXT* context,
-                                        std::uint32_t descriptor_count, const PROPERTY_DATA_DESCRIPTOR* descriptors,
+    std::uint32_t tdh_get_property_size(const EVENT_RECORD* record, std::uint32_t count,
+                                        const TDH_CONTEXT* context, std::uint32_t descriptor_count,
+                                        const PROPERTY_DATA_DESCRIPTOR* descriptors,
                                         std::uint32_t* size) override {
         return machine_.tdh_get_property_size(record, count, context, descriptor_count, descriptors, size);
     }
     std::uint32_t enumerate_trace_guids_ex(std::uint32_t query_class, const void* in, std::uint32_t in_size,
-                                           void* out, std::uint32_t out_size, std::uint32_t* returned) override {
+                                           void* out, std::uint32_t out_size,
+                                           std::uint32_t* returned) override {
         return machine_.enumerate_trace_guids_ex(query_class, in, in_size, out, out_size, returned);
     }
     std::uint32_t nt_query_system_information(std::uint32_t information_class, void* information,
@@ -108,10 +112,12 @@ class clocked_tracing final : public tallowick::platform::tracing_api {
                                             std::uint32_t length) override {
         return machine_.nt_set_system_information(information_class, information, length);
     }
-    std::uint64_t ver_set_condition_mask(std::uint64_t mask, std::uint32_t type, std::uint8_t condition) override {
+    std::uint64_t ver_set_condition_mask(std::uint64_t mask, std::uint32_t type,
+                                         std::uint8_t condition) override {
         return machine_.ver_set_condition_mask(mask, type, condition);
     }
-    std::int32_t verify_version_info(OSVERSIONINFOEXW* info, std::uint32_t type, std::uint64_t mask) override {
+    std::int32_t verify_version_info(OSVERSIONINFOEXW* info, std::uint32_t type,
+                                     std::uint64_t mask) override {
         return machine_.verify_version_info(info, type, mask);
     }
     hresult co_create_guid(GUID* guid) override { return machine_.co_create_guid(guid); }
@@ -129,7 +135,9 @@ class clocked_tracing final : public tallowick::platform::tracing_api {
     hresult get_trace_data_providers(void* collection, const char16_t* server) override {
         return machine_.get_trace_data_providers(collection, server);
     }
-    hresult get_count(void* collection, std::int32_t* count) override { return machine_.get_count(collection, count); }
+    hresult get_count(void* collection, std::int32_t* count) override {
+        return machine_.get_count(collection, count);
+    }
     hresult get_item(void* collection, std::uint32_t index, void** provider) override {
         return machine_.get_item(collection, index, provider);
     }
@@ -153,7 +161,7 @@ const machine_config& bench_machine() {
         "accounts": [{"sid": "S-1-5-21-7-8-9-1001", "name": "alice", "domain": "HOST"}],
         "processes": [{"pid": 4242, "image": "\\Device\\HarddiskVolume3\\Tools\\editor.exe", "user_sid": "S-1-5-21-7-8-9-1001"}],
         "files": [{"path": "C:\\Users\\alice\\Documents\\Quarterly Report.docx", "type": "file"}]}})")
-                                                   .machine;
+                                              .machine;
     return machine;
 }
 
@@ -241,7 +249,8 @@ void run_stream(benchmark::State& state, built_record record, bool reported, int
 }
 
 void BM_reported_file_opens(benchmark::State& state) {
-    run_stream(state, file_open(u"\\Device\\HarddiskVolume3\\Users\\alice\\Documents\\Quarterly Report.docx"), true, 64);
+    run_stream(state, file_open(u"\\Device\\HarddiskVolume3\\Users\\alice\\Documents\\Quarterly Report.docx"),
+               true, 64);
 }
 BENCHMARK(BM_reported_file_opens)->UseRealTime();
 
@@ -263,7 +272,8 @@ void BM_raw_sendto_floor(benchmark::State& state) {
     std::int64_t sent = 0;
     for (auto _ : state) {
         for (int i = 0; i < 64; ++i)
-            sendto(socket_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+            sendto(socket_fd, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&to),
+                   sizeof to);
         for (int i = 0; i < 64; ++i) {
             if (!agent->collector.receive()) {
                 state.SkipWithError("a datagram did not arrive");

@@ -27,10 +27,13 @@ constexpr int live_processes = 10'000;
 constexpr std::uint32_t first_pid = 1000;
 const std::string alice_sid = "S-1-5-21-7-8-9-1001";
 
-std::uint32_t pid_of(int index) { return first_pid + 4 * static_cast<std::uint32_t>(index); }
+std::uint32_t pid_of(int index) {
+    return first_pid + 4 * static_cast<std::uint32_t>(index);
+}
 
 std::string image_of(int index) {
-    return "C:\\Program Files\\Vendor " + std::to_string(index % 97) + "\\bin\\tool" + std::to_string(index) + ".exe";
+    return "C:\\Program Files\\Vendor " + std::to_string(index % 97) + "\\bin\\tool" + std::to_string(index) +
+           ".exe";
 }
 
 // 10,000 processes alive, each id also with ended lives of earlier programs,
@@ -116,7 +119,8 @@ void name_file_record(benchmark::State& state) {
     static const std::vector<std::uint32_t> pids = shuffled_pids();
     std::size_t next = 0;
     for (auto _ : state) {
-        auto origin = tallowick::monitor::attribute_file_record(tracker, pids[next++ % pids.size()], 1'000'000'000);
+        auto origin =
+            tallowick::monitor::attribute_file_record(tracker, pids[next++ % pids.size()], 1'000'000'000);
         benchmark::DoNotOptimize(origin.facts.get());
     }
     state.SetItemsProcessed(state.iterations());

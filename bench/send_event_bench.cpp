@@ -87,7 +87,8 @@ void raw_sendto_reused_socket(benchmark::State& state) {
     const std::string payload = serialise(file_system());
     asio::io_context context;
     asio::ip::udp::socket socket(context, asio::ip::udp::v4());
-    const asio::ip::udp::endpoint destination(asio::ip::make_address("127.0.0.1"), tallowick::output::collector_port);
+    const asio::ip::udp::endpoint destination(asio::ip::make_address("127.0.0.1"),
+                                              tallowick::output::collector_port);
 #ifndef _WIN32
     for (auto _ : state)
         benchmark::DoNotOptimize(::sendto(socket.native_handle(), payload.data(), payload.size(), 0,

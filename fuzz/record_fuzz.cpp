@@ -28,8 +28,8 @@
 #include "decoding/trace_context.h"
 #include "monitor/file_provider_setup.h"
 #include "monitor/message_sink.h"
-#include "monitor/process_tracker.h"
 #include "monitor/process_provider_setup.h"
+#include "monitor/process_tracker.h"
 #include "platform/sdk/etw_types.h"
 #include "platform/simulated/record_builder.h"
 #include "platform/simulated/simulated_system.h"
@@ -58,8 +58,8 @@ namespace sdk = tallowick::platform::sdk;
 namespace simulated = tallowick::platform::simulated;
 
 constexpr std::array<std::u16string_view, 12> names{
-    u"FileName",      u"FilePath", u"ShareAccess", u"ProcessId", u"CommandLine", u"ImageFileName",
-    u"UserSID",       u"ParentId", u"Irp",         u"FileObject", u"SessionId",  u"X"};
+    u"FileName", u"FilePath", u"ShareAccess", u"ProcessId",  u"CommandLine", u"ImageFileName",
+    u"UserSID",  u"ParentId", u"Irp",         u"FileObject", u"SessionId",   u"X"};
 
 struct in_type {
     std::uint16_t code;
@@ -115,8 +115,9 @@ simulated::record_description describe(std::span<const std::uint8_t> input) {
     }
     description.header.version = header[2];
     if ((mode & 2) != 0)
-        description.header.flags = static_cast<std::uint16_t>(
-            (description.header.flags & ~sdk::event_header_flag_64_bit_header) | sdk::event_header_flag_32_bit_header);
+        description.header.flags =
+            static_cast<std::uint16_t>((description.header.flags & ~sdk::event_header_flag_64_bit_header) |
+                                       sdk::event_header_flag_32_bit_header);
     description.schema_known = (mode & 4) == 0;
     description.properties.clear();
 
@@ -131,15 +132,18 @@ simulated::record_description describe(std::span<const std::uint8_t> input) {
     for (std::size_t i = 0; i < declarations.size(); ++i) {
         const auto& declaration = declarations[i];
         const in_type type = in_types[(declaration[1] & 0x0F) % in_types.size()];
-        const auto chunk = i + 1 == declarations.size() ? take(input, input.size()) : take(input, declaration[3]);
+        const auto chunk =
+            i + 1 == declarations.size() ? take(input, input.size()) : take(input, declaration[3]);
         std::vector<std::byte> bytes(chunk.size());
-        std::transform(chunk.begin(), chunk.end(), bytes.begin(), [](std::uint8_t b) { return std::byte{b}; });
+        std::transform(chunk.begin(), chunk.end(), bytes.begin(),
+                       [](std::uint8_t b) { return std::byte{b}; });
         auto property = simulated::record_property::raw(std::u16string(names[declaration[0] % names.size()]),
                                                         std::move(bytes));
         const bool is_string =
             type.code == sdk::tdh_intype_unicodestring || type.code == sdk::tdh_intype_ansistring;
         property.in_type = type.code;
-        property.out_type = is_string && (declaration[1] & 0x10) == 0 ? sdk::tdh_outtype_string : sdk::tdh_outtype_null;
+        property.out_type =
+            is_string && (declaration[1] & 0x10) == 0 ? sdk::tdh_outtype_string : sdk::tdh_outtype_null;
         property.flags = static_cast<std::uint32_t>((declaration[1] >> 5) & 0x3);
         property.length = (declaration[1] & 0x80) != 0 ? declaration[2] : type.width;
         description.properties.push_back(std::move(property));

@@ -3,8 +3,8 @@
 #include "app/command_line.h"
 #include "app/exclusion_tables.h"
 #include "app/trace_orchestration.h"
-#include "monitor/lookups.h"
 #include "console/console.h"
+#include "monitor/lookups.h"
 
 #include <cstdio>
 #include <exception>
@@ -26,7 +26,8 @@ int run_agent(int argc, const char* const* argv) {
         return 0;
     }
     // Read by every worker until the sessions and the pool are gone: it lives here, above them.
-    const monitor::event_scope scope = agent_scope(std::move(options.paths), std::move(options.excluded_processes));
+    const monitor::event_scope scope =
+        agent_scope(std::move(options.paths), std::move(options.excluded_processes));
     for (const std::string& path : scope.monitored_paths)
         console::write_line("Monitoring path: " + path);
     for (const std::string& name : scope.excluded_processes)

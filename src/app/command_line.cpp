@@ -15,8 +15,8 @@ namespace {
 po::options_description option_table() {
     const unsigned line_length = po::options_description::m_default_line_length;
     po::options_description table("Allowed options", line_length, line_length / 2);
-    table.add_options()("help", "produce help message")(
-        "path", po::value<std::vector<std::string>>(), "set path to monitor")(
+    table.add_options()("help", "produce help message")("path", po::value<std::vector<std::string>>(),
+                                                        "set path to monitor")(
         "excludeproc", po::value<std::vector<std::string>>(), "set process to exclude");
     return table;
 }

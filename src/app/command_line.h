@@ -7,7 +7,7 @@ namespace tallowick::app {
 
 struct command_line {
     bool help = false;
-    std::vector<std::string> paths;             // drive prefix already cut off
+    std::vector<std::string> paths;              // drive prefix already cut off
     std::vector<std::string> excluded_processes; // as typed
 };
 

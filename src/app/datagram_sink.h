@@ -14,7 +14,9 @@ struct sent_datagrams {
     std::array<std::atomic<std::uint64_t>, monitor::message_kinds> by_kind{};
 
     void count(monitor::message_kind kind) { by_kind[static_cast<std::size_t>(kind)].fetch_add(1); }
-    std::uint64_t of(monitor::message_kind kind) const { return by_kind[static_cast<std::size_t>(kind)].load(); }
+    std::uint64_t of(monitor::message_kind kind) const {
+        return by_kind[static_cast<std::size_t>(kind)].load();
+    }
 };
 
 // The agent's sink: each message in one datagram to the collector, counted by

@@ -53,7 +53,7 @@ const std::array<std::string, 17> document_extensions = {
 };
 
 monitor::event_scope agent_scope(std::vector<std::string> monitored_paths,
-                        std::vector<std::string> excluded_processes) {
+                                 std::vector<std::string> excluded_processes) {
     return {std::move(monitored_paths), std::move(excluded_processes), default_excluded_processes,
             excluded_agent_images, document_extensions};
 }

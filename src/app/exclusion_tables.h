@@ -17,6 +17,6 @@ extern const std::array<std::string, 17> document_extensions;
 
 // The user's lists with views of the tables above: what the agent's handlers read.
 monitor::event_scope agent_scope(std::vector<std::string> monitored_paths,
-                        std::vector<std::string> excluded_processes);
+                                 std::vector<std::string> excluded_processes);
 
 } // namespace tallowick::app

@@ -107,9 +107,10 @@ bool on_console_control(std::uint32_t event) {
     case ctrl_close_event:
     case ctrl_logoff_event:
     case ctrl_shutdown_event: {
-        console::write_error_line(event == ctrl_close_event    ? "tallowick: the console is closing; stopping the traces"
-                         : event == ctrl_logoff_event ? "tallowick: the user is logging off; stopping the traces"
-                                                      : "tallowick: the system is shutting down; stopping the traces");
+        console::write_error_line(
+            event == ctrl_close_event    ? "tallowick: the console is closing; stopping the traces"
+            : event == ctrl_logoff_event ? "tallowick: the user is logging off; stopping the traces"
+                                         : "tallowick: the system is shutting down; stopping the traces");
         stop_requested.store(true);
         wake_main_thread();
         sessions_stop().wait();
@@ -127,7 +128,9 @@ void write_interrupt_lines() {
 #endif
 }
 
-void announce_sessions_stopped() { sessions_stop().raise(); }
+void announce_sessions_stopped() {
+    sessions_stop().raise();
+}
 
 void install_interrupt_handler() {
 #ifdef _WIN32

@@ -39,15 +39,17 @@ void loss_watch::take(std::size_t index, const etw::session_statistics& seen) {
         return;
     known.events_lost += new_events;
     known.realtime_buffers_lost += new_buffers;
-    std::string line = "tallowick: trace session " + totals_[index].name + " lost " + std::to_string(new_events) +
-                       " events (" + std::to_string(known.events_lost) + " in all)";
+    std::string line = "tallowick: trace session " + totals_[index].name + " lost " +
+                       std::to_string(new_events) + " events (" + std::to_string(known.events_lost) +
+                       " in all)";
     if (new_buffers != 0)
         line += " and " + std::to_string(new_buffers) + " buffers on their way to the agent (" +
                 std::to_string(known.realtime_buffers_lost) + " in all)";
     report_(line);
 }
 
-bool anything_counted(const sent_datagrams& sent, const output::run_counters& output, std::uint64_t console_lines_dropped,
+bool anything_counted(const sent_datagrams& sent, const output::run_counters& output,
+                      std::uint64_t console_lines_dropped,
                       const std::vector<loss_watch::session_total>& lost) {
     for (const auto& count : sent.by_kind)
         if (count.load() != 0)
@@ -67,9 +69,10 @@ std::vector<std::string> run_summary(const sent_datagrams& sent, const output::r
     lines.push_back("tallowick: run summary: datagrams sent: " + of(monitor::message_kind::file_system) +
                     " file system, " + of(monitor::message_kind::process_started) + " process start, " +
                     of(monitor::message_kind::process_ended) + " process end");
-    lines.push_back("tallowick: run summary: messages shortened: " + std::to_string(output.messages_shortened.load()) +
-                    ", send failures: " + std::to_string(output.send_failures.load()) +
-                    ", console lines dropped: " + std::to_string(console_lines_dropped));
+    lines.push_back(
+        "tallowick: run summary: messages shortened: " + std::to_string(output.messages_shortened.load()) +
+        ", send failures: " + std::to_string(output.send_failures.load()) +
+        ", console lines dropped: " + std::to_string(console_lines_dropped));
     std::string sessions = "tallowick: run summary: events lost:";
     for (std::size_t i = 0; i < lost.size(); ++i) {
         sessions += (i == 0 ? " " : ", ") + lost[i].name + " " + std::to_string(lost[i].lost.events_lost);

@@ -44,7 +44,8 @@ class loss_watch {
 // The run summary: datagrams sent by kind, messages shortened, send failures,
 // console lines dropped and what each session lost, in a few lines.
 // Whether the summary would have anything but zeros.
-bool anything_counted(const sent_datagrams& sent, const output::run_counters& output, std::uint64_t console_lines_dropped,
+bool anything_counted(const sent_datagrams& sent, const output::run_counters& output,
+                      std::uint64_t console_lines_dropped,
                       const std::vector<loss_watch::session_total>& lost);
 std::vector<std::string> run_summary(const sent_datagrams& sent, const output::run_counters& output,
                                      std::uint64_t console_lines_dropped,

@@ -4,15 +4,15 @@
 #include "app/interrupt.h"
 #include "app/loss_watch.h"
 #include "app/session_sizing.h"
+#include "console/console.h"
+#include "console/console_writer.h"
+#include "decoding/errors.h"
 #include "monitor/file_provider_setup.h"
 #include "monitor/process_provider_setup.h"
 #include "monitor/process_tracker.h"
-#include "console/console.h"
-#include "console/console_writer.h"
 #include "output/run_counters.h"
 #include "platform/utf_codec.h"
 #include "pool/thread_pool.h"
-#include "decoding/errors.h"
 #include "trace/kernel_logger_trace.h"
 #include "trace/kernel_provider.h"
 #include "trace/manifest_trace.h"
@@ -29,11 +29,13 @@
 namespace tallowick::app {
 namespace {
 
-std::string session_text(const etw::trace_session& session) { return platform::utf16_to_utf8(session.name()); }
+std::string session_text(const etw::trace_session& session) {
+    return platform::utf16_to_utf8(session.name());
+}
 
 // The first failure of any session thread, reported once the sessions are down.
 class session_failures {
-public:
+  public:
     void record(std::string line) {
         std::lock_guard lock(mutex_);
         if (!first_)
@@ -47,7 +49,7 @@ public:
         return first_;
     }
 
-private:
+  private:
     mutable std::mutex mutex_;
     std::optional<std::string> first_;
     std::atomic<bool> failed_{false};
@@ -57,7 +59,8 @@ private:
 // processing ends without a stop, ends the run: the agent must not go on
 // looking as if it watched what it no longer sees.
 // Errors that come once the shutdown has begun are the stop's own doing.
-void run_session(etw::trace_session& session, session_failures& failures, const std::atomic<bool>& shutting_down) {
+void run_session(etw::trace_session& session, session_failures& failures,
+                 const std::atomic<bool>& shutting_down) {
     try {
         session.start();
         if (!shutting_down.load())
@@ -80,11 +83,14 @@ bool stop_all(const std::array<etw::trace_session*, 3>& sessions) {
         } catch (const etw::need_to_be_admin_failure& error) {
             // A leftover session we attached to because we may not stop it:
             // still not ours to stop. Our consumer is closed all the same.
-            console::write_error_line("tallowick: trace session " + session_text(*session) + " was left running: " + error.what());
+            console::write_error_line("tallowick: trace session " + session_text(*session) +
+                                      " was left running: " + error.what());
         } catch (const etw::invalid_parameter& error) {
-            console::write_error_line("tallowick: trace session " + session_text(*session) + " was left running: " + error.what());
+            console::write_error_line("tallowick: trace session " + session_text(*session) +
+                                      " was left running: " + error.what());
         } catch (const std::exception& error) {
-            console::write_error_line("tallowick: trace session " + session_text(*session) + " did not stop: " + error.what());
+            console::write_error_line("tallowick: trace session " + session_text(*session) +
+                                      " did not stop: " + error.what());
             clean = false;
         }
     }
@@ -111,14 +117,16 @@ int run_traces(const monitor::event_scope& scope) {
     try {
         file_provider.emplace(u"Microsoft-Windows-Kernel-File");
     } catch (const std::exception& error) {
-        console::write_error_line(std::string("tallowick: provider Microsoft-Windows-Kernel-File: ") + error.what());
+        console::write_error_line(std::string("tallowick: provider Microsoft-Windows-Kernel-File: ") +
+                                  error.what());
         return 1;
     }
     etw::kernel::process_provider kernel_process_provider;
     try {
         process_provider.emplace(u"Microsoft-Windows-Kernel-Process");
     } catch (const std::exception& error) {
-        console::write_error_line(std::string("tallowick: provider Microsoft-Windows-Kernel-Process: ") + error.what());
+        console::write_error_line(std::string("tallowick: provider Microsoft-Windows-Kernel-Process: ") +
+                                  error.what());
         return 1;
     }
 
@@ -157,7 +165,8 @@ int run_traces(const monitor::event_scope& scope) {
     console::write_line("starting traces...", true);
     try {
         for (std::size_t i = 0; i < sessions.size(); ++i)
-            threads[i] = std::thread(run_session, std::ref(*sessions[i]), std::ref(failures), std::cref(shutting_down));
+            threads[i] = std::thread(run_session, std::ref(*sessions[i]), std::ref(failures),
+                                     std::cref(shutting_down));
     } catch (const std::system_error& error) {
         console::write_error_line(std::string("tallowick: cannot start a session thread: ") + error.what());
         status = 1;
@@ -193,8 +202,10 @@ int run_traces(const monitor::event_scope& scope) {
     console.finish();
     losses.check_final();
     // A run that failed before anything happened ends with its one line.
-    if (status == 0 || anything_counted(sink.sent(), output::counters(), console::lines_dropped(), losses.totals())) {
-        for (const std::string& line : run_summary(sink.sent(), output::counters(), console::lines_dropped(), losses.totals()))
+    if (status == 0 ||
+        anything_counted(sink.sent(), output::counters(), console::lines_dropped(), losses.totals())) {
+        for (const std::string& line :
+             run_summary(sink.sent(), output::counters(), console::lines_dropped(), losses.totals()))
             console::write_error_line(line);
     }
     return status;

@@ -65,7 +65,9 @@ void write_line(std::string_view text, bool flush) {
     write_whole(stdout, text, flush);
 }
 
-void write_error_line(std::string_view text) { write_whole(stderr, text, true); }
+void write_error_line(std::string_view text) {
+    write_whole(stderr, text, true);
+}
 
 asynchronous_console::asynchronous_console()
     : writer_(std::make_unique<console_writer>(write_standard_output, write_error_line)) {

@@ -15,8 +15,8 @@ std::string dropped_notice(std::uint64_t count) {
 
 console_writer::console_writer(output out, notice say, std::size_t capacity)
     : state_(std::make_shared<state>()), capacity_(capacity), say_(say) {
-    thread_ = std::thread(
-        [shared = state_, out = std::move(out), say = std::move(say)] { run(shared, out, say); });
+    thread_ =
+        std::thread([shared = state_, out = std::move(out), say = std::move(say)] { run(shared, out, say); });
 }
 
 console_writer::~console_writer() {

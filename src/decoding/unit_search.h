@@ -51,10 +51,13 @@ struct caseless_pattern {
     // Lanes, as a byte mask, of the eight units that may match: the folded
     // matches and every unit from 0x80 on.
     unsigned candidates(__m128i units) const { return matches(units) | beyond_ascii(units); }
-    unsigned matches(__m128i units) const { return static_cast<unsigned>(_mm_movemask_epi8(match_lanes(units))); }
+    unsigned matches(__m128i units) const {
+        return static_cast<unsigned>(_mm_movemask_epi8(match_lanes(units)));
+    }
     __m128i match_lanes(__m128i units) const { return _mm_cmpeq_epi16(_mm_or_si128(units, fold), folded); }
     static unsigned beyond_ascii(__m128i units) {
-        const __m128i ascii = _mm_cmpeq_epi16(_mm_subs_epu16(units, _mm_set1_epi16(0x7F)), _mm_setzero_si128());
+        const __m128i ascii =
+            _mm_cmpeq_epi16(_mm_subs_epu16(units, _mm_set1_epi16(0x7F)), _mm_setzero_si128());
         return ~static_cast<unsigned>(_mm_movemask_epi8(ascii)) & 0xFFFFu;
     }
     __m128i fold;

@@ -1,9 +1,9 @@
 #include "monitor/file_event_handler.h"
 
+#include "console/console.h"
 #include "monitor/lookups.h"
 #include "monitor/messages.h"
 #include "monitor/name_comparison.h"
-#include "console/console.h"
 #include "platform/system_api.h"
 #include "platform/windows_facts.h"
 

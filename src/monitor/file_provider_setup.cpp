@@ -1,5 +1,6 @@
 #include "monitor/file_provider_setup.h"
 
+#include "console/console.h"
 #include "decoding/comparers.h"
 #include "decoding/current_record.h"
 #include "decoding/event_schema.h"
@@ -8,7 +9,6 @@
 #include "decoding/property_view_predicate.h"
 #include "monitor/file_event_handler.h"
 #include "monitor/process_attribution.h"
-#include "console/console.h"
 #include "platform/system_api.h"
 #include "platform/windows_facts.h"
 #include "pool/thread_pool.h"
@@ -44,7 +44,8 @@ template <typename L, typename R, typename... Rest> auto chain_left(L left, R ri
 // Named here, on the session thread, while the record's process may still run
 // and before a later record of the kernel session can end its life.
 event_origin attribute(const EVENT_RECORD& record, process_tracker& tracker) {
-    return attribute_file_record(tracker, record.EventHeader.ProcessId, record.EventHeader.TimeStamp.QuadPart);
+    return attribute_file_record(tracker, record.EventHeader.ProcessId,
+                                 record.EventHeader.TimeStamp.QuadPart);
 }
 
 } // namespace
@@ -82,8 +83,9 @@ void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, pool::thr
     provider.attach_filter(filter);
 }
 
-void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, pool::thread_pool& pool,
-                         const event_scope& scope, message_sink& sink, process_tracker& tracker) {
+void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context,
+                         pool::thread_pool& pool, const event_scope& scope, message_sink& sink,
+                         process_tracker& tracker) {
     try {
         // The walk the name tests made to FileName, not a second one.
         etw::property_parser& parser = context.current().parser(record, context);

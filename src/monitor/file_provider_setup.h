@@ -34,7 +34,8 @@ etw::event_predicate file_event_predicate();
 // predicate and queues one task, with the process as the tracker knows it at
 // the record's time; records of processes 0 to 9 are skipped. A record that
 // cannot be read is dropped with a "FILESYSTEM HANDLER CAUGHT ERROR: " line.
-void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, pool::thread_pool& pool,
-                         const event_scope& scope, message_sink& sink, process_tracker& tracker);
+void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context,
+                         pool::thread_pool& pool, const event_scope& scope, message_sink& sink,
+                         process_tracker& tracker);
 
 } // namespace tallowick::monitor

@@ -4,9 +4,13 @@
 
 namespace tallowick::monitor {
 namespace {
-constexpr char upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr char upper(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
-constexpr bool same_letter(char left, char right) { return upper(left) == upper(right); }
+constexpr bool same_letter(char left, char right) {
+    return upper(left) == upper(right);
+}
 } // namespace
 
 bool equals_ignoring_case(std::string_view left, std::string_view right) {
@@ -14,16 +18,19 @@ bool equals_ignoring_case(std::string_view left, std::string_view right) {
 }
 
 bool contains_ignoring_case(std::string_view text, std::string_view part) {
-    return part.empty() || std::search(text.begin(), text.end(), part.begin(), part.end(), same_letter) != text.end();
+    return part.empty() ||
+           std::search(text.begin(), text.end(), part.begin(), part.end(), same_letter) != text.end();
 }
 
 bool ends_with_ignoring_case(std::string_view text, std::string_view ending) {
-    return text.size() >= ending.size() && equals_ignoring_case(text.substr(text.size() - ending.size()), ending);
+    return text.size() >= ending.size() &&
+           equals_ignoring_case(text.substr(text.size() - ending.size()), ending);
 }
 
 bool is_user_excluded(std::string_view process_name, const std::vector<std::string>& excluded_processes) {
-    return std::any_of(excluded_processes.begin(), excluded_processes.end(),
-                       [process_name](const std::string& entry) { return ends_with_ignoring_case(process_name, entry); });
+    return std::any_of(
+        excluded_processes.begin(), excluded_processes.end(),
+        [process_name](const std::string& entry) { return ends_with_ignoring_case(process_name, entry); });
 }
 
 } // namespace tallowick::monitor

@@ -9,7 +9,7 @@ namespace tallowick::monitor {
 // A process or token handle closed through the installed system when it goes
 // out of scope, so every way out of a lookup releases it.
 class owned_handle {
-public:
+  public:
     explicit owned_handle(platform::native_handle handle) : value_(handle) {}
     ~owned_handle() {
         if (value_ != 0)
@@ -23,7 +23,7 @@ public:
     platform::native_handle get() const { return value_; }
     explicit operator bool() const { return value_ != 0; }
 
-private:
+  private:
     platform::native_handle value_;
 };
 

@@ -17,7 +17,7 @@ inline constexpr std::uint32_t first_user_process_id = 10;
 // Who made a file event, as far as the process tracker could tell when the
 // record arrived; handed with the event to its task.
 struct event_origin {
-    record_time time = 0; // the record's time stamp
+    record_time time = 0;                       // the record's time stamp
     std::shared_ptr<const process_facts> facts; // the life covering `time`, if known then
     const process_tracker* tracker = nullptr;   // asked again by the task; none: live look-ups only
 };

@@ -1,9 +1,9 @@
 #include "monitor/process_event_handler.h"
 
+#include "console/console.h"
 #include "monitor/lookups.h"
 #include "monitor/messages.h"
 #include "monitor/name_comparison.h"
-#include "console/console.h"
 #include "platform/windows_facts.h"
 
 #include <algorithm>
@@ -40,7 +40,7 @@ void report_start(unsigned int process_id, const std::string& image_name, const 
     if (ends_with_any(parent_name, scope.excluded_agent_images))
         return;
     console::write_line("DEBUG PROCESS STARTED: " + std::to_string(process_id) + " " + image_name + " " +
-               command_line + " " + parent_name);
+                        command_line + " " + parent_name);
     sink.send(process_started_message({parent_name, image_name, process_id, parent_process_id, command_line,
                                        user, user_sid.sid_string}),
               message_kind::process_started);

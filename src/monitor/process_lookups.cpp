@@ -1,6 +1,6 @@
+#include "console/console.h"
 #include "monitor/lookups.h"
 #include "monitor/owned_handle.h"
-#include "console/console.h"
 #include "platform/windows_facts.h"
 
 #include <cstring>

@@ -1,12 +1,12 @@
 #include "monitor/process_provider_setup.h"
 
+#include "console/console.h"
 #include "decoding/event_schema.h"
 #include "decoding/predicates.h"
 #include "decoding/property_parser.h"
 #include "decoding/record_filter.h"
 #include "monitor/process_attribution.h"
 #include "monitor/process_event_handler.h"
-#include "console/console.h"
 #include "platform/system_api.h"
 #include "platform/utf_codec.h"
 #include "platform/windows_facts.h"
@@ -42,8 +42,9 @@ void setup_kernel_process_provider(etw::kernel::process_provider& provider, pool
     provider.attach_filter(filter);
 }
 
-void process_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, pool::thread_pool& pool,
-                            const event_scope& scope, message_sink& sink, process_tracker& tracker) {
+void process_event_callback(const EVENT_RECORD& record, const etw::trace_context& context,
+                            pool::thread_pool& pool, const event_scope& scope, message_sink& sink,
+                            process_tracker& tracker) {
     try {
         const etw::event_schema schema(record, context);
         etw::property_parser parser(schema);
@@ -55,7 +56,8 @@ void process_event_callback(const EVENT_RECORD& record, const etw::trace_context
         std::string command_line =
             platform::current_system().utf16_to_utf8(parser.read_property<std::u16string>(u"CommandLine"));
         // Narrow text as the kernel wrote it; what is not UTF-8 is replaced so the message stays valid JSON.
-        std::string image_file_name = platform::valid_utf8(parser.read_property<std::string>(u"ImageFileName"));
+        std::string image_file_name =
+            platform::valid_utf8(parser.read_property<std::string>(u"ImageFileName"));
         etw::sid user_sid = parser.read_property<etw::sid>(u"UserSID");
         const auto parent_id = parser.read_property<std::uint32_t>(u"ParentId");
         track(tracker, opcode, process_id, record.EventHeader.TimeStamp.QuadPart, image_file_name, user_sid);
@@ -63,7 +65,8 @@ void process_event_callback(const EVENT_RECORD& record, const etw::trace_context
                           std::move(command_line), std::move(image_file_name), std::move(user_sid),
                           static_cast<unsigned int>(parent_id), std::cref(scope), std::ref(sink));
     } catch (const std::exception& error) {
-        console::write_line(std::string("WINDOWS KERNEL PROCESS HANDLER CAUGHT ERROR: ") + error.what(), true);
+        console::write_line(std::string("WINDOWS KERNEL PROCESS HANDLER CAUGHT ERROR: ") + error.what(),
+                            true);
     }
 }
 

@@ -28,7 +28,8 @@ void setup_kernel_process_provider(etw::kernel::process_provider& provider, pool
 // the session thread, so that it knows of it before any later record is
 // handled. A record that cannot be read is dropped with a "WINDOWS KERNEL
 // PROCESS HANDLER CAUGHT ERROR: " line.
-void process_event_callback(const EVENT_RECORD& record, const etw::trace_context& context, pool::thread_pool& pool,
-                            const event_scope& scope, message_sink& sink, process_tracker& tracker);
+void process_event_callback(const EVENT_RECORD& record, const etw::trace_context& context,
+                            pool::thread_pool& pool, const event_scope& scope, message_sink& sink,
+                            process_tracker& tracker);
 
 } // namespace tallowick::monitor

@@ -42,7 +42,7 @@ struct process_facts {
 // of one process id (an id reused faster than that within the grace period
 // loses its oldest lives first).
 class process_tracker {
-public:
+  public:
     struct limits {
         record_time grace = 10 * 10'000'000LL; // 10 s
         std::size_t max_ended = 8192;
@@ -82,7 +82,7 @@ public:
     std::size_t open_lives() const;
     std::size_t ended_lives() const;
 
-private:
+  private:
     struct life {
         record_time start = 0;
         record_time end = 0;

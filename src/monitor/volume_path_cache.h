@@ -36,7 +36,7 @@ struct drive_map {
 // after that (a volume without a drive letter) costs a new build only once
 // the drive letters have changed.
 class volume_path_cache {
-public:
+  public:
     // `drives()` gives the current GetLogicalDrives bits, `build()` a new map.
     template <typename Drives, typename Build>
     std::optional<std::string> root_for(std::string_view prefix, Drives&& drives, Build&& build) {
@@ -72,7 +72,7 @@ public:
     // The cache of the running program.
     static volume_path_cache& process_wide();
 
-private:
+  private:
     mutable std::shared_mutex mutex_;
     drive_map map_;
     bool built_ = false;

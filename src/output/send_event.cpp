@@ -78,8 +78,9 @@ bool send_event(const rapidjson::Document& message) {
         const auto cuts = shorten_to_fit(copy, payload.size(), max_datagram_payload);
         if (!cuts) {
             counters().send_failures.fetch_add(1);
-            console::write_line("MESSAGE TOO LARGE FOR ONE DATAGRAM, NOT SENT: " + std::to_string(payload.size()) +
-                       " bytes: " + std::string(preview(payload)) + "...");
+            console::write_line(
+                "MESSAGE TOO LARGE FOR ONE DATAGRAM, NOT SENT: " + std::to_string(payload.size()) +
+                " bytes: " + std::string(preview(payload)) + "...");
             return false;
         }
         serialise(copy, shortened_text);

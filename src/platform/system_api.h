@@ -44,7 +44,7 @@ struct token_user_header {
 // virtual function per platform call. No decisions live here: every fallback
 // and rule is in the portable code that calls it.
 class system_api {
-public:
+  public:
     virtual ~system_api() = default;
 
     // OpenProcess(access, FALSE, pid).
@@ -97,13 +97,13 @@ system_api* install_system(system_api* api);
 
 // Installs a realisation for one scope and puts the previous one back.
 class scoped_system {
-public:
+  public:
     explicit scoped_system(system_api& api) : previous_(install_system(&api)) {}
     ~scoped_system() { install_system(previous_); }
     scoped_system(const scoped_system&) = delete;
     scoped_system& operator=(const scoped_system&) = delete;
 
-private:
+  private:
     system_api* previous_;
 };
 

@@ -19,7 +19,7 @@ namespace tallowick::pool {
 // queuing a task of its own never waits. Destruction first runs every task
 // still queued, then stops and joins the workers.
 class thread_pool {
-public:
+  public:
     // Tasks that may wait in the queue: a file task holds about 250 bytes, so a
     // full queue holds about 1 MiB.
     static constexpr std::size_t default_capacity = 4096;
@@ -41,9 +41,8 @@ public:
             std::unique_lock lock(queue_mutex_);
             wait_for_room(lock);
             task_queue_.emplace([fn = std::decay_t<Callable>(std::forward<Callable>(callable)),
-                                bound = std::tuple<std::decay_t<Args>...>(std::forward<Args>(args)...)]() mutable {
-                std::apply(fn, bound);
-            });
+                                 bound = std::tuple<std::decay_t<Args>...>(
+                                     std::forward<Args>(args)...)]() mutable { std::apply(fn, bound); });
         }
         // Woken after the unlock, so the worker does not wake into a held lock.
         task_ready_.notify_one();
@@ -56,7 +55,7 @@ public:
 
     static std::uint32_t effective_worker_count(std::uint32_t requested, unsigned hardware_concurrency);
 
-private:
+  private:
     void worker_loop();
     void wait_for_room(std::unique_lock<std::mutex>& lock);
     void stop_and_join(std::uint32_t started);

@@ -68,14 +68,15 @@ void kernel_logger_trace::activate_providers() {
     group_mask_information information;
     information.trace_handle = controller_handle();
     auto& tracing = current_tracing();
-    check_nt_status(tracing.nt_query_system_information(sdk::system_performance_trace_information, &information,
-                                                        sizeof information, nullptr));
+    check_nt_status(tracing.nt_query_system_information(sdk::system_performance_trace_information,
+                                                        &information, sizeof information, nullptr));
     add_group_masks(information, providers_);
     check_nt_status(tracing.nt_set_system_information(sdk::system_performance_trace_information, &information,
                                                       sizeof information));
 }
 
-std::optional<std::string> kernel_logger_trace::attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) {
+std::optional<std::string>
+kernel_logger_trace::attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) {
     std::uint32_t wanted = 0;
     for (const kernel::kernel_provider& registered : providers_)
         wanted |= registered.enable_flags;

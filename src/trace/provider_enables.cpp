@@ -34,7 +34,8 @@ std::vector<std::uint16_t> enabling_loggers(std::span<const std::byte> answer) {
         for (std::size_t i = 0; i < std::min<std::size_t>(enables, room); ++i) {
             const std::size_t entry = first + i * sdk::trace_enable_info_size;
             std::uint16_t logger = 0;
-            std::memcpy(&logger, answer.data() + entry + sdk::trace_enable_info_logger_id_offset, sizeof logger);
+            std::memcpy(&logger, answer.data() + entry + sdk::trace_enable_info_logger_id_offset,
+                        sizeof logger);
             if (read_u32(answer, entry) != 0) // IsEnabled
                 loggers.push_back(logger);
         }
@@ -50,13 +51,14 @@ bool session_enables_provider(const GUID& provider, std::uint16_t logger_id) {
     auto& tracing = tallowick::platform::current_tracing();
     std::vector<std::byte> answer;
     std::uint32_t needed = 0;
-    std::uint32_t status = tracing.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &provider, sizeof provider,
-                                                            nullptr, 0, &needed);
+    std::uint32_t status = tracing.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &provider,
+                                                            sizeof provider, nullptr, 0, &needed);
     // Sessions may enable it between the two calls: ask again while it grows.
     for (int attempt = 0; attempt < 4 && status == platform::error_insufficient_buffer; ++attempt) {
         answer.resize(needed);
         status = tracing.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &provider, sizeof provider,
-                                                  answer.data(), static_cast<std::uint32_t>(answer.size()), &needed);
+                                                  answer.data(), static_cast<std::uint32_t>(answer.size()),
+                                                  &needed);
     }
     if (status != platform::error_success)
         return false;

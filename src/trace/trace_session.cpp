@@ -18,8 +18,10 @@ constexpr TRACEHANDLE invalid_handle = sdk::invalid_processtrace_handle;
 
 session_statistics statistics_of(const EVENT_TRACE_PROPERTIES& properties) {
     // ULONG on Windows: 32 bits wide there too.
-    return {static_cast<std::uint32_t>(properties.EventsLost), static_cast<std::uint32_t>(properties.RealTimeBuffersLost),
-            static_cast<std::uint32_t>(properties.BuffersWritten), static_cast<std::uint32_t>(properties.NumberOfBuffers)};
+    return {static_cast<std::uint32_t>(properties.EventsLost),
+            static_cast<std::uint32_t>(properties.RealTimeBuffersLost),
+            static_cast<std::uint32_t>(properties.BuffersWritten),
+            static_cast<std::uint32_t>(properties.NumberOfBuffers)};
 }
 
 // Stops whatever session runs under `name`; none running is no failure, and
@@ -203,8 +205,8 @@ buffer_callback_result trace_session::on_buffer(EVENT_TRACE_LOGFILEW*) {
 
 void trace_session::report_caught(std::string_view what) const noexcept {
     try {
-        tallowick::console::write_line("TRACE SESSION " + printable_name_ + " CAUGHT ERROR: " + std::string(what),
-                              true);
+        tallowick::console::write_line(
+            "TRACE SESSION " + printable_name_ + " CAUGHT ERROR: " + std::string(what), true);
     } catch (...) {
         // Nothing left to tell it with.
     }

@@ -131,7 +131,7 @@ class trace_session {
     bool processing_ = false;
     bool stop_requested_ = false; // a stop no start has answered yet
     std::optional<session_statistics> final_statistics_;
-    bool foreign_ = false;        // someone else's session, useless to us: never stopped by us
+    bool foreign_ = false; // someone else's session, useless to us: never stopped by us
 };
 
 } // namespace etw

@@ -43,7 +43,7 @@ TEST(CommandLine, DriveStrippingTakesTheSecondColonPiece) {
         const char* stored;
     };
     for (const example& e : {example{"\\share\\x", "\\share\\x"}, example{"C:", ""},
-                              example{"C:\\a:b", "\\a"}, example{":lead", "lead"}, example{"", ""}}) {
+                             example{"C:\\a:b", "\\a"}, example{":lead", "lead"}, example{"", ""}}) {
         EXPECT_EQ(strip_drive_prefix(e.given), e.stored) << e.given;
     }
     EXPECT_EQ(parse({"--path", "C:"}).paths, (strings{""}));

@@ -27,12 +27,16 @@ TEST(LossWatch, SaysOnceWhenASessionsCountersGrewAndSumsUpAtStop) {
     };
     const row rows[] = {
         {0, 0, {}},
-        {0, 5, {"tallowick: trace session File lost 5 events (5 in all)",
-                "tallowick: trace session Other lost 5 events (5 in all)"}},
-        {0, 5, {}},                // unchanged: nothing said
-        {4201, 9, {}},             // not running: nothing read
-        {0, 12, {"tallowick: trace session File lost 7 events (12 in all)",
-                 "tallowick: trace session Other lost 7 events (12 in all)"}},
+        {0,
+         5,
+         {"tallowick: trace session File lost 5 events (5 in all)",
+          "tallowick: trace session Other lost 5 events (5 in all)"}},
+        {0, 5, {}},    // unchanged: nothing said
+        {4201, 9, {}}, // not running: nothing read
+        {0,
+         12,
+         {"tallowick: trace session File lost 7 events (12 in all)",
+          "tallowick: trace session Other lost 7 events (12 in all)"}},
     };
     for (const row& r : rows) {
         lines.clear();

@@ -1,9 +1,9 @@
 #include "decoding/predicates.h"
 
 #include "decoding/comparers.h"
+#include "decoding/errors.h"
 #include "decoding/property_view_predicate.h"
 #include "decoding_fixture.h"
-#include "decoding/errors.h"
 
 #include <cwctype>
 

@@ -1,7 +1,7 @@
 #include "decoding/record_filter.h"
 
-#include "decoding/trace_context.h"
 #include "decoding/errors.h"
+#include "decoding/trace_context.h"
 
 #include <gtest/gtest.h>
 

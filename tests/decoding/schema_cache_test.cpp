@@ -1,8 +1,8 @@
 #include "decoding/schema_cache.h"
 
+#include "decoding/errors.h"
 #include "decoding/event_schema.h"
 #include "decoding_fixture.h"
-#include "decoding/errors.h"
 #include "platform/windows_facts.h"
 
 #include <cstring>

@@ -123,7 +123,8 @@ TEST_F(TypedReads, AWbemsidMustBeLongerThanItsPointerHeader) {
     // A process without a token: one zero ULONG, and no SID.
     const EVENT_RECORD& null_blob = add_one({record_property::wbemsid(u"UserSID", "")});
     EXPECT_EQ(read<sid>(null_blob, u"UserSID").sid_string, "");
-    const EVENT_RECORD& short_blob = add_one({exact(u"UserSID", std::vector<std::byte>(3), sdk::tdh_intype_wbemsid)});
+    const EVENT_RECORD& short_blob =
+        add_one({exact(u"UserSID", std::vector<std::byte>(3), sdk::tdh_intype_wbemsid)});
     EXPECT_EQ(failure<sid>(short_blob, u"UserSID"), "Requested a WBEMSID property but data is too small");
 }
 

@@ -64,14 +64,16 @@ TEST(UnitSearch, PairSearchesFindEveryStartOfThePairAndCaselessOnesEveryStartBes
     const auto fold = [](char16_t unit) {
         return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 0x20) : unit;
     };
-    for (const auto& [first, second] : {std::pair{u'\\', u'A'}, std::pair{u'W', u'I'}, std::pair{u'\\', u'\\'},
-                                        std::pair{u'S', u'\\'}, std::pair{u'3', u'Z'}}) {
+    for (const auto& [first, second] :
+         {std::pair{u'\\', u'A'}, std::pair{u'W', u'I'}, std::pair{u'\\', u'\\'}, std::pair{u'S', u'\\'},
+          std::pair{u'3', u'Z'}}) {
         std::vector<std::size_t> exact;
         std::vector<std::size_t> caseless;
         for (std::size_t i = 0; i < to; ++i) {
             if (text[i] == first && text[i + 1] == second)
                 exact.push_back(i);
-            if (text[i] >= 0x80 || text[i + 1] >= 0x80 || (fold(text[i]) == first && fold(text[i + 1]) == second))
+            if (text[i] >= 0x80 || text[i + 1] >= 0x80 ||
+                (fold(text[i]) == first && fold(text[i + 1]) == second))
                 caseless.push_back(i);
         }
         std::vector<std::size_t> found_exact;

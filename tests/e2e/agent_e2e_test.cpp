@@ -31,7 +31,7 @@ struct agent_run {
 };
 
 class AgentEndToEnd : public ::testing::Test {
-protected:
+  protected:
     // Runs the agent to its end on `scenario_json` (the built-in demo when
     // empty) and collects every datagram it sent.
     agent_run run(const std::vector<std::string>& args, const std::string& scenario_json = "") {
@@ -85,24 +85,31 @@ TEST_F(AgentEndToEnd, DemoScenarioReportsExactlyTheWorkday) {
               "tallowick: run summary: events lost: Velmar_Trace_WindowsKernel 0, Velmar_Trace_FileKernel 0, "
               "Velmar_Trace_ProcessThreadKernel 0\n");
 
-    const std::string word = R"("Process_Name":"C:\\Program Files\\Microsoft Office\\root\\Office16\\WINWORD.EXE","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
-    const std::string excel = R"("Process_Name":"C:\\Program Files\\Microsoft Office\\root\\Office16\\EXCEL.EXE","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
-    const std::string report = R"("Filename":"C:\\Users\\alice\\Documents\\Quarterly Report.docx","Path_Type":"FILE",)";
-    const std::string budget = R"("Filename":"C:\\Users\\alice\\Documents\\budget-2027.xlsx","Path_Type":"FILE",)";
+    const std::string word =
+        R"("Process_Name":"C:\\Program Files\\Microsoft Office\\root\\Office16\\WINWORD.EXE","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
+    const std::string excel =
+        R"("Process_Name":"C:\\Program Files\\Microsoft Office\\root\\Office16\\EXCEL.EXE","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
+    const std::string report =
+        R"("Filename":"C:\\Users\\alice\\Documents\\Quarterly Report.docx","Path_Type":"FILE",)";
+    const std::string budget =
+        R"("Filename":"C:\\Users\\alice\\Documents\\budget-2027.xlsx","Path_Type":"FILE",)";
     const std::string alice = R"("User":"alice","User_SID":"S-1-5-21-1004336348-1177238915-682003330-1001"})";
     const std::vector<std::string> expected = {
-        R"({"Parent_Process_Name":"c:\\windows\\explorer.exe","Operation":"PROCESS STARTED","Process_Name":"winword.exe","Process_ID":4242,"Parent_Process_ID":3012,"Command_Line":"\"C:\\Program Files\\Microsoft Office\\root\\Office16\\WINWORD.EXE\" /n \"C:\\Users\\alice\\Documents\\Quarterly Report.docx\"","Event_Type":"PROCESS",)" + alice,
+        R"({"Parent_Process_Name":"c:\\windows\\explorer.exe","Operation":"PROCESS STARTED","Process_Name":"winword.exe","Process_ID":4242,"Parent_Process_ID":3012,"Command_Line":"\"C:\\Program Files\\Microsoft Office\\root\\Office16\\WINWORD.EXE\" /n \"C:\\Users\\alice\\Documents\\Quarterly Report.docx\"","Event_Type":"PROCESS",)" +
+            alice,
         R"({"id":12,"proc":4242,"Operation":"READ",)" + report + word,
         R"({"id":12,"proc":4242,"Operation":"READ + WRITE",)" + report + word,
         R"({"id":27,"proc":4242,"Operation":"RENAME",)" + report + word,
         R"({"id":12,"proc":3012,"Operation":"DELETE","Filename":"C:\\Users\\alice\\Documents\\old-draft.docx","Path_Type":"FILE","Process_Name":"C:\\Windows\\explorer.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})",
-        R"({"Parent_Process_Name":"c:\\windows\\explorer.exe","Operation":"PROCESS STARTED","Process_Name":"excel.exe","Process_ID":7400,"Parent_Process_ID":3012,"Command_Line":"\"C:\\Program Files\\Microsoft Office\\root\\Office16\\EXCEL.EXE\"","Event_Type":"PROCESS",)" + alice,
+        R"({"Parent_Process_Name":"c:\\windows\\explorer.exe","Operation":"PROCESS STARTED","Process_Name":"excel.exe","Process_ID":7400,"Parent_Process_ID":3012,"Command_Line":"\"C:\\Program Files\\Microsoft Office\\root\\Office16\\EXCEL.EXE\"","Event_Type":"PROCESS",)" +
+            alice,
         R"({"id":12,"proc":7400,"Operation":"READ + WRITE",)" + budget + excel,
         R"({"id":27,"proc":7400,"Operation":"RENAME",)" + budget + excel,
         R"({"id":12,"proc":5120,"Operation":"READ + WRITE","Filename":"C:\\Users\\alice\\Documents\\notes.txt","Path_Type":"FILE","Process_Name":"C:\\Windows\\System32\\notepad.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})",
         R"({"Operation":"PROCESS ENDED","Process_Name":"powershell.exe","Process_ID":7788,"Event_Type":"PROCESS"})",
         R"({"Operation":"PROCESS ENDED","Process_Name":"tasklist.exe","Process_ID":8120,"Event_Type":"PROCESS"})",
-        R"({"Parent_Process_Name":"c:\\windows\\explorer.exe","Operation":"PROCESS STARTED","Process_Name":"werfault.exe","Process_ID":9001,"Parent_Process_ID":3012,"Command_Line":"C:\\Windows\\system32\\WerFault.exe -u -p 7400 -s 512","Event_Type":"PROCESS",)" + alice,
+        R"({"Parent_Process_Name":"c:\\windows\\explorer.exe","Operation":"PROCESS STARTED","Process_Name":"werfault.exe","Process_ID":9001,"Parent_Process_ID":3012,"Command_Line":"C:\\Windows\\system32\\WerFault.exe -u -p 7400 -s 512","Event_Type":"PROCESS",)" +
+            alice,
         R"({"Operation":"PROCESS ENDED","Process_Name":"winword.exe","Process_ID":4242,"Event_Type":"PROCESS"})",
         R"({"Operation":"PROCESS ENDED","Process_Name":"excel.exe","Process_ID":7400,"Event_Type":"PROCESS"})",
     };
@@ -128,7 +135,8 @@ TEST_F(AgentEndToEnd, DemoScenarioReportsExactlyTheWorkday) {
         "READ + WRITE C:\\Users\\alice\\Documents\\budget-2027.xlsx FILE " + excel_image + " 7400 alice",
         "RENAME C:\\Users\\alice\\Documents\\budget-2027.xlsx " + excel_image,
         "DEBUG FILE RENAME C:\\Users\\alice\\Documents\\budget-2027.xlsx " + excel_image + " alice",
-        "READ + WRITE C:\\Users\\alice\\Documents\\notes.txt FILE C:\\Windows\\System32\\notepad.exe 5120 alice",
+        "READ + WRITE C:\\Users\\alice\\Documents\\notes.txt FILE C:\\Windows\\System32\\notepad.exe 5120 "
+        "alice",
         "DEBUG PROCESS ENDED: 7788 powershell.exe",
         "DEBUG PROCESS ENDED: 8120 tasklist.exe",
         "DEBUG PROCESS STARTED: 9001 werfault.exe C:\\Windows\\system32\\WerFault.exe -u -p 7400 -s 512 "
@@ -167,13 +175,19 @@ TEST_F(AgentEndToEnd, FilesAndImagesOffTheBootVolumeGetTheirOwnDriveLetter) {
         {"file_open": {"pid": 100, "name": "\\Device\\HarddiskVolume8\\stick.docx", "share_access": 1}},
         {"file_open": {"pid": 100, "name": "\\Device\\HarddiskVolume9\\unlettered.docx", "share_access": 1}},
         {"interrupt": {}}]})";
-    const std::string editor = R"("Process_Name":"D:\\Tools\\editor.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
+    const std::string editor =
+        R"("Process_Name":"D:\\Tools\\editor.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
     const agent_run result = run({}, scenario);
     EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
-    EXPECT_EQ(sorted(result.datagrams),
-              sorted({R"({"id":12,"proc":100,"Operation":"READ","Filename":"D:\\Users\\alice\\report.docx","Path_Type":"FILE",)" + editor,
-                      R"({"id":12,"proc":100,"Operation":"READ","Filename":"E:\\stick.docx","Path_Type":"N/A",)" + editor,
-                      R"({"id":12,"proc":100,"Operation":"READ","Filename":"\\Device\\HarddiskVolume9\\unlettered.docx","Path_Type":"N/A",)" + editor}));
+    EXPECT_EQ(
+        sorted(result.datagrams),
+        sorted(
+            {R"({"id":12,"proc":100,"Operation":"READ","Filename":"D:\\Users\\alice\\report.docx","Path_Type":"FILE",)" +
+                 editor,
+             R"({"id":12,"proc":100,"Operation":"READ","Filename":"E:\\stick.docx","Path_Type":"N/A",)" +
+                 editor,
+             R"({"id":12,"proc":100,"Operation":"READ","Filename":"\\Device\\HarddiskVolume9\\unlettered.docx","Path_Type":"N/A",)" +
+                 editor}));
 }
 
 TEST_F(AgentEndToEnd, ExcludedProcessesAreNotReported) {
@@ -200,15 +214,18 @@ const std::string mixed_case_scenario = R"({"format": 1,
     {"interrupt": {}}]})";
 
 TEST_F(AgentEndToEnd, NamesMatchInAnyCaseAsOnWindows) {
-    const std::string word = R"("Process_Name":"C:\\Office\\WINWORD.EXE","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
+    const std::string word =
+        R"("Process_Name":"C:\\Office\\WINWORD.EXE","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
     const std::string started =
         R"({"Parent_Process_Name":"c:\\tools\\editor.exe","Operation":"PROCESS STARTED","Process_Name":"winword.exe","Process_ID":4242,"Parent_Process_ID":100,"Command_Line":"winword","Event_Type":"PROCESS","User":"alice","User_SID":"S-1-5-21-7-8-9-1001"})";
     const std::string ended =
         R"({"Operation":"PROCESS ENDED","Process_Name":"winword.exe","Process_ID":4243,"Event_Type":"PROCESS"})";
     const std::string scan_read =
-        R"({"id":12,"proc":4242,"Operation":"READ","Filename":"C:\\Finance\\SCAN001.PDF","Path_Type":"N/A",)" + word;
+        R"({"id":12,"proc":4242,"Operation":"READ","Filename":"C:\\Finance\\SCAN001.PDF","Path_Type":"N/A",)" +
+        word;
     const std::string budget_renamed =
-        R"({"id":27,"proc":4242,"Operation":"RENAME","Filename":"C:\\Finance\\Budget.Xlsx","Path_Type":"N/A",)" + word;
+        R"({"id":27,"proc":4242,"Operation":"RENAME","Filename":"C:\\Finance\\Budget.Xlsx","Path_Type":"N/A",)" +
+        word;
     const std::string list_written =
         R"({"id":12,"proc":100,"Operation":"WRITE","Filename":"C:\\Users\\Jürgen\\Bücher\\liste.bin","Path_Type":"N/A","Process_Name":"C:\\Tools\\editor.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
     struct case_row {
@@ -274,10 +291,13 @@ TEST_F(AgentEndToEnd, WorkQueuedBeforeTheInterruptIsStillSent) {
     std::string steps;
     constexpr int events = 300;
     for (int i = 0; i < events; ++i)
-        steps += R"({"file_open": {"pid": 100, "name": "\\Device\\HarddiskVolume3\\Users\\alice\\Projects\\f)" +
-                 std::to_string(i) + R"(.txt", "share_access": 2}},)";
-    const std::string scenario = R"({"format": 1, "machine": {"processes": [{"pid": 100, "image": "\\Device\\HarddiskVolume3\\Tools\\editor.exe"}]},
-      "steps": [)" + steps + R"({"interrupt": {}}]})";
+        steps +=
+            R"({"file_open": {"pid": 100, "name": "\\Device\\HarddiskVolume3\\Users\\alice\\Projects\\f)" +
+            std::to_string(i) + R"(.txt", "share_access": 2}},)";
+    const std::string scenario =
+        R"({"format": 1, "machine": {"processes": [{"pid": 100, "image": "\\Device\\HarddiskVolume3\\Tools\\editor.exe"}]},
+      "steps": [)" +
+        steps + R"({"interrupt": {}}]})";
     const agent_run result = run({}, scenario);
     EXPECT_EQ(result.process.exit_status, 0);
     EXPECT_EQ(result.datagrams.size(), static_cast<std::size_t>(events));
@@ -294,22 +314,26 @@ const std::string secret = R"(\\Users\\alice\\Documents\\secret.docx)";
 
 std::string scenario(const std::string& steps, const std::string& older_processes = "") {
     return R"({"format": 1, "machine": {
-      "accounts": [{"sid": ")" + alice_sid + R"(", "name": "alice", "domain": "HOST"}],
-      "processes": [{"pid": 3012, "image": ")" + volume + R"(\\Windows\\explorer.exe", "user_sid": ")" +
-           alice_sid + R"("}, {"pid": 1024, "image": ")" + volume +
+      "accounts": [{"sid": ")" +
+           alice_sid + R"(", "name": "alice", "domain": "HOST"}],
+      "processes": [{"pid": 3012, "image": ")" +
+           volume + R"(\\Windows\\explorer.exe", "user_sid": ")" + alice_sid +
+           R"("}, {"pid": 1024, "image": ")" + volume +
            R"(\\Windows\\System32\\svchost.exe", "user_sid": "S-1-5-18"})" + older_processes + R"(],
       "files": [{"path": "C:\\Users\\alice\\Documents\\secret.docx", "type": "file"}]},
-      "steps": [)" + steps + R"({"interrupt": {}}]})";
+      "steps": [)" +
+           steps + R"({"interrupt": {}}]})";
 }
 // `image` is the program's path under the volume, its last part the image file name.
 std::string start_step(unsigned pid, const std::string& image) {
     const std::string name = image.substr(image.rfind('\\') + 1);
-    return R"({"process_start": {"pid": )" + std::to_string(pid) + R"(, "parent_pid": 3012, "image_file_name": ")" +
-           name + R"(", "command_line": ")" + name + R"(", "user_sid": ")" + alice_sid + R"(", "image": ")" + volume +
-           image + R"("}},)";
+    return R"({"process_start": {"pid": )" + std::to_string(pid) +
+           R"(, "parent_pid": 3012, "image_file_name": ")" + name + R"(", "command_line": ")" + name +
+           R"(", "user_sid": ")" + alice_sid + R"(", "image": ")" + volume + image + R"("}},)";
 }
 std::string end_step(unsigned pid, const std::string& name) {
-    return R"({"process_end": {"pid": )" + std::to_string(pid) + R"(, "image_file_name": ")" + name + R"("}},)";
+    return R"({"process_end": {"pid": )" + std::to_string(pid) + R"(, "image_file_name": ")" + name +
+           R"("}},)";
 }
 std::string open_step(unsigned pid, const std::string& path = secret) {
     return R"({"file_open": {"pid": )" + std::to_string(pid) + R"(, "name": ")" + volume + path +
@@ -323,8 +347,9 @@ std::string lower(std::string text) {
 }
 std::string started(unsigned pid, const std::string& name) {
     return R"({"Parent_Process_Name":"c:\\windows\\explorer.exe","Operation":"PROCESS STARTED","Process_Name":")" +
-           lower(name) + R"(","Process_ID":)" + std::to_string(pid) + R"(,"Parent_Process_ID":3012,"Command_Line":")" +
-           name + R"(","Event_Type":"PROCESS","User":"alice","User_SID":")" + alice_sid + R"("})";
+           lower(name) + R"(","Process_ID":)" + std::to_string(pid) +
+           R"(,"Parent_Process_ID":3012,"Command_Line":")" + name +
+           R"(","Event_Type":"PROCESS","User":"alice","User_SID":")" + alice_sid + R"("})";
 }
 std::string ended(unsigned pid, const std::string& name) {
     return R"({"Operation":"PROCESS ENDED","Process_Name":")" + lower(name) + R"(","Process_ID":)" +
@@ -352,8 +377,8 @@ TEST_F(AgentEndToEnd, EveryOpenOfAShortLivedProgramArrivesNamedForIt) {
     // excluded service keeps the workers busy with opens of its own.
     const std::string round = start_step(900, R"(\\Users\\alice\\Temp\\dropper.exe)") + open_step(1024) +
                               open_step(900) + open_step(1024) + end_step(900, "dropper.exe");
-    const agent_run result =
-        run({}, scenario(R"({"repeat": {"times": 1000, "steps": [)" + round.substr(0, round.size() - 1) + "]}},"));
+    const agent_run result = run({}, scenario(R"({"repeat": {"times": 1000, "steps": [)" +
+                                              round.substr(0, round.size() - 1) + "]}},"));
     EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
     const std::vector<std::string> expected = times<std::string>(
         1000, {started(900, "dropper.exe"), secret_read(900, R"(C:\\Users\\alice\\Temp\\dropper.exe)"),
@@ -364,11 +389,11 @@ TEST_F(AgentEndToEnd, EveryOpenOfAShortLivedProgramArrivesNamedForIt) {
 
 TEST_F(AgentEndToEnd, AReusedProcessIdNeverPassesItsPredecessorsOpensOn) {
     using namespace attribution;
-    const std::string round = start_step(777, R"(\\Users\\alice\\Temp\\evil.exe)") + open_step(777) +
-                              end_step(777, "evil.exe") + start_step(777, R"(\\Users\\alice\\Temp\\calc.exe)") +
-                              end_step(777, "calc.exe");
-    const agent_run result =
-        run({}, scenario(R"({"repeat": {"times": 500, "steps": [)" + round.substr(0, round.size() - 1) + "]}},"));
+    const std::string round =
+        start_step(777, R"(\\Users\\alice\\Temp\\evil.exe)") + open_step(777) + end_step(777, "evil.exe") +
+        start_step(777, R"(\\Users\\alice\\Temp\\calc.exe)") + end_step(777, "calc.exe");
+    const agent_run result = run(
+        {}, scenario(R"({"repeat": {"times": 500, "steps": [)" + round.substr(0, round.size() - 1) + "]}},"));
     EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
     const std::vector<std::string> expected = times<std::string>(
         500, {started(777, "evil.exe"), secret_read(777, R"(C:\\Users\\alice\\Temp\\evil.exe)"),
@@ -380,8 +405,8 @@ TEST_F(AgentEndToEnd, AProcessOlderThanTheAgentIsNamedAfterItEnds) {
     using namespace attribution;
     // Seen first by its opens, then ended and gone from the machine before
     // their tasks need to name it; a later open under its id names nothing.
-    const std::string backup = R"(, {"pid": 600, "image": ")" + volume + R"(\\Tools\\backup.exe", "user_sid": ")" +
-                               alice_sid + R"("})";
+    const std::string backup = R"(, {"pid": 600, "image": ")" + volume +
+                               R"(\\Tools\\backup.exe", "user_sid": ")" + alice_sid + R"("})";
     const agent_run result = run(
         {}, scenario(open_step(600) + open_step(600) + end_step(600, "backup.exe") + open_step(600), backup));
     EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
@@ -396,10 +421,12 @@ TEST_F(AgentEndToEnd, AnOpenByAProcessNeverSeenAndGoneIsSentAsUnknown) {
     using namespace attribution;
     // Exclusions cannot match a process nothing names, not even one written
     // "UNKNOWN"; a known excluded program stays excluded after it ended.
-    const std::string steps = open_step(4444) + start_step(800, R"(\\Windows\\notepad.exe)") + open_step(800) +
-                              end_step(800, "notepad.exe") + start_step(810, R"(\\Windows\\System32\\svchost.exe)") +
-                              open_step(810) + end_step(810, "svchost.exe");
-    const agent_run result = run({"--excludeproc", "UNKNOWN", "--excludeproc", "notepad.exe"}, scenario(steps));
+    const std::string steps = open_step(4444) + start_step(800, R"(\\Windows\\notepad.exe)") +
+                              open_step(800) + end_step(800, "notepad.exe") +
+                              start_step(810, R"(\\Windows\\System32\\svchost.exe)") + open_step(810) +
+                              end_step(810, "svchost.exe");
+    const agent_run result =
+        run({"--excludeproc", "UNKNOWN", "--excludeproc", "notepad.exe"}, scenario(steps));
     EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
     EXPECT_EQ(result.datagrams, std::vector<std::string>{secret_read(4444, "UNKNOWN", "UNKNOWN")});
     const std::vector<std::string> console = lines_of(result.process.out);
@@ -409,7 +436,8 @@ TEST_F(AgentEndToEnd, AnOpenByAProcessNeverSeenAndGoneIsSentAsUnknown) {
 }
 
 TEST_F(AgentEndToEnd, WithoutAdministrativeRightsTheAgentSaysSoAndExitsWithOne) {
-    const agent_run result = run({}, R"({"format": 1, "machine": {"admin": false}, "steps": [{"interrupt": {}}]})");
+    const agent_run result =
+        run({}, R"({"format": 1, "machine": {"admin": false}, "steps": [{"interrupt": {}}]})");
     EXPECT_EQ(result.process.exit_status, 1);
     EXPECT_NE(result.process.err.find("Need to be an admin"), std::string::npos) << result.process.err;
     EXPECT_NE(result.process.err.find("trace session Velmar_Trace_"), std::string::npos);
@@ -422,12 +450,13 @@ TEST_F(AgentEndToEnd, OlderWindowsAndARefusedLeftoverSessionStillReportProcesses
         {"interrupt": {}}]})";
     const std::string started =
         R"({"Parent_Process_Name":"","Operation":"PROCESS STARTED","Process_Name":"cmd.exe","Process_ID":50,"Parent_Process_ID":4,"Command_Line":"cmd /c build","Event_Type":"PROCESS","User":"SYSTEM","User_SID":"S-1-5-18"})";
-    for (const std::string machine :
-         {R"({"windows_version": "6.1"})",
-          // Attached to: it takes our provider.
-          R"({"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5, "providers": ["edd08927-9cc4-4e65-b970-c2560fb5c289"]}]})",
-          R"({"running_sessions": [{"name": "Velmar_Trace_WindowsKernel", "stop_status": 87, "enable_flags": 1}]})",
-          R"({"running_sessions": [{"name": "Velmar_Trace_WindowsKernel", "stop_status": 0}]})"}) {
+    for (
+        const std::string machine :
+        {R"({"windows_version": "6.1"})",
+         // Attached to: it takes our provider.
+         R"({"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5, "providers": ["edd08927-9cc4-4e65-b970-c2560fb5c289"]}]})",
+         R"({"running_sessions": [{"name": "Velmar_Trace_WindowsKernel", "stop_status": 87, "enable_flags": 1}]})",
+         R"({"running_sessions": [{"name": "Velmar_Trace_WindowsKernel", "stop_status": 0}]})"}) {
         const agent_run result = run({}, R"({"format": 1, "machine": )" + machine + "," + process_steps);
         EXPECT_EQ(result.process.exit_status, 0) << machine << result.process.err;
         EXPECT_EQ(result.datagrams, std::vector<std::string>{started}) << machine;
@@ -443,10 +472,12 @@ TEST_F(AgentEndToEnd, ALeftoverSessionThatSwallowsMonitoringEndsTheRunWithOne) {
     };
     const leftover_case cases[] = {
         {R"({"name": "Velmar_Trace_FileKernel", "stop_status": 5})",
-         "Velmar_Trace_FileKernel failed: a running session of this name may not be stopped, and it does not take "
+         "Velmar_Trace_FileKernel failed: a running session of this name may not be stopped, and it does not "
+         "take "
          "provider edd08927-9cc4-4e65-b970-c2560fb5c289"},
         {R"({"name": "Velmar_Trace_WindowsKernel", "stop_status": 87, "enable_flags": 16})",
-         "Velmar_Trace_WindowsKernel failed: a running session of this name may not be stopped, and it has enable "
+         "Velmar_Trace_WindowsKernel failed: a running session of this name may not be stopped, and it has "
+         "enable "
          "flags 0x00000010 where 0x00000001 are needed"},
     };
     for (const leftover_case& c : cases) {
@@ -454,7 +485,8 @@ TEST_F(AgentEndToEnd, ALeftoverSessionThatSwallowsMonitoringEndsTheRunWithOne) {
             run({}, R"({"format": 1, "machine": {"running_sessions": [)" + c.session + R"(]}, "steps": []})");
         EXPECT_EQ(result.process.exit_status, 1) << c.session;
         EXPECT_EQ(result.process.err, "tallowick: trace session " + c.why + "\n");
-        EXPECT_EQ(lines_of(result.process.out), (std::vector<std::string>{"starting traces...", "stopping traces..."}));
+        EXPECT_EQ(lines_of(result.process.out),
+                  (std::vector<std::string>{"starting traces...", "stopping traces..."}));
     }
 }
 
@@ -472,14 +504,16 @@ TEST_F(AgentEndToEnd, ABadScenarioStopsBeforeAnySessionWithStatusTwo) {
     EXPECT_EQ(std::count(typo.process.err.begin(), typo.process.err.end(), '\n'), 1);
 
     // Nesting far deeper than a recursive reader's stack holds.
-    for (const std::string& deep : {R"({"format": 1, "steps": )" + std::string(200'000, '[') +
-                                        std::string(200'000, ']') + "}",
-                                    std::string(200'000, '[')}) {
+    for (const std::string& deep :
+         {R"({"format": 1, "steps": )" + std::string(200'000, '[') + std::string(200'000, ']') + "}",
+          std::string(200'000, '[')}) {
         const agent_run nested = run({}, deep);
         EXPECT_EQ(nested.process.exit_status, 2);
         EXPECT_EQ(nested.process.out, "");
-        EXPECT_EQ(std::count(nested.process.err.begin(), nested.process.err.end(), '\n'), 1) << nested.process.err;
-        EXPECT_NE(nested.process.err.find("tallowick-e2e-scenario.json: "), std::string::npos) << nested.process.err;
+        EXPECT_EQ(std::count(nested.process.err.begin(), nested.process.err.end(), '\n'), 1)
+            << nested.process.err;
+        EXPECT_NE(nested.process.err.find("tallowick-e2e-scenario.json: "), std::string::npos)
+            << nested.process.err;
     }
 }
 

@@ -215,9 +215,11 @@ TEST_F(AgentUnderWine, FileActivityIsReportedWithTheRealImageOwnerAndPathType) {
                                                 file_datagram(30, "CREATED", "drafts", "DIR"),
                                                 file_datagram(12, "WRITE", "missing.docx", "N/A")}));
     // Redirected console lines carry non-ASCII names as UTF-8, whatever the code page.
-    const std::string non_ascii_line = "READ + WRITE " + drive_path(non_ascii_name()) + " FILE " + child_image() +
-                                       " " + std::to_string(child_pid()) + " " + current_user();
-    EXPECT_EQ(std::count(result.console.begin(), result.console.end(), non_ascii_line), 1) << result.process.out;
+    const std::string non_ascii_line = "READ + WRITE " + drive_path(non_ascii_name()) + " FILE " +
+                                       child_image() + " " + std::to_string(child_pid()) + " " +
+                                       current_user();
+    EXPECT_EQ(std::count(result.console.begin(), result.console.end(), non_ascii_line), 1)
+        << result.process.out;
 }
 
 TEST_F(AgentUnderWine, ProcessStartAndEndAreReportedWithTheRealParentAndAccount) {
@@ -250,31 +252,35 @@ TEST_F(AgentUnderWine, ProcessStartAndEndAreReportedWithTheRealParentAndAccount)
 TEST_F(AgentUnderWine, AnOpenIsNamedByTheStartOfAProcessThatCannotBeOpened) {
     const std::string pid = std::to_string(child_pid() + 400000);
     const std::string open_step = R"({"file_open": {"pid": )" + pid + R"(, "name": ")" +
-                                  json_text(device_path("Quarterly Report.docx")) + R"(", "share_access": 1}})";
+                                  json_text(device_path("Quarterly Report.docx")) +
+                                  R"(", "share_access": 1}})";
     const agent_run result = run(
         {"--path", scope()},
-        scenario_of({R"({"process_start": {"pid": )" + pid + R"(, "parent_pid": )" + std::to_string(child_pid()) +
-                         R"(, "image_file_name": "dropper.exe", "command_line": "dropper", "user_sid": "S-1-5-18"}})",
-                     open_step, R"({"process_end": {"pid": )" + pid + R"(, "image_file_name": "dropper.exe"}})",
-                     open_step}));
+        scenario_of(
+            {R"({"process_start": {"pid": )" + pid + R"(, "parent_pid": )" + std::to_string(child_pid()) +
+                 R"(, "image_file_name": "dropper.exe", "command_line": "dropper", "user_sid": "S-1-5-18"}})",
+             open_step, R"({"process_end": {"pid": )" + pid + R"(, "image_file_name": "dropper.exe"}})",
+             open_step}));
     EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
     const auto read_by = [&](const std::string& process, const std::string& owner) {
         return R"({"id":12,"proc":)" + pid + R"(,"Operation":"READ","Filename":")" +
-               json_text(drive_path("Quarterly Report.docx")) + R"(","Path_Type":"FILE","Process_Name":")" + process +
-               R"(","Process_Owner":")" + owner + R"(","Event_Type":"FILESYSTEM"})";
+               json_text(drive_path("Quarterly Report.docx")) + R"(","Path_Type":"FILE","Process_Name":")" +
+               process + R"(","Process_Owner":")" + owner + R"(","Event_Type":"FILESYSTEM"})";
     };
     std::string parent = child_image();
     std::transform(parent.begin(), parent.end(), parent.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    EXPECT_EQ(sorted(result.datagrams),
-              sorted({R"({"Parent_Process_Name":")" + json_text(parent) +
-                          R"(","Operation":"PROCESS STARTED","Process_Name":"dropper.exe","Process_ID":)" + pid +
-                          R"(,"Parent_Process_ID":)" + std::to_string(child_pid()) +
-                          R"(,"Command_Line":"dropper","Event_Type":"PROCESS","User":"SYSTEM","User_SID":"S-1-5-18"})",
-                      read_by("dropper.exe", "SYSTEM"),
-                      R"({"Operation":"PROCESS ENDED","Process_Name":"dropper.exe","Process_ID":)" + pid +
-                          R"(,"Event_Type":"PROCESS"})",
-                      read_by("UNKNOWN", "UNKNOWN")}));
+    EXPECT_EQ(
+        sorted(result.datagrams),
+        sorted(
+            {R"({"Parent_Process_Name":")" + json_text(parent) +
+                 R"(","Operation":"PROCESS STARTED","Process_Name":"dropper.exe","Process_ID":)" + pid +
+                 R"(,"Parent_Process_ID":)" + std::to_string(child_pid()) +
+                 R"(,"Command_Line":"dropper","Event_Type":"PROCESS","User":"SYSTEM","User_SID":"S-1-5-18"})",
+             read_by("dropper.exe", "SYSTEM"),
+             R"({"Operation":"PROCESS ENDED","Process_Name":"dropper.exe","Process_ID":)" + pid +
+                 R"(,"Event_Type":"PROCESS"})",
+             read_by("UNKNOWN", "UNKNOWN")}));
     EXPECT_EQ(std::count(result.console.begin(), result.console.end(), "PROC ID FALLBACK ERROR: 87"), 1);
 }
 
@@ -338,12 +344,14 @@ TEST_F(AgentUnderWine, LeftoverSessionsOfTheSameNameDoNotStopTheReport) {
 // records: one line names it and why, status 1, rather than watching nothing.
 TEST_F(AgentUnderWine, ALeftoverSessionThatSwallowsFileEventsEndsTheRunWithOne) {
     const agent_run result = run(
-        {}, R"({"format": 1, "machine": {"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5}]},
+        {},
+        R"({"format": 1, "machine": {"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5}]},
                "steps": []})");
     EXPECT_EQ(result.process.exit_status, 1);
-    EXPECT_EQ(result.process.err,
-              "tallowick: trace session Velmar_Trace_FileKernel failed: a running session of this name may not be "
-              "stopped, and it does not take provider edd08927-9cc4-4e65-b970-c2560fb5c289\n");
+    EXPECT_EQ(
+        result.process.err,
+        "tallowick: trace session Velmar_Trace_FileKernel failed: a running session of this name may not be "
+        "stopped, and it does not take provider edd08927-9cc4-4e65-b970-c2560fb5c289\n");
     EXPECT_EQ(result.console, (std::vector<std::string>{"starting traces...", "stopping traces..."}));
 }
 

@@ -33,8 +33,8 @@ const std::string kernel_file = "EDD08927-9CC4-4E65-B970-C2560FB5C289";
 // A raw file-open record of pid 100 with `properties` (JSON array body) and extra fields.
 std::string raw_open(const std::string& properties, const std::string& extra = "") {
     return R"({"record": {"provider": ")" + kernel_file +
-           R"(", "id": 12, "version": 1, "keywords": "0x80", "pid": 100, "properties": [)" + properties + "]" +
-           extra + "}}";
+           R"(", "id": 12, "version": 1, "keywords": "0x80", "pid": 100, "properties": [)" + properties +
+           "]" + extra + "}}";
 }
 
 const std::string open_head = R"({"name": "Irp", "type": "pointer", "value": 1},
@@ -61,7 +61,7 @@ std::string raw_process_start(const std::string& user_sid_property, const std::s
 struct bad_input_case {
     const char* name;
     std::vector<std::string> arguments;
-    std::string steps; // comma-separated steps, the interrupt is appended
+    std::string steps;                  // comma-separated steps, the interrupt is appended
     std::vector<std::string> datagrams; // exactly these, in any order
     std::string error_part;             // the start of a handler's error line
     std::size_t error_lines = 0;        // how many console lines start so
@@ -72,7 +72,7 @@ void PrintTo(const bad_input_case& c, std::ostream* out) {
 }
 
 class BadInputEndToEnd : public ::testing::TestWithParam<bad_input_case> {
-protected:
+  protected:
     void TearDown() override { std::remove(scenario_path.c_str()); }
 
     udp_receiver receiver;
@@ -82,8 +82,10 @@ protected:
 TEST_P(BadInputEndToEnd, AgentReportsWhatItCanAndExitsCleanly) {
     const bad_input_case& c = GetParam();
     std::ofstream(scenario_path, std::ios::binary)
-        << R"({"format": 1, "machine": )" << machine << R"(, "steps": [)" << c.steps << R"(, {"interrupt": {}}]})";
-    const process_result result = run_process(agent, c.arguments, {"TALLOWICK_SIM_SCENARIO=" + scenario_path});
+        << R"({"format": 1, "machine": )" << machine << R"(, "steps": [)" << c.steps
+        << R"(, {"interrupt": {}}]})";
+    const process_result result =
+        run_process(agent, c.arguments, {"TALLOWICK_SIM_SCENARIO=" + scenario_path});
     std::vector<std::string> datagrams = receiver.receive_pending();
 
     EXPECT_EQ(result.exit_status, 0) << result.err;
@@ -112,7 +114,10 @@ const std::string process_error = "WINDOWS KERNEL PROCESS HANDLER CAUGHT ERROR: 
 const std::string share_read = R"({"name": "ShareAccess", "type": "uint32", "value": 1},)";
 const std::string file_name = R"({"name": "FileName", "type": "unicode", "value": ")" + report_name + R"("})";
 // Bytes of the name: its UTF-16 units and terminating zero.
-const int report_name_bytes = 2 * (static_cast<int>(std::u16string(u"\\Device\\HarddiskVolume3\\Users\\jürgen\\Документы\\отчёт.docx").size()) + 1);
+const int report_name_bytes =
+    2 * (static_cast<int>(
+             std::u16string(u"\\Device\\HarddiskVolume3\\Users\\jürgen\\Документы\\отчёт.docx").size()) +
+         1);
 
 std::string truncate_at(int bytes) {
     return R"(, "truncate": )" + std::to_string(bytes);
@@ -138,7 +143,8 @@ std::string utf16_hex(const std::u16string& units) {
 std::vector<bad_input_case> bad_input_cases() {
     const std::string replacement = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
     const std::u16string lone_surrogates = u"\\Device\\HarddiskVolume3\\Users\\a";
-    const std::string surrogate_create = R"({"record": {"provider": ")" + kernel_file +
+    const std::string surrogate_create =
+        R"({"record": {"provider": ")" + kernel_file +
         R"(", "id": 30, "version": 1, "keywords": "0x1000", "pid": 100, "properties": [
         {"name": "FileName", "type": "bytes", "value": ")" +
         utf16_hex(lone_surrogates + char16_t(0xD800) + u"b" + char16_t(0xDC00) + u".txt") + R"("}]}})";
@@ -151,61 +157,116 @@ std::vector<bad_input_case> bad_input_cases() {
     const std::string long_path = long_path_prefix + long_text(long_path_fill, 'p') + long_path_tail;
     return {
         {"WholeRecordIsReported", {}, raw_open(open_head + share_read + file_name), {report_read}, "", 0},
-        {"PayloadCutInsideTheHeadIsAnError", {}, raw_open(open_head + share_read + file_name, truncate_at(10)), {},
-         file_error, 1},
+        {"PayloadCutInsideTheHeadIsAnError",
+         {},
+         raw_open(open_head + share_read + file_name, truncate_at(10)),
+         {},
+         file_error,
+         1},
         // A name without its terminator reads to the end of the payload: here a
         // device prefix, out of scope.
-        {"PayloadCutInsideTheNameReadsWhatIsThere", {},
-         raw_open(open_head + share_read + file_name, truncate_at(open_head_size + 20)), {}, file_error, 0},
-        {"NameWithoutTerminatorAtTheEndIsReported", {},
-         raw_open(open_head + share_read + file_name, truncate_at(open_head_size + 4 + report_name_bytes - 2)),
-         {report_read}, "", 0},
-        {"OddLengthNameAtTheEndIsAnError", {},
-         raw_open(open_head + share_read + file_name, truncate_at(open_head_size + 4 + report_name_bytes - 1)), {},
-         file_error, 1},
+        {"PayloadCutInsideTheNameReadsWhatIsThere",
+         {},
+         raw_open(open_head + share_read + file_name, truncate_at(open_head_size + 20)),
+         {},
+         file_error,
+         0},
+        {"NameWithoutTerminatorAtTheEndIsReported",
+         {},
+         raw_open(open_head + share_read + file_name,
+                  truncate_at(open_head_size + 4 + report_name_bytes - 2)),
+         {report_read},
+         "",
+         0},
+        {"OddLengthNameAtTheEndIsAnError",
+         {},
+         raw_open(open_head + share_read + file_name,
+                  truncate_at(open_head_size + 4 + report_name_bytes - 1)),
+         {},
+         file_error,
+         1},
         {"MissingPropertyIsAnError", {}, raw_open(open_head + file_name), {}, file_error, 1},
-        {"WrongSizedPropertyIsAnError", {},
-         raw_open(open_head + R"({"name": "ShareAccess", "type": "uint16", "value": 1},)" + file_name), {}, file_error, 1},
+        {"WrongSizedPropertyIsAnError",
+         {},
+         raw_open(open_head + R"({"name": "ShareAccess", "type": "uint16", "value": 1},)" + file_name),
+         {},
+         file_error,
+         1},
         // Dropped by the trace layer before any handler sees it.
-        {"UnknownSchemaIsDropped", {}, raw_open(open_head + share_read + file_name, R"(, "schema": "unknown")"), {},
-         file_error, 0},
-        {"WbemSidTooSmallIsAnError", {},
-         raw_process_start(R"({"name": "UserSID", "type": "wbemsid", "value": "S-1-5-18"})", truncate_at(4 + 4 + 4 + 6 + 16)),
-         {}, process_error, 1},
-        {"SidLongerThanItsPropertyIsAnError", {},
+        {"UnknownSchemaIsDropped",
+         {},
+         raw_open(open_head + share_read + file_name, R"(, "schema": "unknown")"),
+         {},
+         file_error,
+         0},
+        {"WbemSidTooSmallIsAnError",
+         {},
+         raw_process_start(R"({"name": "UserSID", "type": "wbemsid", "value": "S-1-5-18"})",
+                           truncate_at(4 + 4 + 4 + 6 + 16)),
+         {},
+         process_error,
+         1},
+        {"SidLongerThanItsPropertyIsAnError",
+         {},
          raw_process_start(R"({"name": "UserSID", "type": "wbemsid", "value": "S-1-5-21-7-8-9-1001"})",
                            truncate_at(4 + 4 + 4 + 6 + 16 + 12)),
-         {}, process_error, 1},
-        {"NonAsciiPathsImagesAndAccounts", {},
-         R"({"file_open": {"pid": 100, "name": ")" + report_name + R"(", "share_access": 1}})", {report_read}, "", 0},
-        {"SystemAndIdleProcessIdsAreSkipped", {},
+         {},
+         process_error,
+         1},
+        {"NonAsciiPathsImagesAndAccounts",
+         {},
+         R"({"file_open": {"pid": 100, "name": ")" + report_name + R"(", "share_access": 1}})",
+         {report_read},
+         "",
+         0},
+        {"SystemAndIdleProcessIdsAreSkipped",
+         {},
          R"({"file_open": {"pid": 0, "name": ")" + report_name + R"(", "share_access": 1}},
-            {"file_open": {"pid": 4, "name": ")" + report_name + R"(", "share_access": 1}})",
-         {}, file_error, 0},
-        {"LargestProcessIdIsReported", {},
+            {"file_open": {"pid": 4, "name": ")" +
+             report_name + R"(", "share_access": 1}})",
+         {},
+         file_error,
+         0},
+        {"LargestProcessIdIsReported",
+         {},
          R"({"file_open": {"pid": 4294967295, "name": ")" + report_name + R"(", "share_access": 2}})",
          {R"({"id":12,"proc":4294967295,"Operation":"WRITE","Filename":"C:\\Users\\jürgen\\Документы\\отчёт.docx","Path_Type":"FILE","Process_Name":"C:\\Tools\\edge.exe","Process_Owner":"jürgen","Event_Type":"FILESYSTEM"})"},
-         "", 0},
-        {"EveryShareBitSetIsDropped", {},
-         R"({"file_open": {"pid": 100, "name": ")" + report_name + R"(", "share_access": 4294967295}})", {}, file_error, 0},
-        {"PathOfTheLongestLengthIsReported", {},
+         "",
+         0},
+        {"EveryShareBitSetIsDropped",
+         {},
+         R"({"file_open": {"pid": 100, "name": ")" + report_name + R"(", "share_access": 4294967295}})",
+         {},
+         file_error,
+         0},
+        {"PathOfTheLongestLengthIsReported",
+         {},
          R"({"file_open": {"pid": 100, "name": ")" + long_path + R"(", "share_access": 1}})",
          {R"({"id":12,"proc":100,"Operation":"READ","Filename":")" + long_path_drive +
           R"(","Path_Type":"N/A","Process_Name":"C:\\Tools\\редактор.exe","Process_Owner":"jürgen","Event_Type":"FILESYSTEM"})"},
-         "", 0},
-        {"UnpairedSurrogatesInANameAreReplaced", {"--path", "C:\\Users"}, surrogate_create,
-         {R"({"id":30,"proc":100,"Operation":"CREATED","Filename":"C:\\Users\\a)" + replacement + "b" + replacement +
+         "",
+         0},
+        {"UnpairedSurrogatesInANameAreReplaced",
+         {"--path", "C:\\Users"},
+         surrogate_create,
+         {R"({"id":30,"proc":100,"Operation":"CREATED","Filename":"C:\\Users\\a)" + replacement + "b" +
+          replacement +
           R"(.txt","Path_Type":"N/A","Process_Name":"C:\\Tools\\редактор.exe","Process_Owner":"jürgen","Event_Type":"FILESYSTEM"})"},
-         "", 0},
-        {"ExtremeProcessIds", {},
+         "",
+         0},
+        {"ExtremeProcessIds",
+         {},
          R"({"process_start": {"pid": 4294967295, "parent_pid": 0, "image_file_name": "x.exe", "command_line": "x", "user_sid": "S-1-5-21-7-8-9-1001"}},
             {"process_start": {"pid": 4, "parent_pid": 0, "image_file_name": "System", "command_line": "", "user_sid": "S-1-5-18"}})",
          {R"({"Parent_Process_Name":"","Operation":"PROCESS STARTED","Process_Name":"x.exe","Process_ID":4294967295,"Parent_Process_ID":0,"Command_Line":"x","Event_Type":"PROCESS","User":"jürgen","User_SID":"S-1-5-21-7-8-9-1001"})"},
-         "", 0},
-        {"ProcessStartWithoutSidIsReportedWithoutUser", {},
+         "",
+         0},
+        {"ProcessStartWithoutSidIsReportedWithoutUser",
+         {},
          R"({"process_start": {"pid": 300, "parent_pid": 0, "image_file_name": "x.exe", "command_line": "x", "user_sid": ""}})",
          {R"({"Parent_Process_Name":"","Operation":"PROCESS STARTED","Process_Name":"x.exe","Process_ID":300,"Parent_Process_ID":0,"Command_Line":"x","Event_Type":"PROCESS","User":"UNKNOWN","User_SID":""})"},
-         "", 0},
+         "",
+         0},
     };
 }
 

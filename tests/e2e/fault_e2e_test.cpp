@@ -12,12 +12,12 @@
 
 #include <algorithm>
 #include <csignal>
-#include <filesystem>
-#include <thread>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace tallowick::testing {
@@ -49,7 +49,8 @@ std::string report_opened(int share_access = 1) {
     return R"({"file_open": {"pid": 100, "name": "\\Device\\HarddiskVolume3\\Users\\alice\\report.docx", "share_access": )" +
            std::to_string(share_access) + "}}";
 }
-const std::string report_read_line = "READ C:\\Users\\alice\\report.docx FILE C:\\Tools\\editor.exe 100 alice";
+const std::string report_read_line =
+    "READ C:\\Users\\alice\\report.docx FILE C:\\Tools\\editor.exe 100 alice";
 const std::string report_read =
     R"({"id":12,"proc":100,"Operation":"READ","Filename":"C:\\Users\\alice\\report.docx","Path_Type":"FILE","Process_Name":"C:\\Tools\\editor.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
 
@@ -57,7 +58,8 @@ const std::string report_read =
 long voluntary_switches(int pid) {
     long total = 0;
     std::error_code error;
-    for (const auto& task : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    for (const auto& task :
+         std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
         std::ifstream status(task.path() / "status");
         for (std::string line; std::getline(status, line);) {
             if (line.starts_with("voluntary_ctxt_switches:"))
@@ -85,7 +87,7 @@ void expect_stopped_once(const std::vector<std::string>& console, int presses) {
 }
 
 class FaultEndToEnd : public ::testing::Test {
-protected:
+  protected:
     // Writes a scenario of `machine` (members of the machine object) and
     // `steps` (comma-separated), and returns the agent's environment for it.
     std::vector<std::string> scenario(const std::string& machine, const std::string& steps) {
@@ -116,8 +118,8 @@ TEST_F(FaultEndToEnd, InterruptWhileTheSessionsAreStillStartingEndsCleanly) {
     for (const int presses : {1, 2}) {
         SCOPED_TRACE(presses);
         udp_receiver receiver;
-        running_process running(agent, {},
-                                scenario(machine_parts + R"(, "session_start_delay_ms": 2000)", report_opened()));
+        running_process running(
+            agent, {}, scenario(machine_parts + R"(, "session_start_delay_ms": 2000)", report_opened()));
         ASSERT_TRUE(running.wait_for_line("starting traces...", run_limit));
         for (int i = 0; i < presses; ++i)
             running.send_signal(SIGINT);
@@ -182,7 +184,8 @@ TEST_P(CollectorFaultEndToEnd, AgentSendsEverythingAndExitsCleanly) {
     std::string steps;
     for (int i = 0; i < events; ++i)
         steps += report_opened() + ",";
-    const process_result result = run_process(agent, {}, scenario(machine_parts, steps + R"({"interrupt": {}})"));
+    const process_result result =
+        run_process(agent, {}, scenario(machine_parts, steps + R"({"interrupt": {}})"));
 
     EXPECT_EQ(result.exit_status, 0) << result.err;
     EXPECT_EQ(without_run_summary(result.err), "");
@@ -205,9 +208,9 @@ INSTANTIATE_TEST_SUITE_P(Collector, CollectorFaultEndToEnd,
 TEST_F(FaultEndToEnd, BlockedStandardOutputHoldsUpNoDatagram) {
     constexpr int events = 3000; // ~200 KB of lines: far more than the pipe takes
     udp_receiver receiver;
-    running_process running(agent, {},
-                            scenario(machine_parts, R"({"repeat": {"times": 3000, "steps": [)" + report_opened() + "]}}"),
-                            true);
+    running_process running(
+        agent, {},
+        scenario(machine_parts, R"({"repeat": {"times": 3000, "steps": [)" + report_opened() + "]}}"), true);
     for (int i = 0; i < events; ++i)
         ASSERT_EQ(receiver.receive(), report_read) << i << " datagrams came while the output was blocked";
     running.release_output();
@@ -249,15 +252,15 @@ TEST_F(FaultEndToEnd, NoTraceSessionsLeftEndsWithOneLineAndStatusOne) {
          {R"("trace_session_limit": 0)", R"("trace_session_limit": 2)",
           R"("trace_session_limit": 3, "running_sessions": [{"name": "Someone Else's Session"}])"}) {
         SCOPED_TRACE(machine);
-        const process_result result =
-            run_process(agent, {}, scenario(machine, ""));
+        const process_result result = run_process(agent, {}, scenario(machine, ""));
 
         EXPECT_EQ(result.exit_status, 1);
         const std::vector<std::string> errors = lines_of(result.err);
         ASSERT_EQ(errors.size(), 1u) << result.err;
         EXPECT_TRUE(errors[0].starts_with("tallowick: trace session Velmar_Trace_")) << errors[0];
         EXPECT_NE(errors[0].find(": No more trace sessions available."), std::string::npos) << errors[0];
-        EXPECT_EQ(lines_of(result.out), (std::vector<std::string>{"starting traces...", "stopping traces..."}));
+        EXPECT_EQ(lines_of(result.out),
+                  (std::vector<std::string>{"starting traces...", "stopping traces..."}));
     }
 }
 

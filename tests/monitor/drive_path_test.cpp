@@ -23,7 +23,7 @@ machine_inventory volume_machine() {
 }
 
 class DrivePath : public ::testing::Test {
-protected:
+  protected:
     simulated_system system{volume_machine()};
     platform::scoped_system installed{system};
     volume_path_cache cache;
@@ -47,7 +47,7 @@ TEST_F(DrivePath, ReplacesTheFirstVolumeDevicePrefixOnly) {
         {"\\Device\\HarddiskVolume3", "\\Device\\HarddiskVolume3"}, // no final backslash
         {"\\Device\\HarddiskVolume3x\\y", "\\Device\\HarddiskVolume3x\\y"},
         {"\\Device\\HarddiskVolume1\\x", "\\Device\\HarddiskVolume1\\x"}, // no such volume
-        {"\\Device\\HarddiskVolume12\\caf\xe9.txt", "D:\\caf\xe9.txt"},      // the rest kept byte for byte
+        {"\\Device\\HarddiskVolume12\\caf\xe9.txt", "D:\\caf\xe9.txt"},   // the rest kept byte for byte
         {"C:\\Users\\a.txt", "C:\\Users\\a.txt"},
         {"", ""},
     };
@@ -57,14 +57,16 @@ TEST_F(DrivePath, ReplacesTheFirstVolumeDevicePrefixOnly) {
 
 TEST_F(DrivePath, BuildsTheDriveMapOnceAndAgainForAVolumeMountedSince) {
     EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume12\\a.txt", cache), "D:\\a.txt");
-    EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume3\\Other\\b.txt", cache), "C:\\Other\\b.txt");
+    EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume3\\Other\\b.txt", cache),
+              "C:\\Other\\b.txt");
     EXPECT_EQ(cache.build_count(), 1u);
-    EXPECT_EQ(cache.size(), 3u); // C:, D: and F:
+    EXPECT_EQ(cache.size(), 3u);                // C:, D: and F:
     EXPECT_EQ(system.volume_query_count(), 0u); // never GetVolumePathNameW
 
     // Unknown: one build more, and none again while the drive letters stay as they are.
     for (int attempt = 0; attempt < 2; ++attempt)
-        EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume40\\x", cache), "\\Device\\HarddiskVolume40\\x");
+        EXPECT_EQ(device_path_to_drive_path("\\Device\\HarddiskVolume40\\x", cache),
+                  "\\Device\\HarddiskVolume40\\x");
     EXPECT_EQ(cache.build_count(), 2u);
 
     system.add_volume({"\\Device\\HarddiskVolume40\\", "G:\\"});

@@ -94,7 +94,7 @@ struct handler_case {
 };
 
 class FileEventHandler : public ::testing::Test {
-protected:
+  protected:
     void run(const handler_case& test) {
         const file_event& event = test.event;
         std::string console = test.console_before;
@@ -104,10 +104,10 @@ protected:
                                          r->process, r->owner));
             if (event.id == platform::file_create_event)
                 console += r->operation + " " + r->filename + " " + *r->path_type + " " + r->process + " " +
-                          std::to_string(event.pid) + " " + r->owner + "\n";
+                           std::to_string(event.pid) + " " + r->owner + "\n";
             else
                 console += r->operation + " " + r->filename + " " + r->process + "\nDEBUG FILE " +
-                          r->operation + " " + r->filename + " " + r->process + " " + r->owner + "\n";
+                           r->operation + " " + r->filename + " " + r->process + " " + r->owner + "\n";
         }
 
         const event_scope scope = scope_of(event.monitored, event.excluded);
@@ -187,11 +187,17 @@ TEST_F(FileEventHandler, OpensAreScopedLabelledAndExcluded) {
          report{"READ + WRITE", data_bin, "FILE", word_image, "alice"}},
         {"a document outside the monitored paths", {12, word, report_device, 1, projects}, {}},
         {"a monitored path in another case",
-         {12, word, "\\Device\\HarddiskVolume3\\USERS\\Alice\\projects\\data.bin", 3,
+         {12,
+          word,
+          "\\Device\\HarddiskVolume3\\USERS\\Alice\\projects\\data.bin",
+          3,
           {"\\users\\ALICE\\Projects\\"}},
          report{"READ + WRITE", "C:\\USERS\\Alice\\projects\\data.bin", "FILE", word_image, "alice"}},
         {"a monitored path beyond ASCII, its ASCII letters in another case",
-         {12, word, "\\Device\\HarddiskVolume3\\Users\\alice\\B\xc3\xbc\x63her\\a.bin", 1,
+         {12,
+          word,
+          "\\Device\\HarddiskVolume3\\Users\\alice\\B\xc3\xbc\x63her\\a.bin",
+          1,
           {"\\USERS\\ALICE\\B\xc3\xbc\x43HER\\"}},
          report{"READ", "C:\\Users\\alice\\B\xc3\xbc\x63her\\a.bin", "N/A", word_image, "alice"}},
         {"a protected process: the limited query right is enough",
@@ -278,7 +284,8 @@ TEST_F(FileEventHandler, PathEventsAreScopedByLabelAndExcludedByEnding) {
 TEST_F(FileEventHandler, TheLifeCoveringTheEventNamesItsProcess) {
     const std::string dropper = "C:\\Users\\alice\\Temp\\dropper.exe";
     const auto life = [](std::string image, std::string owner) {
-        return event_origin{0, std::make_shared<const process_facts>(process_facts{std::move(image), std::move(owner)})};
+        return event_origin{
+            0, std::make_shared<const process_facts>(process_facts{std::move(image), std::move(owner)})};
     };
     process_tracker tracker;
     tracker.started(word, 100, {dropper, "alice"});

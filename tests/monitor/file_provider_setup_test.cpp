@@ -38,8 +38,7 @@ simulated::record_description open_of(const std::string& path, unsigned pid = wo
 }
 
 simulated::record_description path_event(std::uint16_t id, const std::string& path, unsigned pid = word) {
-    return describe_file_event(
-        {.id = id, .process_id = pid, .name = platform::utf8_to_utf16(volume + path)});
+    return describe_file_event({.id = id, .process_id = pid, .name = platform::utf8_to_utf16(volume + path)});
 }
 
 std::string open_json(const std::string& path, unsigned pid = word, const std::string& image = word_image) {
@@ -170,8 +169,7 @@ TEST_F(FileProvider, PathEventsTakeFileNameThenFilePath) {
     EXPECT_EQ(run(path_event(30, path)), reported("CREATED", "30,\"proc\":100"));
 
     auto both = path_event(27, "\\elsewhere.txt");
-    both.properties.push_back(
-        record_property::unicode(u"FileName", platform::utf8_to_utf16(volume + path)));
+    both.properties.push_back(record_property::unicode(u"FileName", platform::utf8_to_utf16(volume + path)));
     EXPECT_EQ(run(both), reported("RENAME", "27,\"proc\":100"));
 
     // Neither: the task gets "UNKNOWN" and drops it.
@@ -193,8 +191,10 @@ TEST_F(FileProvider, RecordsAreNamedByTheLifeAtTheirTime) {
     const auto read_by = [&](unsigned pid, const std::string& image, const std::string& owner) {
         return outcome{"READ C:\\a.txt N/A " + image + " " + std::to_string(pid) + " " + owner + "\n",
                        {"{\"id\":12,\"proc\":" + std::to_string(pid) +
-                        ",\"Operation\":\"READ\",\"Filename\":\"C:\\\\a.txt\",\"Path_Type\":\"N/A\",\"Process_Name\":\"" +
-                        json_text(image) + "\",\"Process_Owner\":\"" + owner + "\",\"Event_Type\":\"FILESYSTEM\"}"}};
+                        ",\"Operation\":\"READ\",\"Filename\":\"C:\\\\a.txt\",\"Path_Type\":\"N/"
+                        "A\",\"Process_Name\":\"" +
+                        json_text(image) + "\",\"Process_Owner\":\"" + owner +
+                        "\",\"Event_Type\":\"FILESYSTEM\"}"}};
     };
     EXPECT_EQ(run(at(4242, 150)), read_by(4242, "C:\\Temp\\dropper.exe", "alice"));
     EXPECT_EQ(run(at(4242, 250)),

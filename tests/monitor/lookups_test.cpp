@@ -27,7 +27,7 @@ machine_inventory lookup_machine() {
 }
 
 class Lookups : public ::testing::Test {
-protected:
+  protected:
     simulated_system system{lookup_machine()};
     platform::scoped_system installed{system};
 };

@@ -33,8 +33,10 @@ TEST(NameComparison, IgnoresTheCaseOfAsciiLettersOnly) {
         {"\xc3\xa9", "\xc3\x89", false, false},
     };
     for (const comparison_case& test : cases) {
-        EXPECT_EQ(contains_ignoring_case(test.text, test.part), test.contains) << test.text << " / " << test.part;
-        EXPECT_EQ(ends_with_ignoring_case(test.text, test.part), test.ends_with) << test.text << " / " << test.part;
+        EXPECT_EQ(contains_ignoring_case(test.text, test.part), test.contains)
+            << test.text << " / " << test.part;
+        EXPECT_EQ(ends_with_ignoring_case(test.text, test.part), test.ends_with)
+            << test.text << " / " << test.part;
     }
 }
 

@@ -141,7 +141,11 @@ TEST_F(ProcessProvider, ExclusionsAndLookupsDecideWhatIsReported) {
         {"a table entry with capitals never matches", start_of("WerFault.exe", u"WerFault -u"), by_explorer},
         {"only A to Z are lowered", start_of("Caf\xc3\x89.EXE", u"caf\u00e9"), by_explorer},
         {"a user entry with capitals", start_of("notepad.exe", u"n"), {}, false, {"Notepad.exe"}},
-        {"a user entry in lower case, the image in capitals", end_of("NOTEPAD.EXE"), {}, false, {"notepad.exe"}},
+        {"a user entry in lower case, the image in capitals",
+         end_of("NOTEPAD.EXE"),
+         {},
+         false,
+         {"notepad.exe"}},
         {"a user entry must end the image name", start_of("notepad.exe", u"n"), by_explorer, false, {"note"}},
         {"a user entry", start_of("notepad.exe", u"n"), {}, false, {"x.exe", "notepad.exe"}},
         {"a user entry, end", end_of("notepad.exe"), {}, false, {"notepad.exe"}},
@@ -176,7 +180,8 @@ TEST_F(ProcessProvider, TheTrackerLearnsEveryLifeFromItsRecords) {
         description.header.timestamp = when;
         return description;
     };
-    run(at(start_of("tool.exe", u"tool", explorer, alice, 4242), 100), {"tool.exe"}); // excluded, still tracked
+    run(at(start_of("tool.exe", u"tool", explorer, alice, 4242), 100),
+        {"tool.exe"}); // excluded, still tracked
     run(at(start_of("explorer.exe", u"x", 1, juergen, explorer), 200), {});
     run(at(end_of("tool.exe"), 300), {});
     run(at(start_of("System", u"", 0, "S-1-5-18", 4), 60), {});

@@ -28,7 +28,7 @@ TEST(ProcessTracker, EachTimeIsAnsweredByTheLifeThatCoversIt) {
     process_tracker tracker;
     tracker.started(100, 10, {"a.exe", "alice"});
     tracker.ended(100, 20);
-    tracker.started(100, 30, {"b.exe", "bob"}); // the id reused
+    tracker.started(100, 30, {"b.exe", "bob"});                       // the id reused
     EXPECT_NE(tracker.seen(200, 15, {"old.exe", "SYSTEM"}), nullptr); // older than the agent
     EXPECT_TRUE(tracker.ended(200, 25));
     EXPECT_FALSE(tracker.ended(300, 5)); // never seen
@@ -63,8 +63,8 @@ TEST(ProcessTracker, EachTimeIsAnsweredByTheLifeThatCoversIt) {
         EXPECT_EQ(found.answer, test.answer) << test.pid << " at " << test.when;
         EXPECT_EQ(found.facts ? found.facts->image : "", test.image) << test.pid << " at " << test.when;
     }
-    EXPECT_EQ(tracker.open_lives(), 2u);   // b.exe, y.exe
-    EXPECT_EQ(tracker.ended_lives(), 4u);  // a.exe, old.exe, gone.exe, x.exe
+    EXPECT_EQ(tracker.open_lives(), 2u);  // b.exe, y.exe
+    EXPECT_EQ(tracker.ended_lives(), 4u); // a.exe, old.exe, gone.exe, x.exe
 }
 
 TEST(ProcessTracker, SightingsNeverOverrideWhatRecordsSaid) {
@@ -92,8 +92,8 @@ TEST(ProcessTracker, EndedLivesAreKeptForTheGracePeriodAndUpToTheirCount) {
     struct bound_case {
         const char* what;
         process_tracker::limits limits;
-        int lives;             // started at 10 * i, ended at 10 * i + 5
-        std::size_t kept;      // ended lives kept at the end
+        int lives;        // started at 10 * i, ended at 10 * i + 5
+        std::size_t kept; // ended lives kept at the end
         record_time oldest_kept_start;
     };
     const bound_case cases[] = {

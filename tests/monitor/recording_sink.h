@@ -61,7 +61,7 @@ inline const std::array<std::string, 2> test_agent_images = {
 inline const std::array<std::string, 4> test_documents = {".docx", ".pdf", ".txt", ".zip"};
 
 inline monitor::event_scope scope_of(std::vector<std::string> monitored_paths = {},
-                            std::vector<std::string> excluded_processes = {}) {
+                                     std::vector<std::string> excluded_processes = {}) {
     return {std::move(monitored_paths), std::move(excluded_processes), test_default_excluded,
             test_agent_images, test_documents};
 }

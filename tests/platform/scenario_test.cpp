@@ -114,10 +114,12 @@ TEST(Scenario, ErrorsNameThePlaceAndTheProblem) {
         {R"({"format": 1, "machine": {"delivery": "async"}})", "/machine/delivery: expected"},
         {R"({"format": 1, "machine": {"session_start_delay_ms": 1.5}})",
          "/machine/session_start_delay_ms: expected a whole number"},
-        {R"({"format": 1, "machine": {"processes": [{"pid": -1, "image": "x"}]}})", "/machine/processes/0/pid:"},
+        {R"({"format": 1, "machine": {"processes": [{"pid": -1, "image": "x"}]}})",
+         "/machine/processes/0/pid:"},
         {R"({"format": 1, "machine": {"processes": [{"pid": 1, "image": "x", "access": "some"}]}})",
          "/machine/processes/0/access"},
-        {R"({"format": 1, "machine": {"agent_user_sid": "alice"}})", "/machine/agent_user_sid: expected a SID"},
+        {R"({"format": 1, "machine": {"agent_user_sid": "alice"}})",
+         "/machine/agent_user_sid: expected a SID"},
         {R"({"format": 1, "steps": [{"volume_mount": {"device": "\\Device\\HarddiskVolume8\\"}}]})",
          "/steps/0/volume_mount/root: required"},
         {R"({"format": 1, "machine": {"providers": [{"name": "a", "guid": "{EDD08927-9CC4-4E65-B970-C2560FB5C289}"}]}})",
@@ -126,7 +128,8 @@ TEST(Scenario, ErrorsNameThePlaceAndTheProblem) {
          "/steps/0/file_open/share_access: required"},
         {R"({"format": 1, "steps": [{"file_open": {"pid": 1, "name": "x", "share_access": 1, "shared": 1}}]})",
          "/steps/0/file_open/shared: unknown key"},
-        {R"({"format": 1, "steps": [{"interrupt": {}, "file_open": {}}]})", "/steps/0: a step has exactly one"},
+        {R"({"format": 1, "steps": [{"interrupt": {}, "file_open": {}}]})",
+         "/steps/0: a step has exactly one"},
         {R"({"format": 1, "steps": [{"delay_ms": 3}]})", "/steps/0: a step needs one of"},
         {R"({"format": 1, "steps": [{"record": {"provider": "kernel"}}]})", "/steps/0/record/provider"},
         {R"({"format": 1, "steps": [{"record": {"provider": "kernel_process", "properties": [{"name": "a", "type": "uint8", "value": 256}]}}]})",
@@ -147,7 +150,8 @@ TEST(Scenario, ErrorsNameThePlaceAndTheProblem) {
          "/steps/0/repeat/steps/0/file_open/pid: required"},
         {R"({"format": 1, "steps": [)", "byte "},
         {R"({"format": 1, "steps": )" + opening + closing + "}", "/steps/0: expected an object"},
-        {R"({"format": 1, "steps": [{"record": {"provider": "kernel_process", "pid": )" + opening + closing + "}}]}",
+        {R"({"format": 1, "steps": [{"record": {"provider": "kernel_process", "pid": )" + opening + closing +
+             "}}]}",
          "/steps/0/record/pid: expected a whole number"},
         {opening, "byte 200000: not valid JSON"},
     };
@@ -173,7 +177,8 @@ TEST(Scenario, RepeatsNestUpToEightDeep) {
         inner = &repeat.steps[0];
     }
     EXPECT_TRUE(std::holds_alternative<interrupt_step>(inner->action));
-    EXPECT_NE(error_of(nested(9)).find("repeats nest at most 8 deep"), std::string::npos) << error_of(nested(9));
+    EXPECT_NE(error_of(nested(9)).find("repeats nest at most 8 deep"), std::string::npos)
+        << error_of(nested(9));
 }
 
 TEST(Scenario, UnreadableFileIsNamed) {

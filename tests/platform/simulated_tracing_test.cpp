@@ -11,11 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
 #include <tuple>
-#include <algorithm>
 #include <vector>
 
 namespace tallowick::platform::simulated {
@@ -88,8 +88,9 @@ TEST(SimulatedTracing, LooksProvidersUpByNameInCollectionOrder) {
 TEST(SimulatedTracing, CreatesSessionsUnderTheMachinesRules) {
     machine_config machine;
     machine.trace_session_limit = 4;
-    machine.running_sessions = {
-        {"Leftover_Stoppable", 0, {}, 0}, {"Leftover_Refusing", 5, {}, 0}, {"Leftover_More_Data", 234, {}, 0}};
+    machine.running_sessions = {{"Leftover_Stoppable", 0, {}, 0},
+                                {"Leftover_Refusing", 5, {}, 0},
+                                {"Leftover_More_Data", 234, {}, 0}};
     simulated_tracing tracing(machine);
 
     trace_consumer first(tracing, u"First");
@@ -141,16 +142,16 @@ TEST(SimulatedTracing, AnswersQueriesAndWhichSessionsEnableAProvider) {
     EXPECT_EQ(std::get<0>(query(u"Nobody")), 4201u);
 
     std::uint32_t needed = 0;
-    ASSERT_EQ(tracing.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &kernel_file_provider, sizeof(GUID),
-                                               nullptr, 0, &needed),
+    ASSERT_EQ(tracing.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &kernel_file_provider,
+                                               sizeof(GUID), nullptr, 0, &needed),
               122u);
     std::vector<std::byte> answer(needed);
-    ASSERT_EQ(tracing.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &kernel_file_provider, sizeof(GUID),
-                                               answer.data(), needed, &needed),
+    ASSERT_EQ(tracing.enumerate_trace_guids_ex(sdk::trace_guid_query_info, &kernel_file_provider,
+                                               sizeof(GUID), answer.data(), needed, &needed),
               0u);
     std::vector<std::uint16_t> loggers;
-    for (std::size_t at = sdk::trace_guid_info_size + sdk::trace_provider_instance_info_size; at < answer.size();
-         at += sdk::trace_enable_info_size) {
+    for (std::size_t at = sdk::trace_guid_info_size + sdk::trace_provider_instance_info_size;
+         at < answer.size(); at += sdk::trace_enable_info_size) {
         std::uint16_t id = 0;
         std::memcpy(&id, answer.data() + at + sdk::trace_enable_info_logger_id_offset, sizeof id);
         loggers.push_back(id);
@@ -384,7 +385,8 @@ TEST(SimulatedTracing, RealTimeDeliveryCountsEveryRecordItCannotBuffer) {
             EXPECT_EQ(seen.EventsLost, 0u); // the buffers came back unread
         }
         testing::properties_block final_block = make_properties();
-        ASSERT_EQ(tracing.control_trace(0, u"File", &final_block.properties, sdk::event_trace_control_stop), 0u);
+        ASSERT_EQ(tracing.control_trace(0, u"File", &final_block.properties, sdk::event_trace_control_stop),
+                  0u);
         if (r.consumer_open) {
             EXPECT_EQ(file.wait_for_return(), 0u);
             // A close while reading still reads what was handed over.

@@ -229,8 +229,8 @@ std::uint32_t fake_tracing::tdh_get_property_size(const EVENT_RECORD* record_poi
 }
 
 std::uint32_t fake_tracing::enumerate_trace_guids_ex(std::uint32_t query_class, const void* in_buffer,
-                                                     std::uint32_t in_size, void* out_buffer, std::uint32_t out_size,
-                                                     std::uint32_t* returned) {
+                                                     std::uint32_t in_size, void* out_buffer,
+                                                     std::uint32_t out_size, std::uint32_t* returned) {
     namespace sdk = platform::sdk;
     const std::lock_guard lock(mutex_);
     GUID provider{};
@@ -245,8 +245,8 @@ std::uint32_t fake_tracing::enumerate_trace_guids_ex(std::uint32_t query_class, 
     put(0, std::uint32_t{1});
     put(sdk::trace_guid_info_size + 4, static_cast<std::uint32_t>(enabling_loggers.size()));
     for (std::size_t i = 0; i < enabling_loggers.size(); ++i) {
-        const std::size_t at =
-            sdk::trace_guid_info_size + sdk::trace_provider_instance_info_size + sdk::trace_enable_info_size * i;
+        const std::size_t at = sdk::trace_guid_info_size + sdk::trace_provider_instance_info_size +
+                               sdk::trace_enable_info_size * i;
         put(at, std::uint32_t{1});
         put(at + sdk::trace_enable_info_logger_id_offset, enabling_loggers[i]);
     }

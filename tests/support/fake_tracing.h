@@ -183,11 +183,10 @@ struct release_call {
 using tracing_call =
     std::variant<start_trace_call, control_trace_call, enable_trace_call, open_trace_call, process_trace_call,
                  close_trace_call, event_information_call, property_size_call, enumerate_trace_guids_call,
-                 query_system_information_call,
-                 set_system_information_call, ver_set_condition_mask_call, verify_version_info_call,
-                 co_create_guid_call, string_from_clsid_call, co_initialize_call, co_uninitialize_call,
-                 co_create_instance_call, get_trace_data_providers_call, get_count_call, get_item_call,
-                 get_display_name_call, get_guid_call, release_call>;
+                 query_system_information_call, set_system_information_call, ver_set_condition_mask_call,
+                 verify_version_info_call, co_create_guid_call, string_from_clsid_call, co_initialize_call,
+                 co_uninitialize_call, co_create_instance_call, get_trace_data_providers_call, get_count_call,
+                 get_item_call, get_display_name_call, get_guid_call, release_call>;
 
 // A registered provider of the fake's provider collection.
 struct fake_registered_provider {
@@ -307,8 +306,8 @@ class fake_tracing final : public platform::tracing_api {
                                         const TDH_CONTEXT* context, std::uint32_t descriptor_count,
                                         const PROPERTY_DATA_DESCRIPTOR* descriptors,
                                         std::uint32_t* property_size) override;
-    std::uint32_t enumerate_trace_guids_ex(std::uint32_t query_class, const void* in_buffer, std::uint32_t in_size,
-                                           void* out_buffer, std::uint32_t out_size,
+    std::uint32_t enumerate_trace_guids_ex(std::uint32_t query_class, const void* in_buffer,
+                                           std::uint32_t in_size, void* out_buffer, std::uint32_t out_size,
                                            std::uint32_t* returned) override;
     std::uint32_t nt_query_system_information(std::uint32_t information_class, void* information,
                                               std::uint32_t length, std::uint32_t* return_length) override;

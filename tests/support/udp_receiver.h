@@ -20,7 +20,7 @@ struct datagram {
 // buffer, so that bursts are not dropped. Tests that use it must hold the
 // ctest resource lock udp13251.
 class udp_receiver {
-public:
+  public:
     static constexpr std::chrono::seconds generous{10};
 
     udp_receiver();
@@ -35,7 +35,7 @@ public:
     // when the marker does not come back within `timeout`.
     std::vector<std::string> receive_pending(std::chrono::milliseconds timeout = generous);
 
-private:
+  private:
     boost::asio::io_context context;
     boost::asio::ip::udp::socket socket;
     std::vector<char> buffer_ = std::vector<char>(65536); // the largest datagram

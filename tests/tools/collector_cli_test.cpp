@@ -19,18 +19,14 @@ TEST(CollectorCommandLine, NumbersOutOfRangeAreRefused) {
         std::string named;
     };
     const limit_case cases[] = {
-        {{"--count", "-1"}, "--count"},   // would read as a count near 2^64
-        {{"--count", "0"}, "--count"},    // would mean no limit at all
-        {{"--count", "2.5"}, "--count"},
-        {{"--count", "ten"}, "--count"},
-        {{"--timeout", "0"}, "--timeout"},
-        {{"--timeout", "-3"}, "--timeout"},
-        {{"--timeout", "0.5"}, "--timeout"},
-        {{"--timeout", "nan"}, "--timeout"},
+        {{"--count", "-1"}, "--count"}, // would read as a count near 2^64
+        {{"--count", "0"}, "--count"},  // would mean no limit at all
+        {{"--count", "2.5"}, "--count"},       {{"--count", "ten"}, "--count"},
+        {{"--timeout", "0"}, "--timeout"},     {{"--timeout", "-3"}, "--timeout"},
+        {{"--timeout", "0.5"}, "--timeout"},   {{"--timeout", "nan"}, "--timeout"},
         {{"--timeout", "1e300"}, "--timeout"}, // beyond what the clock counts
-        {{"--port", "-1"}, "--port"},           // would listen on 65535
-        {{"--port", "65536"}, "--port"},
-        {{"--receive-buffer", "-5"}, "--receive-buffer"},
+        {{"--port", "-1"}, "--port"},          // would listen on 65535
+        {{"--port", "65536"}, "--port"},       {{"--receive-buffer", "-5"}, "--receive-buffer"},
     };
     for (const limit_case& c : cases) {
         const process_result run = run_process(collector, c.arguments);

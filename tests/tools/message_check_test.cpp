@@ -29,7 +29,8 @@ TEST(MessageCheck, RejectsWhatACollectorCouldNotTrust) {
         "",
         "not json",
         "[1,2]",
-        "{\"Operation\":\"PROCESS ENDED\",\"Process_Name\":\"\xC3\",\"Process_ID\":1,\"Event_Type\":\"PROCESS\"}",
+        "{\"Operation\":\"PROCESS "
+        "ENDED\",\"Process_Name\":\"\xC3\",\"Process_ID\":1,\"Event_Type\":\"PROCESS\"}",
         R"({"Operation": "PROCESS ENDED","Process_Name":"a","Process_ID":1,"Event_Type":"PROCESS"})",
         R"({"Process_Name":"a","Operation":"PROCESS ENDED","Process_ID":1,"Event_Type":"PROCESS"})",
         R"({"Operation":"PROCESS ENDED","Process_Name":"a","Process_ID":-1,"Event_Type":"PROCESS"})",

@@ -1,8 +1,8 @@
 #include "trace/kernel_logger_trace.h"
 
+#include "decoding/errors.h"
 #include "platform/windows_facts.h"
 #include "session_fixture.h"
-#include "decoding/errors.h"
 #include "trace/windows_version.h"
 
 #include <gtest/gtest.h>
@@ -179,8 +179,9 @@ TEST_F(KernelLoggerTrace, AfterAttachingNoGroupMaskIsAskedWithTheInvalidHandle) 
         without_processes.start();
         FAIL() << "no failure";
     } catch (const attached_session_failure& error) {
-        EXPECT_EQ(std::string(error.what()), "a running session of this name may not be stopped, and it has enable "
-                                             "flags 0x00010000 where 0x00000001 are needed");
+        EXPECT_EQ(std::string(error.what()),
+                  "a running session of this name may not be stopped, and it has enable "
+                  "flags 0x00010000 where 0x00000001 are needed");
     }
 }
 

@@ -1,8 +1,8 @@
 #include "trace/manifest_trace.h"
 
+#include "decoding/errors.h"
 #include "decoding/record_filter.h"
 #include "session_fixture.h"
-#include "decoding/errors.h"
 
 #include <gtest/gtest.h>
 
@@ -220,9 +220,9 @@ TEST_P(RefusedStop, AttachesToTheRunningSessionWithoutEnablingAnything) {
 
     session.start();
     // Asked first whether the running session takes our provider at all.
-    EXPECT_EQ(session_calls(), (call_list{"StartTraceW", "ControlTraceW", "OpenTraceW", "CloseTrace", "ControlTraceW",
-                                          "EnumerateTraceGuidsEx", "EnumerateTraceGuidsEx", "OpenTraceW",
-                                          "ProcessTrace"}));
+    EXPECT_EQ(session_calls(),
+              (call_list{"StartTraceW", "ControlTraceW", "OpenTraceW", "CloseTrace", "ControlTraceW",
+                         "EnumerateTraceGuidsEx", "EnumerateTraceGuidsEx", "OpenTraceW", "ProcessTrace"}));
     EXPECT_EQ(tracing.calls_of<control_trace_call>().at(1).control_code, 0u); // a query
     EXPECT_EQ(only<close_trace_call>().handle, 0x2000u);
     EXPECT_EQ(seen, 1);
@@ -255,10 +255,11 @@ TEST_P(UselessAttachedSession, IsAFailureAndIsNotStoppedByUs) {
     EXPECT_TRUE(tracing.calls_of<process_trace_call>().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, UselessAttachedSession,
-                         ::testing::Values(attach_case{{3, 9}, 0, "it does not take provider " + guid_text(file_guid)},
-                                           attach_case{{}, 0, "it does not take provider " + guid_text(file_guid)},
-                                           attach_case{{7}, 5, "it cannot be queried (status 5)"}));
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UselessAttachedSession,
+    ::testing::Values(attach_case{{3, 9}, 0, "it does not take provider " + guid_text(file_guid)},
+                      attach_case{{}, 0, "it does not take provider " + guid_text(file_guid)},
+                      attach_case{{7}, 5, "it cannot be queried (status 5)"}));
 
 TEST_F(ManifestTrace, OtherFailuresOfTheLeftoverStopPropagate) {
     tracing.start_trace_answers.then({183, 0});

@@ -1,8 +1,8 @@
 #include "trace/record_dispatch.h"
 
+#include "decoding/errors.h"
 #include "decoding/record_filter.h"
 #include "session_fixture.h"
-#include "decoding/errors.h"
 #include "trace/kernel_logger_trace.h"
 #include "trace/manifest_trace.h"
 

@@ -61,8 +61,8 @@ class session_fixture : public ::testing::Test {
     // provider-lookup calls around them.
     std::vector<std::string_view> session_calls() const {
         static constexpr std::array<std::string_view, 9> wanted{
-            "StartTraceW",  "ControlTraceW", "EnableTraceEx2",           "OpenTraceW",
-            "ProcessTrace", "CloseTrace",    "NtQuerySystemInformation", "NtSetSystemInformation",
+            "StartTraceW",          "ControlTraceW", "EnableTraceEx2",           "OpenTraceW",
+            "ProcessTrace",         "CloseTrace",    "NtQuerySystemInformation", "NtSetSystemInformation",
             "EnumerateTraceGuidsEx"};
         std::vector<std::string_view> names = tracing.call_names();
         std::erase_if(names, [](std::string_view name) {

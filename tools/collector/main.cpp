@@ -36,8 +36,8 @@ struct settings {
     unsigned short port = 13251;
     bool indent = false;
     bool quiet = false;
-    std::uint64_t count = 0;    // stop after this many datagrams; 0 = no limit (none given)
-    double timeout_seconds = 0; // stop after this long; 0 = no limit (none given)
+    std::uint64_t count = 0;              // stop after this many datagrams; 0 = no limit (none given)
+    double timeout_seconds = 0;           // stop after this long; 0 = no limit (none given)
     int receive_buffer = 8 * 1024 * 1024; // asked of the kernel, which caps it (net.core.rmem_max)
     std::string jsonl_path;
 };
@@ -56,7 +56,7 @@ std::string indented(const std::string& datagram) {
 }
 
 class collector {
-public:
+  public:
     collector(asio::io_context& io, const settings& options)
         : io_(io), options_(options), socket_(io), signals_(io, SIGINT, SIGTERM), timer_(io) {
         const udp::endpoint endpoint(asio::ip::make_address(options.address), options.port);
@@ -94,7 +94,7 @@ public:
 
     int exit_status() const { return invalid_ == 0 ? 0 : 1; }
 
-private:
+  private:
     void receive() {
         socket_.async_receive_from(asio::buffer(buffer_), sender_,
                                    [this](const boost::system::error_code& error, std::size_t size) {
@@ -112,7 +112,8 @@ private:
         ++received_;
         const tallowick::collector::check_result checked = tallowick::collector::check_message(datagram);
         if (!options_.quiet)
-            std::cout << (options_.indent && checked.ok() ? indented(datagram) : datagram) << '\n' << std::flush;
+            std::cout << (options_.indent && checked.ok() ? indented(datagram) : datagram) << '\n'
+                      << std::flush;
         if (!checked.ok()) {
             ++invalid_;
             std::cerr << "INVALID DATAGRAM (" << checked.problem << "): " << datagram << std::endl;
@@ -161,8 +162,8 @@ Number limit_value(const char* option, const std::string& text, Number most, con
 int main(int argc, char** argv) {
     settings options;
     po::options_description table("tallowick-collector options");
-    table.add_options()("help", "show this help")(
-        "indent", po::bool_switch(&options.indent), "print each datagram as indented JSON")(
+    table.add_options()("help", "show this help")("indent", po::bool_switch(&options.indent),
+                                                  "print each datagram as indented JSON")(
         "quiet", po::bool_switch(&options.quiet), "print only invalid datagrams and the summary")(
         "count", po::value<std::string>(), "stop after N datagrams (N at least 1)")(
         "timeout", po::value<std::string>(), "stop after S seconds (S at least 1)")(
@@ -183,9 +184,11 @@ int main(int argc, char** argv) {
                                         std::numeric_limits<std::uint64_t>::max(), "18446744073709551615");
         if (values.count("timeout") != 0)
             // A longer wait than the steady clock's nanoseconds can count would overflow.
-            options.timeout_seconds = limit_value("timeout", values["timeout"].as<std::string>(), 1e9, "1000000000");
+            options.timeout_seconds =
+                limit_value("timeout", values["timeout"].as<std::string>(), 1e9, "1000000000");
         if (values.count("port") != 0)
-            options.port = limit_value<unsigned short>("port", values["port"].as<std::string>(), 65535, "65535");
+            options.port =
+                limit_value<unsigned short>("port", values["port"].as<std::string>(), 65535, "65535");
         if (values.count("receive-buffer") != 0)
             options.receive_buffer = limit_value("receive-buffer", values["receive-buffer"].as<std::string>(),
                                                  std::numeric_limits<int>::max(), "2147483647");

@@ -67,9 +67,9 @@ std::string check_members(const rapidjson::Value& object, const std::vector<memb
         if (key != rule.key)
             return "member \"" + std::string(key) + "\" where \"" + rule.key + "\" belongs";
         const rapidjson::Value& value = member->value;
-        const bool type_ok = rule.kind == json_kind::text              ? value.IsString()
-                             : rule.kind == json_kind::signed_number   ? value.IsInt()
-                                                                       : value.IsUint();
+        const bool type_ok = rule.kind == json_kind::text            ? value.IsString()
+                             : rule.kind == json_kind::signed_number ? value.IsInt()
+                                                                     : value.IsUint();
         if (!type_ok)
             return std::string("member \"") + rule.key + "\" has the wrong JSON type";
         ++member;
@@ -94,12 +94,20 @@ std::string check_file_message(const rapidjson::Value& object) {
     bool operation_ok = false;
     switch (event_id) {
     case 12:
-        operation_ok = std::find(access_labels.begin(), access_labels.end(), operation) != access_labels.end();
+        operation_ok =
+            std::find(access_labels.begin(), access_labels.end(), operation) != access_labels.end();
         break;
-    case 26: operation_ok = operation == "DELETE"; break;
-    case 27: operation_ok = operation == "RENAME"; break;
-    case 30: operation_ok = operation == "CREATED"; break;
-    default: return "file message with event id " + std::to_string(event_id);
+    case 26:
+        operation_ok = operation == "DELETE";
+        break;
+    case 27:
+        operation_ok = operation == "RENAME";
+        break;
+    case 30:
+        operation_ok = operation == "CREATED";
+        break;
+    default:
+        return "file message with event id " + std::to_string(event_id);
     }
     if (!operation_ok)
         return "Operation \"" + operation + "\" does not belong to event " + std::to_string(event_id);
@@ -120,7 +128,8 @@ check_result check_message(std::string_view datagram) {
     document.Parse<rapidjson::kParseValidateEncodingFlag | rapidjson::kParseIterativeFlag>(datagram.data(),
                                                                                            datagram.size());
     if (document.HasParseError()) {
-        result.problem = std::string("not valid UTF-8 JSON: ") + rapidjson::GetParseError_En(document.GetParseError());
+        result.problem =
+            std::string("not valid UTF-8 JSON: ") + rapidjson::GetParseError_En(document.GetParseError());
         return result;
     }
     if (!document.IsObject()) {
@@ -130,7 +139,8 @@ check_result check_message(std::string_view datagram) {
     // Every message is flat; the compact writer below recurses into nesting.
     for (auto member = document.MemberBegin(); member != document.MemberEnd(); ++member) {
         if (member->value.IsObject() || member->value.IsArray()) {
-            result.problem = "member \"" + std::string(member->name.GetString(), member->name.GetStringLength()) +
+            result.problem = "member \"" +
+                             std::string(member->name.GetString(), member->name.GetStringLength()) +
                              "\" is not a string or a number";
             return result;
         }

@@ -28,8 +28,8 @@ buffer_settings buffer_settings::of(const EVENT_TRACE_PROPERTIES& properties, st
         size_kb == 0 ? default_buffer_size_kb : std::clamp(size_kb, smallest_buffer_kb, largest_buffer_kb);
     // At least two buffers per processor, whatever was asked.
     settings.minimum_buffers = std::max(minimum, 2 * std::max(processors, std::uint32_t{1}));
-    settings.maximum_buffers =
-        maximum == 0 ? settings.minimum_buffers + default_extra_buffers : std::max(maximum, settings.minimum_buffers);
+    settings.maximum_buffers = maximum == 0 ? settings.minimum_buffers + default_extra_buffers
+                                            : std::max(maximum, settings.minimum_buffers);
     settings.flush_timer_s = properties.FlushTimer;
     return settings;
 }

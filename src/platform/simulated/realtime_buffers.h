@@ -97,7 +97,8 @@ template <typename Visit> void trace_buffer::for_each_record(Visit&& visit) cons
                               : const_cast<std::byte*>(bytes.data() + offset + buffered_record_header);
         visit(record);
         const std::size_t size = buffered_record_header + record.UserDataLength;
-        offset += (size + buffered_record_alignment - 1) / buffered_record_alignment * buffered_record_alignment;
+        offset +=
+            (size + buffered_record_alignment - 1) / buffered_record_alignment * buffered_record_alignment;
     }
 }
 

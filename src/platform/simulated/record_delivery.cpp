@@ -208,9 +208,9 @@ std::size_t record_delivery::write(const EVENT_RECORD& record) {
 bool record_delivery::wait_until_read(lock_type& lock, const std::stop_token& stop) {
     changed_.wait(lock, [&] {
         return stop.stop_requested() ||
-               (buffers_reading_ == 0 && std::all_of(consumers_.begin(), consumers_.end(), [](const auto& entry) {
-                    return entry.second.buffers.empty();
-                }));
+               (buffers_reading_ == 0 &&
+                std::all_of(consumers_.begin(), consumers_.end(),
+                            [](const auto& entry) { return entry.second.buffers.empty(); }));
     });
     return !stop.stop_requested();
 }

@@ -84,7 +84,7 @@ class record_delivery {
         bool closed = false;
         std::deque<ticket*> queue;
         std::deque<std::shared_ptr<trace_buffer>> buffers; // real-time: whole buffers to read
-        std::condition_variable wake; // work queued, handle closed or session stopped
+        std::condition_variable wake;                      // work queued, handle closed or session stopped
     };
     using consumer_map = std::map<TRACEHANDLE, consumer>;
 

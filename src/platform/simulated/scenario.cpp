@@ -46,7 +46,7 @@ std::optional<std::uint64_t> parse_hex(std::string_view text) {
 // Reads the members of one JSON object, remembering which keys were used, so
 // that a key nobody asked for (a typo) is reported instead of passing silently.
 class object_reader {
-public:
+  public:
     object_reader(const json& value, std::string place) : value_(value), place_(std::move(place)) {
         if (!value.IsObject())
             throw scenario_error(where(), "expected an object");
@@ -70,7 +70,8 @@ public:
         return *found;
     }
 
-    std::uint64_t number(const char* key, std::uint64_t limit, std::uint64_t fallback, bool required = false) {
+    std::uint64_t number(const char* key, std::uint64_t limit, std::uint64_t fallback,
+                         bool required = false) {
         const json* found = required ? &require(key) : find(key);
         if (found == nullptr)
             return fallback;
@@ -119,7 +120,7 @@ public:
         throw scenario_error(place, "expected a whole number from 0 to " + std::to_string(limit));
     }
 
-private:
+  private:
     const json& value_;
     std::string place_;
     std::set<std::string> used_;
@@ -182,16 +183,17 @@ machine_config read_machine(object_reader& reader) {
         machine.minor_version = minor;
     }
     machine.admin = reader.boolean("admin", machine.admin);
-    machine.inventory.agent_user_sid = sid_at(reader, "agent_user_sid", machine.inventory.agent_user_sid, false);
+    machine.inventory.agent_user_sid =
+        sid_at(reader, "agent_user_sid", machine.inventory.agent_user_sid, false);
     machine.inventory.debug_privilege = reader.boolean("debug_privilege", machine.inventory.debug_privilege);
-    machine.trace_session_limit =
-        static_cast<std::uint32_t>(reader.number("trace_session_limit", u32_max, machine.trace_session_limit));
+    machine.trace_session_limit = static_cast<std::uint32_t>(
+        reader.number("trace_session_limit", u32_max, machine.trace_session_limit));
     machine.session_start_delay_ms = static_cast<std::uint32_t>(
         reader.number("session_start_delay_ms", u32_max, machine.session_start_delay_ms));
     if (const json* delivery = reader.find("delivery")) {
-        const std::string_view text = delivery->IsString()
-                                          ? std::string_view(delivery->GetString(), delivery->GetStringLength())
-                                          : std::string_view();
+        const std::string_view text =
+            delivery->IsString() ? std::string_view(delivery->GetString(), delivery->GetStringLength())
+                                 : std::string_view();
         if (text == "synchronous")
             machine.delivery = delivery_mode::synchronous;
         else if (text == "real_time")
@@ -199,24 +201,26 @@ machine_config read_machine(object_reader& reader) {
         else
             throw scenario_error(reader.where("delivery"), "expected \"synchronous\" or \"real_time\"");
     }
-    machine.running_sessions = read_list<running_session>(reader, "running_sessions", {}, [](object_reader& item) {
-        running_session session;
-        session.name = item.text("name", "", true);
-        session.stop_status = static_cast<std::uint32_t>(item.number("stop_status", u32_max, 0));
-        session.enable_flags = static_cast<std::uint32_t>(item.number("enable_flags", u32_max, 0));
-        if (item.has("providers")) {
-            const json& list = item.array("providers");
-            for (rapidjson::SizeType i = 0; i < list.Size(); ++i) {
-                const std::string place = item.where("providers") + "/" + std::to_string(i);
-                const auto guid = list[i].IsString() ? parse_guid({list[i].GetString(), list[i].GetStringLength()})
-                                                     : std::nullopt;
-                if (!guid)
-                    throw scenario_error(place, "expected a GUID of 36 characters without braces");
-                session.providers.push_back(*guid);
+    machine.running_sessions =
+        read_list<running_session>(reader, "running_sessions", {}, [](object_reader& item) {
+            running_session session;
+            session.name = item.text("name", "", true);
+            session.stop_status = static_cast<std::uint32_t>(item.number("stop_status", u32_max, 0));
+            session.enable_flags = static_cast<std::uint32_t>(item.number("enable_flags", u32_max, 0));
+            if (item.has("providers")) {
+                const json& list = item.array("providers");
+                for (rapidjson::SizeType i = 0; i < list.Size(); ++i) {
+                    const std::string place = item.where("providers") + "/" + std::to_string(i);
+                    const auto guid = list[i].IsString()
+                                          ? parse_guid({list[i].GetString(), list[i].GetStringLength()})
+                                          : std::nullopt;
+                    if (!guid)
+                        throw scenario_error(place, "expected a GUID of 36 characters without braces");
+                    session.providers.push_back(*guid);
+                }
             }
-        }
-        return session;
-    });
+            return session;
+        });
     machine.providers =
         read_list<registered_provider>(reader, "providers", machine.providers, [](object_reader& item) {
             registered_provider provider;
@@ -230,12 +234,12 @@ machine_config read_machine(object_reader& reader) {
         });
     machine.inventory.accounts =
         read_list<account_entry>(reader, "accounts", machine.inventory.accounts, [](object_reader& item) {
-        account_entry entry;
-        entry.sid = sid_at(item, "sid", "", true);
-        entry.name = item.text("name", "", true);
-        entry.domain = item.text("domain", "");
-        return entry;
-    });
+            account_entry entry;
+            entry.sid = sid_at(item, "sid", "", true);
+            entry.name = item.text("name", "", true);
+            entry.domain = item.text("domain", "");
+            return entry;
+        });
     machine.inventory.processes = read_list<process_entry>(reader, "processes", {}, [](object_reader& item) {
         process_entry entry;
         entry.pid = static_cast<std::uint32_t>(item.number("pid", u32_max, 0, true));
@@ -251,7 +255,8 @@ machine_config read_machine(object_reader& reader) {
         else if (access == "gone")
             entry.access = process_access::gone;
         else
-            throw scenario_error(item.where("access"), "expected \"full\", \"limited\", \"denied\" or \"gone\"");
+            throw scenario_error(item.where("access"),
+                                 "expected \"full\", \"limited\", \"denied\" or \"gone\"");
         return entry;
     });
     machine.inventory.files = read_list<file_entry>(reader, "files", {}, [](object_reader& item) {
@@ -271,7 +276,8 @@ machine_config read_machine(object_reader& reader) {
     return machine;
 }
 
-std::uint64_t number_or_hex(object_reader& reader, const char* key, std::uint64_t limit, std::uint64_t fallback) {
+std::uint64_t number_or_hex(object_reader& reader, const char* key, std::uint64_t limit,
+                            std::uint64_t fallback) {
     const json* found = reader.find(key);
     if (found == nullptr)
         return fallback;
@@ -284,14 +290,18 @@ std::uint64_t number_or_hex(object_reader& reader, const char* key, std::uint64_
     return object_reader::number_value(*found, reader.where(key), limit);
 }
 
-std::u16string wide(const std::string& text) { return utf8_to_utf16(text); }
+std::u16string wide(const std::string& text) {
+    return utf8_to_utf16(text);
+}
 
 record_property read_property(object_reader& item) {
     static const std::pair<const char*, property_type> types[] = {
-        {"uint8", property_type::uint8},     {"uint16", property_type::uint16}, {"uint32", property_type::uint32},
-        {"uint64", property_type::uint64},   {"int32", property_type::int32},   {"pointer", property_type::pointer},
-        {"unicode", property_type::unicode}, {"ansi", property_type::ansi},     {"sid", property_type::sid},
-        {"wbemsid", property_type::wbemsid}, {"bytes", property_type::bytes},
+        {"uint8", property_type::uint8},     {"uint16", property_type::uint16},
+        {"uint32", property_type::uint32},   {"uint64", property_type::uint64},
+        {"int32", property_type::int32},     {"pointer", property_type::pointer},
+        {"unicode", property_type::unicode}, {"ansi", property_type::ansi},
+        {"sid", property_type::sid},         {"wbemsid", property_type::wbemsid},
+        {"bytes", property_type::bytes},
     };
     record_property property;
     property.name = wide(item.text("name", "", true));
@@ -314,18 +324,30 @@ record_property read_property(object_reader& item) {
         return std::string(value.GetString(), value.GetStringLength());
     };
     switch (property.type) {
-    case property_type::uint8: property.number = object_reader::number_value(value, place, u8_max); break;
-    case property_type::uint16: property.number = object_reader::number_value(value, place, u16_max); break;
-    case property_type::uint32: property.number = object_reader::number_value(value, place, u32_max); break;
+    case property_type::uint8:
+        property.number = object_reader::number_value(value, place, u8_max);
+        break;
+    case property_type::uint16:
+        property.number = object_reader::number_value(value, place, u16_max);
+        break;
+    case property_type::uint32:
+        property.number = object_reader::number_value(value, place, u32_max);
+        break;
     case property_type::uint64:
-    case property_type::pointer: property.number = number_or_hex(item, "value", u64_max, 0); break;
+    case property_type::pointer:
+        property.number = number_or_hex(item, "value", u64_max, 0);
+        break;
     case property_type::int32:
         if (!value.IsInt())
             throw scenario_error(place, "expected a signed 32-bit number");
         property.number = static_cast<std::uint32_t>(value.GetInt());
         break;
-    case property_type::unicode: property.text = wide(string_value()); break;
-    case property_type::ansi: property.narrow = string_value(); break;
+    case property_type::unicode:
+        property.text = wide(string_value());
+        break;
+    case property_type::ansi:
+        property.narrow = string_value();
+        break;
     case property_type::sid:
     case property_type::wbemsid:
         property.narrow = string_value();
@@ -404,14 +426,16 @@ step read_step(object_reader& item, unsigned depth) {
     for (const char* kind : kinds) {
         if (item.has(kind)) {
             if (chosen != nullptr)
-                throw scenario_error(item.where(), std::string("a step has exactly one of its kinds; found \"") +
-                                                       chosen + "\" and \"" + kind + "\"");
+                throw scenario_error(item.where(),
+                                     std::string("a step has exactly one of its kinds; found \"") + chosen +
+                                         "\" and \"" + kind + "\"");
             chosen = kind;
         }
     }
     if (chosen == nullptr)
-        throw scenario_error(item.where(), "a step needs one of file_open, file_delete, file_rename, file_create, "
-                                           "process_start, process_end, record, interrupt, repeat, volume_mount");
+        throw scenario_error(item.where(),
+                             "a step needs one of file_open, file_delete, file_rename, file_create, "
+                             "process_start, process_end, record, interrupt, repeat, volume_mount");
     object_reader body(item.require(chosen), item.where(chosen));
     const std::string_view kind = chosen;
     if (kind.substr(0, 5) == "file_") {
@@ -444,15 +468,16 @@ step read_step(object_reader& item, unsigned depth) {
         if (repeat.times == 0)
             throw scenario_error(body.where("times"), "must be at least 1");
         if (depth == max_repeat_depth)
-            throw scenario_error(item.where(chosen), "repeats nest at most " + std::to_string(max_repeat_depth) +
-                                                         " deep");
+            throw scenario_error(item.where(chosen),
+                                 "repeats nest at most " + std::to_string(max_repeat_depth) + " deep");
         repeat.steps = read_list<step>(body, "steps", {},
                                        [depth](object_reader& inner) { return read_step(inner, depth + 1); });
         if (repeat.steps.empty())
             throw scenario_error(body.where("steps"), "a repeat needs at least one step");
         result.action = std::move(repeat);
     } else if (kind == "volume_mount") {
-        result.action = volume_mount_step{volume_entry{body.text("device", "", true), body.text("root", "", true)}};
+        result.action =
+            volume_mount_step{volume_entry{body.text("device", "", true), body.text("root", "", true)}};
     } else {
         result.action = interrupt_step{};
     }
@@ -512,7 +537,8 @@ scenario parse_scenario(std::string_view text) {
                                                                                            text.size());
     if (document.HasParseError())
         throw scenario_error("byte " + std::to_string(document.GetErrorOffset()),
-                             std::string("not valid JSON: ") + rapidjson::GetParseError_En(document.GetParseError()));
+                             std::string("not valid JSON: ") +
+                                 rapidjson::GetParseError_En(document.GetParseError()));
     object_reader top(document, "");
     const json& format = top.require("format");
     if (!format.IsUint() || format.GetUint() != 1)

@@ -16,8 +16,8 @@ namespace tallowick::platform::simulated {
 
 struct running_session {
     std::string name;
-    std::uint32_t stop_status = 0; // what a stop of it by name returns
-    std::vector<GUID> providers;   // enabled in it, for every level and keyword
+    std::uint32_t stop_status = 0;  // what a stop of it by name returns
+    std::vector<GUID> providers;    // enabled in it, for every level and keyword
     std::uint32_t enable_flags = 0; // nonzero: a kernel logger with these flags
 };
 struct registered_provider {
@@ -46,7 +46,9 @@ struct machine_config {
     std::vector<registered_provider> providers = default_providers();
     machine_inventory inventory;
 
-    bool older_than_windows8() const { return major_version < 6 || (major_version == 6 && minor_version < 2); }
+    bool older_than_windows8() const {
+        return major_version < 6 || (major_version == 6 && minor_version < 2);
+    }
     static std::vector<registered_provider> default_providers();
 };
 
@@ -87,12 +89,12 @@ struct scenario {
 // A scenario that does not follow the format: where (a JSON pointer such as
 // /steps/3/pid) and what is wrong.
 class scenario_error : public std::runtime_error {
-public:
+  public:
     scenario_error(std::string place, const std::string& problem)
         : std::runtime_error(place.empty() ? problem : place + ": " + problem), place_(std::move(place)) {}
     const std::string& place() const { return place_; }
 
-private:
+  private:
     std::string place_;
 };
 

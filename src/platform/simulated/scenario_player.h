@@ -66,7 +66,7 @@ class scenario_player {
         std::optional<process_entry> started;
         std::optional<std::uint32_t> ended;
         std::optional<volume_entry> mounted;
-        std::uint32_t times = 0;           // a repeat: plays `body` this many times
+        std::uint32_t times = 0; // a repeat: plays `body` this many times
         std::vector<prepared_step> body;
     };
 

@@ -172,8 +172,9 @@ std::uint32_t session_table::start(TRACEHANDLE* handle, const char16_t* name,
     return error_success;
 }
 
-std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name, EVENT_TRACE_PROPERTIES* properties,
-                                     std::uint32_t control_code, std::shared_ptr<session_state>* stopped) {
+std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name,
+                                     EVENT_TRACE_PROPERTIES* properties, std::uint32_t control_code,
+                                     std::shared_ptr<session_state>* stopped) {
     if (handle == 0 && view_of(name).empty())
         return error_invalid_parameter;
     const std::shared_ptr<session_state> session = handle != 0 ? find_by_handle(handle) : find(view_of(name));
@@ -292,9 +293,11 @@ std::uint32_t session_table::provider_enables(const GUID& provider, void* out, s
         if (session->providers.count(provider) != 0)
             enabling.push_back(session.get());
     std::vector<std::byte> answer(guid_info_size + instance_size + enable_size * enabling.size());
-    const auto put = [&answer](std::size_t offset, auto value) { std::memcpy(answer.data() + offset, &value, sizeof value); };
-    put(0, std::uint32_t{1});                                                 // InstanceCount
-    put(guid_info_size + 4, static_cast<std::uint32_t>(enabling.size()));     // EnableCount
+    const auto put = [&answer](std::size_t offset, auto value) {
+        std::memcpy(answer.data() + offset, &value, sizeof value);
+    };
+    put(0, std::uint32_t{1});                                             // InstanceCount
+    put(guid_info_size + 4, static_cast<std::uint32_t>(enabling.size())); // EnableCount
     for (std::size_t i = 0; i < enabling.size(); ++i) {
         const std::size_t at = guid_info_size + instance_size + enable_size * i;
         const enabled_provider& enabled = enabling[i]->providers.at(provider);

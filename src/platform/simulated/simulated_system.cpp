@@ -239,7 +239,8 @@ namespace {
 char16_t drive_letter_of(std::u16string_view root) {
     if (root.size() != 3 || root[1] != u':' || root[2] != u'\\')
         return 0;
-    const char16_t letter = root[0] >= u'a' && root[0] <= u'z' ? static_cast<char16_t>(root[0] - u'a' + u'A') : root[0];
+    const char16_t letter =
+        root[0] >= u'a' && root[0] <= u'z' ? static_cast<char16_t>(root[0] - u'a' + u'A') : root[0];
     return letter >= u'A' && letter <= u'Z' ? letter : 0;
 }
 } // namespace

@@ -16,7 +16,7 @@ namespace tallowick::platform::simulated {
 // Safe to call from any number of threads; processes may come and go while
 // workers look them up.
 class simulated_system final : public system_api {
-public:
+  public:
     // Throws std::invalid_argument for a SID text that is not one.
     explicit simulated_system(const machine_inventory& model = {});
 
@@ -50,7 +50,7 @@ public:
     std::string utf16_to_utf8(std::u16string_view text) override;
     std::u16string utf8_to_utf16(std::string_view text) override;
 
-private:
+  private:
     struct process_state {
         std::u16string image;
         std::vector<std::byte> user_sid; // empty: no token

@@ -61,7 +61,8 @@ void simulated_tracing::flush_buffers() {
 }
 
 bool simulated_tracing::wait_until_read(const std::stop_token& stop) {
-    return stoppable(stop, [&](std::unique_lock<std::mutex>& lock) { return consumers_.wait_until_read(lock, stop); });
+    return stoppable(
+        stop, [&](std::unique_lock<std::mutex>& lock) { return consumers_.wait_until_read(lock, stop); });
 }
 
 std::size_t simulated_tracing::processing_count() const {

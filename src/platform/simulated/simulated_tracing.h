@@ -73,8 +73,8 @@ class simulated_tracing final : public tracing_api {
                                         const TDH_CONTEXT* context, std::uint32_t descriptor_count,
                                         const PROPERTY_DATA_DESCRIPTOR* descriptors,
                                         std::uint32_t* property_size) override;
-    std::uint32_t enumerate_trace_guids_ex(std::uint32_t query_class, const void* in_buffer, std::uint32_t in_size,
-                                           void* out_buffer, std::uint32_t out_size,
+    std::uint32_t enumerate_trace_guids_ex(std::uint32_t query_class, const void* in_buffer,
+                                           std::uint32_t in_size, void* out_buffer, std::uint32_t out_size,
                                            std::uint32_t* returned) override;
     std::uint32_t nt_query_system_information(std::uint32_t information_class, void* information,
                                               std::uint32_t length, std::uint32_t* return_length) override;

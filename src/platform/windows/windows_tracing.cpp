@@ -65,7 +65,8 @@ template <typename Function> Function ntdll_function(const char* name) {
 
 // Looked up when first called: Wine 8 exports it from sechost.dll only, and an
 // import from advapi32.dll would keep the program from loading there.
-using enumerate_trace_guids_function = ULONG(WINAPI*)(TRACE_QUERY_INFO_CLASS, PVOID, ULONG, PVOID, ULONG, PULONG);
+using enumerate_trace_guids_function = ULONG(WINAPI*)(TRACE_QUERY_INFO_CLASS, PVOID, ULONG, PVOID, ULONG,
+                                                      PULONG);
 enumerate_trace_guids_function enumerate_trace_guids() {
     const auto from_advapi32 =
         module_function<enumerate_trace_guids_function>(L"advapi32.dll", "EnumerateTraceGuidsEx");
@@ -152,8 +153,8 @@ std::uint32_t windows_tracing::enumerate_trace_guids_ex(std::uint32_t query_clas
     if (enumerate == nullptr)
         return ERROR_PROC_NOT_FOUND;
     ULONG length = 0;
-    const ULONG status = enumerate(static_cast<TRACE_QUERY_INFO_CLASS>(query_class), const_cast<void*>(in_buffer),
-                                   in_size, out_buffer, out_size, &length);
+    const ULONG status = enumerate(static_cast<TRACE_QUERY_INFO_CLASS>(query_class),
+                                   const_cast<void*>(in_buffer), in_size, out_buffer, out_size, &length);
     if (returned != nullptr)
         *returned = length;
     return status;
