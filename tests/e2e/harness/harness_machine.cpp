@@ -18,7 +18,7 @@ platform::simulated::simulated_tracing& machine_tracing() {
     // them) are gone before the DLL detaches, and the program may still call in.
     static platform::simulated::simulated_machine* const machine = [] {
         platform::simulated::player_settings settings;
-        settings.sessions = agent_trace_sessions;
+        settings.sessions = app::agent_trace_sessions;
         settings.interrupt = deliver_interrupt;
         try {
             return platform::simulated::make_simulated_machine(std::getenv("TALLOWICK_SIM_SCENARIO"),
