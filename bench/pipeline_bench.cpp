@@ -173,6 +173,7 @@ struct running_agent {
         agent = std::thread([this] {
             status = tallowick::app::run_traces(scope);
             ended.request_stop();
+            machine.wake_waiters();
         });
         if (!machine.wait_for_processing(3, ended.get_token()))
             std::fprintf(stderr, "pipeline_bench: the agent ended with status %d before it ran\n", status);

@@ -88,6 +88,12 @@ scenario_player::prepared_step scenario_player::prepare(const step& source, cons
 
 scenario_player::~scenario_player() {
     thread_.request_stop();
+    // The player's waits see the stop once woken (see wake_waiters).
+    tracing_.wake_waiters();
+    {
+        const std::lock_guard lock(mutex_);
+        changed_.notify_all();
+    }
     if (thread_.joinable())
         thread_.join();
     for_each_record(steps_, [&](const built_record& record) { tracing_.forget(record); });
@@ -142,7 +148,7 @@ bool scenario_player::pause(std::chrono::milliseconds duration, const std::stop_
         return !stop.stop_requested();
     tracing_.flush_buffers();
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, stop, duration, [] { return false; });
+    changed_.wait_for(lock, duration, [&] { return stop.stop_requested(); });
     return !stop.stop_requested();
 }
 

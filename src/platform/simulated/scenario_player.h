@@ -93,7 +93,7 @@ class scenario_player {
     std::vector<prepared_step> steps_;
 
     mutable std::mutex mutex_;
-    mutable std::condition_variable_any changed_;
+    mutable std::condition_variable changed_;
     std::size_t played_ = 0;
     std::jthread thread_; // last: it starts once everything else exists
 };

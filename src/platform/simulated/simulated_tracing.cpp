@@ -26,8 +26,13 @@ simulated_tracing::simulated_tracing(const machine_config& machine)
       start_delay_(machine.session_start_delay_ms), delivery_(machine.delivery),
       providers_(machine.providers), sessions_(machine), guid_source_(std::random_device{}()) {}
 
+void simulated_tracing::wake_waiters() {
+    const std::lock_guard lock(mutex_);
+    consumers_.wake_waiters();
+}
+
 bool simulated_tracing::wait_for_processing(std::size_t count, const std::stop_token& stop) {
-    return stoppable(stop, [&](std::unique_lock<std::mutex>& lock) {
+    return stoppable([&](std::unique_lock<std::mutex>& lock) {
         return consumers_.wait_for_processing(count, lock, stop);
     });
 }
@@ -48,7 +53,7 @@ delivery_outcome simulated_tracing::deliver(built_record& record, std::chrono::m
         return outcome;
     }
     tdh_.add(record);
-    const delivery_outcome outcome = stoppable(stop, [&](std::unique_lock<std::mutex>& lock) {
+    const delivery_outcome outcome = stoppable([&](std::unique_lock<std::mutex>& lock) {
         return consumers_.deliver(record.record(), patience, lock, stop);
     });
     tdh_.remove(record);
@@ -62,7 +67,7 @@ void simulated_tracing::flush_buffers() {
 
 bool simulated_tracing::wait_until_read(const std::stop_token& stop) {
     return stoppable(
-        stop, [&](std::unique_lock<std::mutex>& lock) { return consumers_.wait_until_read(lock, stop); });
+        [&](std::unique_lock<std::mutex>& lock) { return consumers_.wait_until_read(lock, stop); });
 }
 
 std::size_t simulated_tracing::processing_count() const {

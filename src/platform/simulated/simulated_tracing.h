@@ -27,6 +27,11 @@ class simulated_tracing final : public tracing_api {
   public:
     explicit simulated_tracing(const machine_config& machine);
 
+    // The waits below return false (or give up) once `stop` is requested and
+    // they are woken: whoever requests the stop then calls wake_waiters(). (No
+    // stop callback wakes them: on MinGW's runtime, destroying a stop callback
+    // while the requesting thread runs it can wait forever.)
+    void wake_waiters();
     // Waits until `count` consumers are processing at once (ProcessTrace
     // entered); false when `stop` was requested first.
     bool wait_for_processing(std::size_t count, const std::stop_token& stop);
@@ -98,14 +103,8 @@ class simulated_tracing final : public tracing_api {
     std::uint32_t release(void* object) override;
 
   private:
-    // Runs `wait` with the lock held and a stop request waking it.
-    template <typename Wait> auto stoppable(const std::stop_token& stop, Wait wait) {
-        // Registered before the lock is taken and gone after it is released: the
-        // callback takes the lock, and may run at once.
-        const std::stop_callback wake(stop, [this] {
-            const std::lock_guard lock(mutex_);
-            consumers_.wake_waiters();
-        });
+    // Runs `wait` with the lock held; wake_waiters() wakes it to see a stop.
+    template <typename Wait> auto stoppable(Wait wait) {
         std::unique_lock lock(mutex_);
         return wait(lock);
     }
