@@ -43,6 +43,9 @@ using ulong = ULONG;
 
 #else // not Windows
 
+// The SDK's own names, as Windows spells them.
+// NOLINTBEGIN(readability-identifier-naming)
+
 namespace tallowick::platform::sdk {
 using wide_char = char16_t;
 using ulong = std::uint32_t;
@@ -439,6 +442,8 @@ struct OSVERSIONINFOEXW {
     std::uint8_t wProductType;
     std::uint8_t wReserved;
 };
+
+// NOLINTEND(readability-identifier-naming)
 
 #endif // not Windows
 
