@@ -134,6 +134,13 @@ class AgentUnderWine : public ::testing::Test {
     }
     static std::uint32_t child_pid() { return child_->pid(); }
     static std::string child_image() { return drive_path("tallowick_idle_child.exe"); }
+    // As a process start names its parent: lower-cased.
+    static std::string lower_child_image() {
+        std::string image = child_image();
+        std::transform(image.begin(), image.end(), image.begin(),
+                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+        return image;
+    }
     static std::string scope() { return drive_path(""); }
 
     // Runs the harnessed program on `scenario_json` from `working_directory`
@@ -231,9 +238,7 @@ TEST_F(AgentUnderWine, ProcessStartAndEndAreReportedWithTheRealParentAndAccount)
                  R"(, "image_file_name": "cmd.exe", "command_line": "cmd /c build", "user_sid": "S-1-5-18"}})",
              R"({"process_end": {"pid": )" + pid + R"(, "image_file_name": "cmd.exe"}})"}));
     EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
-    std::string parent = child_image();
-    std::transform(parent.begin(), parent.end(), parent.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string parent = lower_child_image();
     EXPECT_EQ(
         sorted(result.datagrams),
         sorted(
@@ -267,9 +272,7 @@ TEST_F(AgentUnderWine, AnOpenIsNamedByTheStartOfAProcessThatCannotBeOpened) {
                json_text(drive_path("Quarterly Report.docx")) + R"(","Path_Type":"FILE","Process_Name":")" +
                process + R"(","Process_Owner":")" + owner + R"(","Event_Type":"FILESYSTEM"})";
     };
-    std::string parent = child_image();
-    std::transform(parent.begin(), parent.end(), parent.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string parent = lower_child_image();
     EXPECT_EQ(
         sorted(result.datagrams),
         sorted(
