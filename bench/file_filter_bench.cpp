@@ -96,7 +96,8 @@ void locate_file_name(benchmark::State& state) {
 // Nothing reaches it: every record here is out of scope.
 class unused_sink final : public tallowick::monitor::message_sink {
   public:
-    void send(const rapidjson::Document&, tallowick::monitor::message_kind) override {}
+    void send(rapidjson::Document&, tallowick::monitor::message_kind,
+              tallowick::monitor::record_time) override {}
 };
 
 // Out of scope for the monitored path, the queued task ends at its first test.

@@ -218,7 +218,8 @@ simulated::machine_inventory fuzz_machine() {
 // Each message is written out as the agent would send it, and dropped.
 class serialising_sink final : public tallowick::monitor::message_sink {
   public:
-    void send(const rapidjson::Document& message, tallowick::monitor::message_kind) override {
+    void send(rapidjson::Document& message, tallowick::monitor::message_kind,
+              tallowick::monitor::record_time) override {
         rapidjson::StringBuffer text;
         rapidjson::Writer<rapidjson::StringBuffer> writer(text);
         message.Accept(writer);

@@ -33,7 +33,7 @@ int run_agent(int argc, const char* const* argv) {
     for (const std::string& name : scope.excluded_processes)
         console::write_line("Excluding Process: " + name);
     monitor::enable_process_lookup_rights();
-    return run_traces(scope);
+    return run_traces(scope, {options.envelope, options.max_datagram, TALLOWICK_VERSION});
 }
 
 } // namespace tallowick::app

@@ -4,7 +4,10 @@
 #include <boost/algorithm/string/split.hpp>
 #include <boost/program_options.hpp>
 
+#include "output/datagram_fit.h"
+
 #include <algorithm>
+#include <charconv>
 #include <stdexcept>
 
 namespace tallowick::app {
@@ -17,8 +20,22 @@ po::options_description option_table() {
     po::options_description table("Allowed options", line_length, line_length / 2);
     table.add_options()("help", "produce help message")("path", po::value<std::vector<std::string>>(),
                                                         "set path to monitor")(
-        "excludeproc", po::value<std::vector<std::string>>(), "set process to exclude");
+        "excludeproc", po::value<std::vector<std::string>>(), "set process to exclude")(
+        "envelope", "add time, host, run and sequence to every message, and send the agent's own")(
+        "max-datagram", po::value<std::string>(), "the largest datagram to send, 1024 to 65507 bytes");
     return table;
+}
+
+// Digits only: "+2048", " 2048" or "2048x" are not a size someone meant.
+std::size_t max_datagram_of(const std::string& text) {
+    std::size_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
+        value < smallest_max_datagram || value > output::max_datagram_payload)
+        throw std::invalid_argument("--max-datagram needs a number of bytes from " +
+                                    std::to_string(smallest_max_datagram) + " to " +
+                                    std::to_string(output::max_datagram_payload) + ", not \"" + text + "\"");
+    return value;
 }
 
 // An empty value (often an unset shell variable) would match every path or
@@ -53,6 +70,9 @@ command_line parse_command_line(int argc, const char* const* argv) {
     for (const std::string& path : values_of(values, "path"))
         result.paths.push_back(strip_drive_prefix(path));
     result.excluded_processes = values_of(values, "excludeproc");
+    result.envelope = values.count("envelope") != 0;
+    if (values.count("max-datagram") != 0)
+        result.max_datagram = max_datagram_of(values["max-datagram"].as<std::string>());
     return result;
 }
 

@@ -1,14 +1,19 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
 namespace tallowick::app {
 
+inline constexpr std::size_t smallest_max_datagram = 1024;
+
 struct command_line {
     bool help = false;
     std::vector<std::string> paths;              // drive prefix already cut off
     std::vector<std::string> excluded_processes; // as typed
+    bool envelope = false;                       // --envelope
+    std::size_t max_datagram = 65507;            // --max-datagram N: the largest UDP payload by default
 };
 
 // Parses the agent's arguments. Unknown options are ignored; a malformed

@@ -1,33 +1,37 @@
 #pragma once
 
+#include "app/envelope.h"
+#include "app/run_ledger.h"
 #include "monitor/message_sink.h"
+#include "output/send_event.h"
 
-#include <array>
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 namespace tallowick::app {
 
-// Datagrams that went out, by the kind of message they carried. Safe from any thread.
-struct sent_datagrams {
-    std::array<std::atomic<std::uint64_t>, monitor::message_kinds> by_kind{};
-
-    void count(monitor::message_kind kind) { by_kind[static_cast<std::size_t>(kind)].fetch_add(1); }
-    std::uint64_t of(monitor::message_kind kind) const {
-        return by_kind[static_cast<std::size_t>(kind)].load();
-    }
+// How the agent's datagrams are made.
+struct datagram_settings {
+    std::size_t max_datagram = output::max_datagram_payload;
+    envelope* sealed_by = nullptr; // none: each message exactly as the handler built it
 };
 
-// The agent's sink: each message in one datagram to the collector, counted by
-// kind for the run summary once it went out.
+// The agent's sink: each message in one datagram to the collector, sealed by
+// the envelope when there is one, and what became of it booked in the ledger.
 class datagram_sink final : public monitor::message_sink {
   public:
-    void send(const rapidjson::Document& message, monitor::message_kind kind) override;
-    const sent_datagrams& sent() const { return sent_; }
+    datagram_sink(run_ledger& ledger, const datagram_settings& settings);
+
+    void send(rapidjson::Document& message, monitor::message_kind kind, monitor::record_time when) override;
+    // One of the agent's own messages (sent only with an envelope).
+    void send_agent(rapidjson::Document& message, std::int64_t made_at);
 
   private:
-    sent_datagrams sent_;
+    void seal_and_send(rapidjson::Document& message, datagram_kind kind, std::int64_t when);
+
+    run_ledger& ledger_;
+    datagram_settings settings_;
+    output::datagram_limits limits_;
 };
 
 } // namespace tallowick::app

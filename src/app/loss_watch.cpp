@@ -6,81 +6,67 @@
 
 namespace tallowick::app {
 
-loss_watch::loss_watch(std::vector<etw::trace_session*> sessions, line_writer report)
-    : sessions_(std::move(sessions)), report_(std::move(report)) {
-    for (const etw::trace_session* session : sessions_)
-        totals_.push_back({platform::utf16_to_utf8(session->name()), {}});
+std::uint64_t counter_growth(std::uint32_t last, std::uint32_t now) {
+    constexpr std::uint32_t half = std::uint32_t{1} << 31;
+    if (now >= last)
+        return now - last;
+    const std::uint32_t wrapped = now - last; // modulo 2^32
+    return wrapped < half ? wrapped : now;
 }
 
+std::vector<std::string> session_names(const std::vector<etw::trace_session*>& sessions) {
+    std::vector<std::string> names;
+    for (const etw::trace_session* session : sessions)
+        names.push_back(platform::utf16_to_utf8(session->name()));
+    return names;
+}
+
+std::string loss_line(const loss_news& news) {
+    std::string line = "tallowick: trace session " + news.session + " lost " +
+                       std::to_string(news.new_losses.events) + " events (" +
+                       std::to_string(news.total.events) + " in all)";
+    if (news.new_losses.buffers != 0)
+        line += " and " + std::to_string(news.new_losses.buffers) + " buffers on their way to the agent (" +
+                std::to_string(news.total.buffers) + " in all)";
+    if (news.new_losses.records != 0)
+        line += "; it delivered " + std::to_string(news.new_losses.records) + " lost-event records (" +
+                std::to_string(news.total.records) + " in all)";
+    return line;
+}
+
+loss_watch::loss_watch(std::vector<etw::trace_session*> sessions, run_ledger& ledger, news_listener report)
+    : sessions_(std::move(sessions)), ledger_(ledger), report_(std::move(report)), seen_(sessions_.size()) {}
+
 void loss_watch::check() {
-    for (std::size_t i = 0; i < sessions_.size(); ++i) {
-        if (const auto seen = sessions_[i]->query_statistics())
-            take(i, *seen);
-    }
+    for (std::size_t i = 0; i < sessions_.size(); ++i)
+        take(i, sessions_[i]->query_statistics());
 }
 
 void loss_watch::check_final() {
-    for (std::size_t i = 0; i < sessions_.size(); ++i) {
-        if (const auto seen = sessions_[i]->final_statistics())
-            take(i, *seen);
-    }
+    for (std::size_t i = 0; i < sessions_.size(); ++i)
+        take(i, sessions_[i]->final_statistics());
 }
 
-void loss_watch::take(std::size_t index, const etw::session_statistics& seen) {
-    etw::session_statistics& known = totals_[index].lost;
-    // The counters only grow while a session lives; a smaller value is a new
-    // session of the same name, whose losses are new too.
-    const std::uint32_t new_events =
-        seen.events_lost >= known.events_lost ? seen.events_lost - known.events_lost : seen.events_lost;
-    const std::uint32_t new_buffers = seen.realtime_buffers_lost >= known.realtime_buffers_lost
-                                          ? seen.realtime_buffers_lost - known.realtime_buffers_lost
-                                          : seen.realtime_buffers_lost;
-    if (new_events == 0 && new_buffers == 0)
+void loss_watch::take(std::size_t index, const std::optional<etw::session_statistics>& seen) {
+    seen_counters& known = seen_[index];
+    session_loss grown;
+    if (seen) {
+        grown.events = counter_growth(known.events, seen->events_lost);
+        grown.buffers = counter_growth(known.buffers, seen->realtime_buffers_lost);
+        known.events = seen->events_lost;
+        known.buffers = seen->realtime_buffers_lost;
+    }
+    const std::uint64_t records = sessions_[index]->loss_records();
+    grown.records = records - known.records;
+    known.records = records;
+    if (!grown.any())
         return;
-    known.events_lost += new_events;
-    known.realtime_buffers_lost += new_buffers;
-    std::string line = "tallowick: trace session " + totals_[index].name + " lost " +
-                       std::to_string(new_events) + " events (" + std::to_string(known.events_lost) +
-                       " in all)";
-    if (new_buffers != 0)
-        line += " and " + std::to_string(new_buffers) + " buffers on their way to the agent (" +
-                std::to_string(known.realtime_buffers_lost) + " in all)";
-    report_(line);
-}
-
-bool anything_counted(const sent_datagrams& sent, const output::run_counters& output,
-                      std::uint64_t console_lines_dropped,
-                      const std::vector<loss_watch::session_total>& lost) {
-    for (const auto& count : sent.by_kind)
-        if (count.load() != 0)
-            return true;
-    for (const auto& session : lost)
-        if (session.lost.events_lost != 0 || session.lost.realtime_buffers_lost != 0)
-            return true;
-    return output.messages_shortened.load() != 0 || output.send_failures.load() != 0 ||
-           console_lines_dropped != 0;
-}
-
-std::vector<std::string> run_summary(const sent_datagrams& sent, const output::run_counters& output,
-                                     std::uint64_t console_lines_dropped,
-                                     const std::vector<loss_watch::session_total>& lost) {
-    const auto of = [&](monitor::message_kind kind) { return std::to_string(sent.of(kind)); };
-    std::vector<std::string> lines;
-    lines.push_back("tallowick: run summary: datagrams sent: " + of(monitor::message_kind::file_system) +
-                    " file system, " + of(monitor::message_kind::process_started) + " process start, " +
-                    of(monitor::message_kind::process_ended) + " process end");
-    lines.push_back(
-        "tallowick: run summary: messages shortened: " + std::to_string(output.messages_shortened.load()) +
-        ", send failures: " + std::to_string(output.send_failures.load()) +
-        ", console lines dropped: " + std::to_string(console_lines_dropped));
-    std::string sessions = "tallowick: run summary: events lost:";
-    for (std::size_t i = 0; i < lost.size(); ++i) {
-        sessions += (i == 0 ? " " : ", ") + lost[i].name + " " + std::to_string(lost[i].lost.events_lost);
-        if (lost[i].lost.realtime_buffers_lost != 0)
-            sessions += " (and " + std::to_string(lost[i].lost.realtime_buffers_lost) + " buffers)";
-    }
-    lines.push_back(sessions);
-    return lines;
+    known.total.events += grown.events;
+    known.total.buffers += grown.buffers;
+    known.total.records += grown.records;
+    ledger_.add_loss(index, grown);
+    if (report_)
+        report_({platform::utf16_to_utf8(sessions_[index]->name()), grown, known.total});
 }
 
 } // namespace tallowick::app

@@ -1,16 +1,18 @@
 #include "app/trace_orchestration.h"
 
+#include "app/agent_messages.h"
 #include "app/datagram_sink.h"
+#include "app/envelope.h"
 #include "app/interrupt.h"
 #include "app/loss_watch.h"
+#include "app/run_ledger.h"
 #include "app/session_sizing.h"
 #include "console/console.h"
-#include "console/console_writer.h"
 #include "decoding/errors.h"
 #include "monitor/file_provider_setup.h"
 #include "monitor/process_provider_setup.h"
 #include "monitor/process_tracker.h"
-#include "output/run_counters.h"
+#include "platform/filetime.h"
 #include "platform/utf_codec.h"
 #include "pool/thread_pool.h"
 #include "trace/kernel_logger_trace.h"
@@ -25,6 +27,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace tallowick::app {
 namespace {
@@ -99,6 +102,26 @@ bool stop_all(const std::array<etw::trace_session*, 3>& sessions) {
 
 // How often the sessions' lost-event counters are read while running.
 constexpr std::chrono::seconds loss_check_interval{2};
+// How often an enveloped run sends its "STATUS".
+constexpr std::chrono::seconds status_interval{60};
+
+// The agent's own messages go out only with an envelope.
+class agent_voice {
+  public:
+    agent_voice(datagram_sink& sink, bool speaking) : sink_(sink), speaking_(speaking) {}
+    // `make` builds the message, only when it is to be sent.
+    template <typename Make> void say(Make&& make) {
+        if (!speaking_)
+            return;
+        rapidjson::Document message = std::forward<Make>(make)();
+        sink_.send_agent(message, platform::filetime_now());
+    }
+    bool speaking() const { return speaking_; }
+
+  private:
+    datagram_sink& sink_;
+    bool speaking_;
+};
 
 std::uint32_t requested_workers() {
     const unsigned hardware = std::thread::hardware_concurrency();
@@ -107,7 +130,7 @@ std::uint32_t requested_workers() {
 
 } // namespace
 
-int run_traces(const monitor::event_scope& scope) {
+int run_traces(const monitor::event_scope& scope, const run_settings& settings) {
     etw::manifest_trace file_session(u"Velmar_Trace_FileKernel");
     etw::kernel_logger_trace kernel_session(u"Velmar_Trace_WindowsKernel");
     etw::manifest_trace process_session(u"Velmar_Trace_ProcessThreadKernel");
@@ -135,10 +158,19 @@ int run_traces(const monitor::event_scope& scope) {
     process_session.size_buffers(process_session_buffers);
     process_provider->set_any_keywords(kernel_process_keyword_process);
 
+    // Stop order and join order alike: kernel, file, process.
+    const std::array<etw::trace_session*, 3> sessions{&kernel_session, &file_session, &process_session};
+    const std::vector<etw::trace_session*> session_list(sessions.begin(), sessions.end());
+
     // Before the pool: queued tasks may still ask the tracker and send through
     // the sink while the pool drains.
     monitor::process_tracker tracker;
-    datagram_sink sink;
+    run_ledger ledger(session_names(session_list));
+    std::optional<envelope> seal;
+    if (settings.envelope)
+        seal.emplace(this_host_name(), new_run_id());
+    datagram_sink sink(ledger, {settings.max_datagram, seal ? &*seal : nullptr});
+    agent_voice agent(sink, settings.envelope);
     // Emptied explicitly before the run summary, which counts what it sent.
     std::optional<pool::thread_pool> pool(std::in_place, requested_workers());
 
@@ -149,8 +181,6 @@ int run_traces(const monitor::event_scope& scope) {
     file_session.enable(*file_provider);
     process_session.enable(*process_provider);
 
-    // Stop order and join order alike: kernel, file, process.
-    const std::array<etw::trace_session*, 3> sessions{&kernel_session, &file_session, &process_session};
     session_failures failures;
     std::atomic<bool> shutting_down{false};
     std::array<std::thread, 3> threads;
@@ -161,8 +191,12 @@ int run_traces(const monitor::event_scope& scope) {
     // sessions left running.
     install_interrupt_handler();
     // From here on a blocked standard output costs console lines, never events.
-    console::asynchronous_console console;
+    console::asynchronous_console console(&ledger);
     console::write_line("starting traces...", true);
+    agent.say([&] {
+        return started_message(
+            {settings.version, &scope.monitored_paths, &scope.excluded_processes, settings.max_datagram});
+    });
     try {
         for (std::size_t i = 0; i < sessions.size(); ++i)
             threads[i] = std::thread(run_session, std::ref(*sessions[i]), std::ref(failures),
@@ -172,12 +206,20 @@ int run_traces(const monitor::event_scope& scope) {
         status = 1;
     }
 
-    loss_watch losses({sessions.begin(), sessions.end()}, console::write_error_line);
+    loss_watch losses(session_list, ledger, [&agent](const loss_news& news) {
+        console::write_error_line(loss_line(news));
+        agent.say([&news] { return events_lost_message(news); });
+    });
     if (status == 0) {
+        auto next_status = std::chrono::steady_clock::now() + status_interval;
         // Woken by Ctrl+C or a failing session, else only to read the counters.
         while (!stop_requested.load() && !failures.any()) {
             wait_for_wake_up(loss_check_interval);
             losses.check();
+            if (agent.speaking() && std::chrono::steady_clock::now() >= next_status) {
+                agent.say([&ledger] { return status_message(ledger.figures()); });
+                next_status += status_interval;
+            }
         }
         write_interrupt_lines();
         console::write_line("stopping traces...", true);
@@ -201,11 +243,12 @@ int run_traces(const monitor::event_scope& scope) {
     pool.reset(); // runs every queued task first
     console.finish();
     losses.check_final();
+    // The last datagram of the run, with the figures of all before it.
+    agent.say([&ledger] { return stopped_message(ledger.figures()); });
     // A run that failed before anything happened ends with its one line.
-    if (status == 0 ||
-        anything_counted(sink.sent(), output::counters(), console::lines_dropped(), losses.totals())) {
-        for (const std::string& line :
-             run_summary(sink.sent(), output::counters(), console::lines_dropped(), losses.totals()))
+    const ledger_figures figures = ledger.figures();
+    if (status == 0 || figures.anything()) {
+        for (const std::string& line : run_summary(figures))
             console::write_error_line(line);
     }
     return status;

@@ -1,14 +1,25 @@
 #pragma once
 
 #include "monitor/event_scope.h"
+#include "output/datagram_fit.h"
+
+#include <cstddef>
+#include <string_view>
 
 namespace tallowick::app {
+
+// How the run sends its datagrams.
+struct run_settings {
+    bool envelope = false; // seal every message, and send the agent's own
+    std::size_t max_datagram = output::max_datagram_payload;
+    std::string_view version; // said in the "STARTED" message
+};
 
 // Builds the three trace sessions, their providers and the worker pool, runs
 // each session on a thread of its own until Ctrl+C, then stops, joins and
 // drains in order. Returns the exit status: 0 after an interrupt, 1 when a
 // provider or session could not be set up or failed while running. `scope` is
 // read by the workers until this returns.
-int run_traces(const monitor::event_scope& scope);
+int run_traces(const monitor::event_scope& scope, const run_settings& settings = {});
 
 } // namespace tallowick::app

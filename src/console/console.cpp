@@ -69,8 +69,9 @@ void write_error_line(std::string_view text) {
     write_whole(stderr, text, true);
 }
 
-asynchronous_console::asynchronous_console()
-    : writer_(std::make_unique<console_writer>(write_standard_output, write_error_line)) {
+asynchronous_console::asynchronous_console(line_losses* losses)
+    : writer_(std::make_unique<console_writer>(write_standard_output, write_error_line,
+                                               console_writer::default_capacity, losses)) {
     std::fflush(stdout); // what the stream holds comes first
     installed_writer.store(writer_.get());
 }

@@ -8,6 +8,7 @@
 namespace tallowick::console {
 
 class console_writer;
+class line_losses;
 
 // Writes one console line to standard output in a single write, so that lines
 // of concurrent tasks never interleave inside a line. `text` excludes the line
@@ -20,17 +21,17 @@ void write_error_line(std::string_view text);
 
 // While it lives, console lines go through a console_writer of their own to
 // standard output, so that a blocked output never holds up the caller; lines
-// it has to drop are counted and said on standard error. Made and finished on
-// one thread while no other writes console lines.
+// it has to drop are said on standard error and told to `losses`. Made and
+// finished on one thread while no other writes console lines.
 class asynchronous_console {
   public:
-    asynchronous_console();
+    explicit asynchronous_console(line_losses* losses = nullptr);
     ~asynchronous_console();
     asynchronous_console(const asynchronous_console&) = delete;
     asynchronous_console& operator=(const asynchronous_console&) = delete;
 
     // Writes what is queued (waiting at most `patience` for a blocked output)
-    // and goes back to writing directly. Returns the lines dropped.
+    // and goes back to writing directly. Returns the lines lost.
     std::uint64_t finish(std::chrono::milliseconds patience = std::chrono::seconds(5));
 
   private:

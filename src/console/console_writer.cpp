@@ -1,11 +1,12 @@
 #include "console/console_writer.h"
 
-#include <atomic>
+#include <algorithm>
 #include <utility>
 
 namespace tallowick::console {
 namespace {
-std::atomic<std::uint64_t> lines_dropped_in_process{0};
+constexpr std::string_view failed_notice =
+    "tallowick: standard output failed: console lines are dropped from now on and counted";
 
 std::string dropped_notice(std::uint64_t count) {
     return "tallowick: " + std::to_string(count) +
@@ -13,8 +14,9 @@ std::string dropped_notice(std::uint64_t count) {
 }
 } // namespace
 
-console_writer::console_writer(output out, notice say, std::size_t capacity)
+console_writer::console_writer(output out, notice say, std::size_t capacity, line_losses* losses)
     : state_(std::make_shared<state>()), capacity_(capacity), say_(say) {
+    state_->losses = losses;
     thread_ =
         std::thread([shared = state_, out = std::move(out), say = std::move(say)] { run(shared, out, say); });
 }
@@ -24,8 +26,18 @@ console_writer::~console_writer() {
 }
 
 bool console_writer::write(std::string line) {
+    line_losses* losses = nullptr;
     {
         std::unique_lock lock(state_->mutex);
+        if (state_->output_failed) {
+            ++state_->dropped;
+            ++state_->failed;
+            losses = state_->losses;
+            lock.unlock();
+            if (losses)
+                losses->lines_failed(1);
+            return false;
+        }
         if (!state_->ending && state_->bytes + line.size() <= capacity_) {
             state_->bytes += line.size();
             state_->lines.push_back(std::move(line));
@@ -39,14 +51,15 @@ bool console_writer::write(std::string line) {
         ++state_->dropped;
         if (!state_->ending)
             ++state_->dropped_unreported; // said once the output drains, or by finish
+        losses = state_->losses;
     }
-    lines_dropped_in_process.fetch_add(1);
+    if (losses)
+        losses->lines_dropped(1);
     return false;
 }
 
 void console_writer::run(const std::shared_ptr<state>& shared, const output& out, const notice& say) {
     std::unique_lock lock(shared->mutex);
-    bool output_failed = false;
     for (;;) {
         if (shared->lines.empty() && !shared->ending) {
             shared->sleeping = true;
@@ -66,11 +79,30 @@ void console_writer::run(const std::shared_ptr<state>& shared, const output& out
         }
         shared->writing = true;
         lock.unlock();
-        // A failed output takes nothing more: the lines are gone all the same.
-        if (!output_failed)
-            output_failed = !out(batch);
+        const bool written = out(batch);
         lock.lock();
         shared->writing = false;
+        if (!written) {
+            // A failed output takes nothing more: what waits is lost with this batch.
+            std::uint64_t lost = static_cast<std::uint64_t>(std::count(batch.begin(), batch.end(), '\n'));
+            for (const std::string& waiting : shared->lines)
+                lost += static_cast<std::uint64_t>(std::count(waiting.begin(), waiting.end(), '\n'));
+            shared->lines.clear();
+            shared->bytes = 0;
+            shared->output_failed = true;
+            shared->dropped += lost;
+            shared->failed += lost;
+            line_losses* losses = shared->losses;
+            const bool ending = shared->ending;
+            lock.unlock();
+            if (losses)
+                losses->lines_failed(lost);
+            if (!ending)
+                say(failed_notice);
+            lock.lock();
+            shared->drained.notify_all();
+            continue;
+        }
         shared->bytes -= batch.size() > shared->bytes ? shared->bytes : batch.size();
         if (shared->lines.empty()) {
             // Once ending, finish says it (and may no longer be listened to).
@@ -105,9 +137,10 @@ std::uint64_t console_writer::finish(std::chrono::milliseconds patience) {
     }
     const std::uint64_t dropped = state_->dropped;
     const std::uint64_t unreported = std::exchange(state_->dropped_unreported, 0) + given_up;
+    line_losses* losses = std::exchange(state_->losses, nullptr);
     lock.unlock();
-    if (given_up != 0)
-        lines_dropped_in_process.fetch_add(given_up);
+    if (given_up != 0 && losses)
+        losses->lines_dropped(given_up);
     if (unreported != 0)
         say_(dropped_notice(unreported));
     if (written)
@@ -122,8 +155,9 @@ std::uint64_t console_writer::dropped() const {
     return state_->dropped;
 }
 
-std::uint64_t lines_dropped() {
-    return lines_dropped_in_process.load();
+std::uint64_t console_writer::failed() const {
+    const std::lock_guard lock(state_->mutex);
+    return state_->failed;
 }
 
 } // namespace tallowick::console

@@ -14,11 +14,27 @@
 
 namespace tallowick::console {
 
+// Where a writer reports the lines it loses, as it loses them (any thread).
+class line_losses {
+  public:
+    // Lines dropped whole for want of room.
+    virtual void lines_dropped(std::uint64_t count) = 0;
+    // Lines thrown away because the output failed (closed, full, a broken pipe).
+    virtual void lines_failed(std::uint64_t count) = 0;
+
+  protected:
+    line_losses() = default;
+    line_losses(const line_losses&) = default;
+    line_losses& operator=(const line_losses&) = default;
+    ~line_losses() = default;
+};
+
 // Writes console lines on a thread of its own from a bounded buffer, so that a
 // blocked or slow standard output (a console in selection mode, a pipe nobody
 // reads) never holds up the threads that report events. When the buffer is full
 // a line is dropped whole and counted; once the output drains, one notice says
-// how many were dropped. Lines are written whole and in the order given.
+// how many were dropped. An output that fails takes nothing more: every later
+// line is counted as lost to it. Lines are written whole and in the order given.
 class console_writer {
   public:
     // Writes all of `bytes`; false when the output failed for good.
@@ -36,7 +52,9 @@ class console_writer {
     // a line (each wake costs the reporting thread a system call).
     static constexpr std::chrono::microseconds gathering = std::chrono::milliseconds(1);
 
-    console_writer(output out, notice say, std::size_t capacity = default_capacity);
+    // `losses`, when given, hears of every line lost until finish().
+    console_writer(output out, notice say, std::size_t capacity = default_capacity,
+                   line_losses* losses = nullptr);
     // Finishes with the patience of finish().
     ~console_writer();
     console_writer(const console_writer&) = delete;
@@ -47,9 +65,11 @@ class console_writer {
     bool write(std::string line);
     // Writes out what is queued, waiting at most `patience` for an output that
     // stays blocked; what could not be written then is dropped and counted.
-    // Returns the lines dropped in all.
+    // Returns the lines lost in all (dropped or failed).
     std::uint64_t finish(std::chrono::milliseconds patience = std::chrono::seconds(5));
+    // Lines lost in all, and those of them lost to a failed output.
     std::uint64_t dropped() const;
+    std::uint64_t failed() const;
 
   private:
     struct state {
@@ -61,8 +81,11 @@ class console_writer {
         bool writing = false;
         bool sleeping = false; // waiting for a line: the next line wakes it
         bool ending = false;
-        std::uint64_t dropped = 0;
+        bool output_failed = false;
+        std::uint64_t dropped = 0; // failed ones included
+        std::uint64_t failed = 0;
         std::uint64_t dropped_unreported = 0;
+        line_losses* losses = nullptr; // cleared by finish: a thread left behind outlives its listener
     };
     static void run(const std::shared_ptr<state>& shared, const output& out, const notice& say);
 
@@ -72,8 +95,5 @@ class console_writer {
     std::thread thread_;
     bool finished_ = false;
 };
-
-// Lines every console writer of the process has dropped, for the run summary.
-std::uint64_t lines_dropped();
 
 } // namespace tallowick::console

@@ -127,8 +127,9 @@ void handle_file_access_event(int event_id, unsigned int process_id, const std::
         return;
     const std::string pid = std::to_string(process_id);
     console::write_line(join_line({*label, filename, path_type, process_name, pid, owner}));
-    sink.send(file_system_message(event_id, process_id, {*label, filename, path_type, process_name, owner}),
-              message_kind::file_system);
+    rapidjson::Document message =
+        file_system_message(event_id, process_id, {*label, filename, path_type, process_name, owner});
+    sink.send(message, message_kind::file_system, origin.time);
 }
 
 void handle_file_path_event(int event_id, unsigned int process_id, const std::u16string& file_name,
@@ -155,7 +156,7 @@ void handle_file_path_event(int event_id, unsigned int process_id, const std::u1
     if (label != "DELETE")
         path_type = get_path_type(filename);
     complete_file_system_message(message, {label, filename, path_type, process_name, owner});
-    sink.send(message, message_kind::file_system);
+    sink.send(message, message_kind::file_system, origin.time);
     console::write_line("DEBUG FILE " + join_line({label, filename, process_name, owner}));
 }
 

@@ -44,8 +44,7 @@ template <typename L, typename R, typename... Rest> auto chain_left(L left, R ri
 // Named here, on the session thread, while the record's process may still run
 // and before a later record of the kernel session can end its life.
 event_origin attribute(const EVENT_RECORD& record, process_tracker& tracker) {
-    return attribute_file_record(tracker, record.EventHeader.ProcessId,
-                                 record.EventHeader.TimeStamp.QuadPart);
+    return attribute_file_record(tracker, record.EventHeader.ProcessId, time_of(record));
 }
 
 } // namespace

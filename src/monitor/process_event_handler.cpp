@@ -34,28 +34,31 @@ template <typename List> bool ends_with_any(std::string_view text, const List& e
 
 void report_start(unsigned int process_id, const std::string& image_name, const std::string& command_line,
                   const etw::sid& user_sid, unsigned int parent_process_id, const event_scope& scope,
-                  message_sink& sink) {
+                  message_sink& sink, record_time when) {
     const std::string user = get_account_name(user_sid.sid_string);
     const std::string parent_name = lower_case(get_process_image_path(parent_process_id));
     if (ends_with_any(parent_name, scope.excluded_agent_images))
         return;
     console::write_line("DEBUG PROCESS STARTED: " + std::to_string(process_id) + " " + image_name + " " +
                         command_line + " " + parent_name);
-    sink.send(process_started_message({parent_name, image_name, process_id, parent_process_id, command_line,
-                                       user, user_sid.sid_string}),
-              message_kind::process_started);
+    rapidjson::Document message = process_started_message(
+        {parent_name, image_name, process_id, parent_process_id, command_line, user, user_sid.sid_string});
+    sink.send(message, message_kind::process_started, when);
 }
 
-void report_end(unsigned int process_id, const std::string& image_name, message_sink& sink) {
+void report_end(unsigned int process_id, const std::string& image_name, message_sink& sink,
+                record_time when) {
     console::write_line("DEBUG PROCESS ENDED: " + std::to_string(process_id) + " " + image_name);
-    sink.send(process_ended_message(image_name, process_id), message_kind::process_ended);
+    rapidjson::Document message = process_ended_message(image_name, process_id);
+    sink.send(message, message_kind::process_ended, when);
 }
 
 } // namespace
 
 void handle_process_event(int opcode, unsigned int process_id, const std::string& command_line,
                           const std::string& image_file_name, const etw::sid& user_sid,
-                          unsigned int parent_process_id, const event_scope& scope, message_sink& sink) {
+                          unsigned int parent_process_id, const event_scope& scope, message_sink& sink,
+                          record_time when) {
     if (is_excluded_command_line(command_line))
         return;
     // Lowered first, so only built-in entries written in lower case can match;
@@ -65,9 +68,9 @@ void handle_process_event(int opcode, unsigned int process_id, const std::string
         is_user_excluded(image_name, scope.excluded_processes))
         return;
     if (opcode == platform::process_start_opcode)
-        report_start(process_id, image_name, command_line, user_sid, parent_process_id, scope, sink);
+        report_start(process_id, image_name, command_line, user_sid, parent_process_id, scope, sink, when);
     else if (opcode == platform::process_end_opcode)
-        report_end(process_id, image_name, sink);
+        report_end(process_id, image_name, sink, when);
 }
 
 } // namespace tallowick::monitor

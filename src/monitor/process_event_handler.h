@@ -15,6 +15,7 @@ namespace tallowick::monitor {
 // for a start; prints a console line and hands a process message to `sink`.
 void handle_process_event(int opcode, unsigned int process_id, const std::string& command_line,
                           const std::string& image_file_name, const etw::sid& user_sid,
-                          unsigned int parent_process_id, const event_scope& scope, message_sink& sink);
+                          unsigned int parent_process_id, const event_scope& scope, message_sink& sink,
+                          record_time when = 0);
 
 } // namespace tallowick::monitor

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "monitor/record_time.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -10,10 +12,6 @@
 #include <vector>
 
 namespace tallowick::monitor {
-
-// A record header's TimeStamp: system time in 100-nanosecond units, the
-// clock every session of the agent converts its records to.
-using record_time = std::int64_t;
 
 // What the agent learnt about one life of a process id, once, while the
 // process was alive: its image path in drive form ("" when it could not be

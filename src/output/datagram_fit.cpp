@@ -51,14 +51,19 @@ std::size_t escaped_size(std::string_view text) {
 }
 
 std::optional<std::vector<shortened_value>> shorten_to_fit(rapidjson::Document& message,
-                                                           std::size_t serialised_size, std::size_t limit) {
+                                                           std::size_t serialised_size, std::size_t limit,
+                                                           std::size_t kept_members) {
     if (serialised_size <= limit)
         return std::vector<shortened_value>{};
     if (!message.IsObject())
         return std::nullopt;
+    const rapidjson::SizeType cuttable =
+        message.MemberCount() > kept_members
+            ? message.MemberCount() - static_cast<rapidjson::SizeType>(kept_members)
+            : 0;
     std::vector<string_member> strings;
     std::size_t longest = 0;
-    for (rapidjson::SizeType i = 0; i < message.MemberCount(); ++i) {
+    for (rapidjson::SizeType i = 0; i < cuttable; ++i) {
         rapidjson::Value::Member& member = member_at(message, i);
         if (!member.value.IsString())
             continue;
@@ -88,7 +93,7 @@ std::optional<std::vector<shortened_value>> shorten_to_fit(rapidjson::Document& 
             high = middle - 1;
     }
     std::vector<shortened_value> shortened;
-    for (rapidjson::SizeType i = 0; i < message.MemberCount(); ++i) {
+    for (rapidjson::SizeType i = 0; i < cuttable; ++i) {
         rapidjson::Value::Member& member = member_at(message, i);
         if (!member.value.IsString())
             continue;

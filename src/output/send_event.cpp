@@ -16,6 +16,8 @@ namespace {
 namespace asio = boost::asio;
 
 constexpr std::size_t preview_bytes = 160;
+// ,"Shortened":true
+constexpr std::size_t shortened_mark_size = 17;
 
 // A socket of its own for every message, on one context for the process (safe
 // from any thread; nothing runs it): a context per message, with its reactor
@@ -67,38 +69,43 @@ std::string shortened_line(const std::vector<shortened_value>& cuts, std::string
 }
 } // namespace
 
-bool send_event(const rapidjson::Document& message) {
+send_outcome send_event(const rapidjson::Document& message, const datagram_limits& limits) {
     rapidjson::StringBuffer text;
     serialise(message, text);
     rapidjson::StringBuffer shortened_text;
     std::string_view payload(text.GetString(), text.GetSize());
-    if (payload.size() > max_datagram_payload) {
+    send_outcome outcome = send_outcome::sent;
+    if (payload.size() > limits.max_payload) {
         rapidjson::Document copy;
         copy.CopyFrom(message, copy.GetAllocator());
-        const auto cuts = shorten_to_fit(copy, payload.size(), max_datagram_payload);
+        const std::size_t mark = limits.mark_shortened ? shortened_mark_size : 0;
+        const auto cuts =
+            limits.max_payload > mark
+                ? shorten_to_fit(copy, payload.size(), limits.max_payload - mark, limits.kept_members)
+                : std::nullopt;
         if (!cuts) {
-            counters().send_failures.fetch_add(1);
             console::write_line(
                 "MESSAGE TOO LARGE FOR ONE DATAGRAM, NOT SENT: " + std::to_string(payload.size()) +
                 " bytes: " + std::string(preview(payload)) + "...");
-            return false;
+            return send_outcome::too_large;
         }
+        if (limits.mark_shortened)
+            copy.AddMember("Shortened", true, copy.GetAllocator());
         serialise(copy, shortened_text);
         payload = std::string_view(shortened_text.GetString(), shortened_text.GetSize());
-        counters().messages_shortened.fetch_add(1);
+        outcome = send_outcome::shortened;
         console::write_line(shortened_line(*cuts, payload));
     }
 
     asio::ip::udp::socket socket(network_context(), asio::ip::udp::v4());
     boost::system::error_code error;
     socket.send_to(asio::buffer(payload.data(), payload.size()), collector(), 0, error);
-    const bool sent = !error || nobody_listening(error);
-    if (!sent) {
-        counters().send_failures.fetch_add(1);
+    if (error && !nobody_listening(error)) {
+        outcome = send_outcome::failed;
         console::write_line("UDP SEND ERROR: " + error.message());
     }
     socket.close();
-    return sent;
+    return outcome;
 }
 
 } // namespace tallowick::output

@@ -82,6 +82,8 @@ class system_api {
     virtual file_kind file_status(const std::u16string& path) = 0;
     // CloseHandle.
     virtual void close_handle(native_handle handle) = 0;
+    // GetComputerNameExW(ComputerNameDnsHostname): the computer's DNS host name.
+    virtual std::optional<std::u16string> dns_host_name() = 0;
 
     // Text conversions. Invalid input never fails: unpaired surrogates and
     // malformed UTF-8 become U+FFFD, so every converted text is valid.

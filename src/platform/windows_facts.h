@@ -61,6 +61,15 @@ inline constexpr GUID system_trace_control_guid{
 inline constexpr GUID process_guid{
     0x3D6FA8D0, 0xFE05, 0x11D0, {0x9D, 0xDA, 0x00, 0xC0, 0x4F, 0xD7, 0xBA, 0x7C}};
 
+// The class of the trace system's own records (EventTraceGuid); in a real-time
+// session its types 32, 33 and 34 (RT_LostEvent) say that events, a buffer or
+// metadata were lost on their way to the consumer.
+inline constexpr GUID event_trace_guid{
+    0x68FDD900, 0x4A3E, 0x11D1, {0x84, 0xF4, 0x00, 0x00, 0xF8, 0x04, 0x64, 0xE3}};
+inline constexpr std::uint8_t realtime_lost_event_type = 32;
+inline constexpr std::uint8_t realtime_lost_buffer_type = 33;
+inline constexpr std::uint8_t realtime_lost_metadata_type = 34;
+
 // The two manifest providers the agent watches: Microsoft-Windows-Kernel-File
 // and Microsoft-Windows-Kernel-Process.
 inline constexpr GUID kernel_file_provider{

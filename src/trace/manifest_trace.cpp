@@ -27,6 +27,8 @@ manifest_trace::~manifest_trace() {
 
 void manifest_trace::on_user_record(EVENT_RECORD* record) {
     auto& session = session_of<manifest_trace>(*record);
+    if (session.take_loss_record(*record))
+        return;
     session.deliver([&] { dispatch_user_record(*record, session.providers_, session.context()); });
 }
 

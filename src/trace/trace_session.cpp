@@ -2,6 +2,7 @@
 
 #include "console/console.h"
 #include "decoding/errors.h"
+#include "platform/guid.h"
 #include "platform/tracing_api.h"
 #include "platform/utf_codec.h"
 #include "platform/windows_facts.h"
@@ -187,6 +188,16 @@ std::optional<session_statistics> trace_session::query_statistics() {
 std::optional<session_statistics> trace_session::final_statistics() const {
     const std::lock_guard lock(state_mutex_);
     return final_statistics_;
+}
+
+bool trace_session::take_loss_record(const EVENT_RECORD& record) {
+    const std::uint8_t type = record.EventHeader.EventDescriptor.Opcode;
+    if (!platform::same_guid(record.EventHeader.ProviderId, platform::event_trace_guid) ||
+        (type != platform::realtime_lost_event_type && type != platform::realtime_lost_buffer_type &&
+         type != platform::realtime_lost_metadata_type))
+        return false;
+    loss_records_.fetch_add(1, std::memory_order_relaxed);
+    return true;
 }
 
 void trace_session::stop_quietly() noexcept {

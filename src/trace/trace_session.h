@@ -4,6 +4,7 @@
 #include "platform/sdk/etw_types.h"
 #include "trace/session_properties.h"
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <mutex>
@@ -15,7 +16,8 @@
 namespace etw {
 
 // The counters of a session's buffers that tell of loss: events that found no
-// free buffer, and buffers that did not reach the consumer.
+// free buffer, and buffers that did not reach the consumer. The platform's
+// counters are 32 bits wide and may wrap: the reader keeps the totals.
 struct session_statistics {
     std::uint32_t events_lost = 0;
     std::uint32_t realtime_buffers_lost = 0;
@@ -59,6 +61,9 @@ class trace_session {
     std::optional<session_statistics> query_statistics();
     // The counters the last stop of a running session reported.
     std::optional<session_statistics> final_statistics() const;
+    // The lost-event records (RT_LostEvent) the session delivered so far: each
+    // says that events were lost on their way to us. Any thread.
+    std::uint64_t loss_records() const { return loss_records_.load(std::memory_order_relaxed); }
 
     const std::u16string& name() const { return name_; }
     const trace_context& context() const { return context_; }
@@ -92,6 +97,10 @@ class trace_session {
     template <typename Session> static Session& session_of(const EVENT_RECORD& record) {
         return static_cast<Session&>(*static_cast<trace_session*>(record.UserContext));
     }
+
+    // Counts `record` when it is a lost-event record, which is the trace
+    // system's notice and never an event to decode. Returns whether it was one.
+    bool take_loss_record(const EVENT_RECORD& record);
 
     // The record callbacks' boundary towards the platform: whatever `dispatch`
     // throws is printed, the record dropped, and processing goes on.
@@ -132,6 +141,7 @@ class trace_session {
     bool stop_requested_ = false; // a stop no start has answered yet
     std::optional<session_statistics> final_statistics_;
     bool foreign_ = false; // someone else's session, useless to us: never stopped by us
+    std::atomic<std::uint64_t> loss_records_{0};
 };
 
 } // namespace etw

@@ -27,11 +27,12 @@ inline std::string json_of(const rapidjson::Document& message) {
 
 class recording_sink final : public monitor::message_sink {
   public:
-    void send(const rapidjson::Document& message, monitor::message_kind kind) override {
+    void send(rapidjson::Document& message, monitor::message_kind kind, monitor::record_time when) override {
         std::string text = json_of(message);
         std::lock_guard lock(mutex_);
         messages_.push_back(std::move(text));
         kinds_.push_back(kind);
+        times_.push_back(when);
     }
 
     // What was handed on since the last take, in order.
@@ -43,11 +44,17 @@ class recording_sink final : public monitor::message_sink {
         std::lock_guard lock(mutex_);
         return std::exchange(kinds_, {});
     }
+    // The record times the messages came with.
+    std::vector<monitor::record_time> take_times() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(times_, {});
+    }
 
   private:
     std::mutex mutex_;
     std::vector<std::string> messages_;
     std::vector<monitor::message_kind> kinds_;
+    std::vector<monitor::record_time> times_;
 };
 
 // Order matters: the first entry a name contains decides.

@@ -25,6 +25,7 @@ class sid_and_text_system final : public platform::system_api {
     std::optional<std::vector<std::byte>> convert_string_to_sid(const std::string& text) override;
     std::optional<std::u16string> volume_path_name(const std::u16string&) override { return {}; }
     std::uint32_t logical_drives() override { return 0; }
+    std::optional<std::u16string> dns_host_name() override { return std::nullopt; }
     std::optional<std::u16string> query_dos_device(char16_t) override { return {}; }
     std::uint32_t enable_privilege(std::u16string_view) override { return 1300; }
     platform::file_kind file_status(const std::u16string&) override { return platform::file_kind::none; }

@@ -2,6 +2,7 @@
 
 #include "decoding/errors.h"
 #include "decoding/record_filter.h"
+#include "platform/windows_facts.h"
 #include "session_fixture.h"
 
 #include <gtest/gtest.h>
@@ -138,6 +139,32 @@ TEST_F(ManifestTrace, LostEventCountersAreReadByQueryAndKeptFromTheStop) {
     tracing.control_trace_answers.then(4201);
     session.stop(); // a second stop finds nothing and keeps the counters
     EXPECT_EQ(session.final_statistics()->events_lost, 9u);
+}
+
+TEST_F(ManifestTrace, LostEventRecordsAreCountedAsLossAndNeverDecoded) {
+    const auto trace_record = [&](std::uint8_t type) -> const EVENT_RECORD& {
+        simulated::record_description description;
+        description.header.provider = tallowick::platform::event_trace_guid;
+        description.header.opcode = type;
+        description.schema_known = false; // a decoding attempt would throw and print
+        return add_record(description);
+    };
+    const EVENT_RECORD& ours = add_record(file_guid, 12);
+    tracing.delivered_records = {&trace_record(32), &ours, &trace_record(33), &trace_record(34),
+                                 &trace_record(32)};
+    manifest_provider& file = add_provider(file_guid);
+    int seen = 0;
+    record_filter counting({}, {});
+    counting.add_event_callback([&](const EVENT_RECORD&, const trace_context&) { ++seen; });
+    file.attach_filter(counting);
+    manifest_trace session(file_session);
+    session.enable(file);
+
+    ::testing::internal::CaptureStdout();
+    session.start();
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(session.loss_records(), 4u);
+    EXPECT_EQ(seen, 1);
 }
 
 TEST_F(ManifestTrace, NamesWithoutRoomForTheirTerminatorAreRefusedBeforeAnyPlatformCall) {

@@ -49,6 +49,7 @@ struct machine_inventory {
     // The account the agent runs as, and whether its token holds
     // SeDebugPrivilege (an elevated administrator's does, not enabled).
     std::string agent_user_sid = default_agent_user_sid;
+    std::string host_name = "DESKTOP-SIM"; // the computer's DNS host name
     bool debug_privilege = true;
     std::vector<process_entry> processes;
     std::vector<account_entry> accounts = default_accounts();

@@ -185,6 +185,7 @@ machine_config read_machine(object_reader& reader) {
     machine.admin = reader.boolean("admin", machine.admin);
     machine.inventory.agent_user_sid =
         sid_at(reader, "agent_user_sid", machine.inventory.agent_user_sid, false);
+    machine.inventory.host_name = reader.text("host_name", machine.inventory.host_name);
     machine.inventory.debug_privilege = reader.boolean("debug_privilege", machine.inventory.debug_privilege);
     machine.trace_session_limit = static_cast<std::uint32_t>(
         reader.number("trace_session_limit", u32_max, machine.trace_session_limit));

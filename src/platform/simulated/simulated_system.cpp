@@ -80,7 +80,8 @@ simulated_system::volume_state simulated_system::volume_of(const volume_entry& v
 }
 
 simulated_system::simulated_system(const machine_inventory& model)
-    : agent_sid_(sid_or_throw(model.agent_user_sid)), debug_held_(model.debug_privilege) {
+    : agent_sid_(sid_or_throw(model.agent_user_sid)), debug_held_(model.debug_privilege),
+      host_name_(model.host_name) {
     for (const process_entry& process : model.processes)
         add_process(process);
     for (const account_entry& account : model.accounts) {
@@ -244,6 +245,10 @@ char16_t drive_letter_of(std::u16string_view root) {
     return letter >= u'A' && letter <= u'Z' ? letter : 0;
 }
 } // namespace
+
+std::optional<std::u16string> simulated_system::dns_host_name() {
+    return utf8_to_utf16(host_name_);
+}
 
 std::uint32_t simulated_system::logical_drives() {
     drive_listings_.fetch_add(1, std::memory_order_relaxed);

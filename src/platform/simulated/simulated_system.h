@@ -42,6 +42,7 @@ class simulated_system final : public system_api {
     std::optional<std::vector<std::byte>> convert_string_to_sid(const std::string& text) override;
     std::optional<std::u16string> volume_path_name(const std::u16string& path) override;
     std::uint32_t logical_drives() override;
+    std::optional<std::u16string> dns_host_name() override;
     std::optional<std::u16string> query_dos_device(char16_t drive_letter) override;
     std::uint32_t enable_privilege(std::u16string_view name) override;
     file_kind file_status(const std::u16string& path) override;
@@ -85,6 +86,7 @@ class simulated_system final : public system_api {
     std::unordered_map<std::string, account_entry> accounts_; // by canonical SID text
     std::vector<std::byte> agent_sid_;
     bool debug_held_ = true;
+    std::string host_name_;
     std::atomic<bool> debug_enabled_{false};
     std::unordered_map<std::u16string, file_kind> files_; // by folded path
     std::atomic<std::size_t> volume_queries_{0};

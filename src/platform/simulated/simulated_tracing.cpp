@@ -1,5 +1,6 @@
 #include "platform/simulated/simulated_tracing.h"
 
+#include "platform/filetime.h"
 #include "platform/simulated/guids.h"
 #include "platform/windows_facts.h"
 
@@ -8,18 +9,6 @@
 #include <thread>
 
 namespace tallowick::platform::simulated {
-namespace {
-
-// 100-nanosecond intervals from 1601 to 1970: a FILETIME of the Unix epoch.
-constexpr std::int64_t filetime_of_unix_epoch = 116'444'736'000'000'000;
-
-std::int64_t filetime_now() {
-    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-    return filetime_of_unix_epoch +
-           std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100;
-}
-
-} // namespace
 
 simulated_tracing::simulated_tracing(const machine_config& machine)
     : version_(reported_version::of(machine.major_version, machine.minor_version)),
@@ -41,7 +30,7 @@ delivery_outcome simulated_tracing::deliver(built_record& record, std::chrono::m
                                             const std::stop_token& stop) {
     // The clock's 100 ns steps can repeat, and may step back; the records of a
     // machine cannot.
-    const std::int64_t now = filetime_now();
+    const std::int64_t now = platform::filetime_now();
     std::int64_t last = last_time_stamp_.load();
     while (!last_time_stamp_.compare_exchange_weak(last, std::max(now, last + 1))) {
     }

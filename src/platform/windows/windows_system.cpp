@@ -111,6 +111,14 @@ std::uint32_t windows_system::logical_drives() {
     return GetLogicalDrives();
 }
 
+std::optional<std::u16string> windows_system::dns_host_name() {
+    wchar_t buffer[path_units] = {};
+    DWORD units = path_units;
+    if (GetComputerNameExW(ComputerNameDnsHostname, buffer, &units) == 0)
+        return std::nullopt;
+    return text_of(buffer, path_units);
+}
+
 std::optional<std::u16string> windows_system::query_dos_device(char16_t drive_letter) {
     const wchar_t drive[] = {static_cast<wchar_t>(drive_letter), L':', L'\0'};
     // A list of targets, each NUL-terminated; the first is the one in force.

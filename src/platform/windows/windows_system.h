@@ -18,6 +18,7 @@ class windows_system final : public system_api {
     std::optional<std::vector<std::byte>> convert_string_to_sid(const std::string& text) override;
     std::optional<std::u16string> volume_path_name(const std::u16string& path) override;
     std::uint32_t logical_drives() override;
+    std::optional<std::u16string> dns_host_name() override;
     std::optional<std::u16string> query_dos_device(char16_t drive_letter) override;
     std::uint32_t enable_privilege(std::u16string_view name) override;
     file_kind file_status(const std::u16string& path) override;
