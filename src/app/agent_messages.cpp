@@ -8,7 +8,8 @@ void add_text(rapidjson::Document& message, const char* key, std::string_view va
     // An empty view may have no data at all, which the document refuses.
     message.AddMember(rapidjson::StringRef(key),
                       rapidjson::Value(value.empty() ? "" : value.data(),
-                                       static_cast<rapidjson::SizeType>(value.size()), message.GetAllocator()),
+                                       static_cast<rapidjson::SizeType>(value.size()),
+                                       message.GetAllocator()),
                       message.GetAllocator());
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/run_ledger.h"
 #include "app/loss_watch.h"
+#include "app/run_ledger.h"
 
 #include <rapidjson/document.h>
 

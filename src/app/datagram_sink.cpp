@@ -18,7 +18,8 @@ datagram_sink::datagram_sink(run_ledger& ledger, const datagram_settings& settin
     }
 }
 
-void datagram_sink::send(rapidjson::Document& message, monitor::message_kind kind, monitor::record_time when) {
+void datagram_sink::send(rapidjson::Document& message, monitor::message_kind kind,
+                         monitor::record_time when) {
     seal_and_send(message, static_cast<datagram_kind>(kind), when);
 }
 

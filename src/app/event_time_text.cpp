@@ -20,7 +20,8 @@ std::string event_time_text(std::int64_t filetime) {
     std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%07lldZ", static_cast<int>(date.year()),
                   static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
                   static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
-                  static_cast<int>(clock.seconds().count()), static_cast<long long>(clock.subseconds().count()));
+                  static_cast<int>(clock.seconds().count()),
+                  static_cast<long long>(clock.subseconds().count()));
     return text;
 }
 

@@ -36,7 +36,7 @@ struct session_figures {
 struct ledger_figures {
     std::array<std::uint64_t, datagram_kinds> sent{};
     std::uint64_t shortened = 0;
-    std::uint64_t send_failures = 0; // too large, or the send failed
+    std::uint64_t send_failures = 0;         // too large, or the send failed
     std::uint64_t console_lines_dropped = 0; // those lost to a failed output included
     std::uint64_t console_lines_failed = 0;
     std::vector<session_figures> sessions;

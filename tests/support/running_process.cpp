@@ -151,6 +151,11 @@ bool running_process::wait_for_line(const std::string& line, std::chrono::millis
     });
 }
 
+bool running_process::wait_for_error_text(const std::string& text, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return err_.find(text) != std::string::npos; });
+}
+
 void running_process::send_signal(int signal_number) {
     const std::lock_guard lock(mutex_);
     if (!ended_) // the id is not reused before the collector has reaped it

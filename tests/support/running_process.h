@@ -30,6 +30,8 @@ class running_process {
     // Waits until standard output holds `line` as a whole line; false when the
     // program ends or `timeout` passes first.
     bool wait_for_line(const std::string& line, std::chrono::milliseconds timeout);
+    // Waits until standard error holds `text`; false as above.
+    bool wait_for_error_text(const std::string& text, std::chrono::milliseconds timeout);
     void send_signal(int signal_number);
     void release_output();
     // Waits for the end and returns what the program printed. A program still

@@ -1,7 +1,11 @@
 // The reference collector: receives the agent's datagrams on 127.0.0.1:13251,
-// prints each as it arrives, checks it against the three message kinds and
-// sums them up by Event_Type and Operation at the end.
+// checks each against the message kinds' schemas, prints it as it arrives (an
+// invalid one only escaped, on standard error), follows each run's sequence
+// and sums them up by Event_Type and Operation, with what each run is
+// missing, at the end.
 #include "collector/message_check.h"
+#include "collector/run_tracker.h"
+#include "collector/safe_text.h"
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
@@ -11,6 +15,7 @@
 #include <rapidjson/document.h>
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 
 #include <array>
 #include <charconv>
@@ -30,6 +35,27 @@ namespace po = boost::program_options;
 using asio::ip::udp;
 
 namespace {
+
+#ifdef _WIN32
+// Without it another program could bind the same port and take our datagrams.
+using exclusive_address_use = asio::detail::socket_option::boolean<SOL_SOCKET, SO_EXCLUSIVEADDRUSE>;
+#endif
+
+// An invalid datagram in the --jsonl file: a record of its own, never the bytes
+// themselves (which may be a well-formed event the check rejected, or several lines).
+std::string invalid_record(std::string_view datagram, std::string_view problem) {
+    rapidjson::StringBuffer text;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(text);
+    const std::string bytes = tallowick::collector::escaped_bytes(datagram);
+    const std::string why = tallowick::collector::escaped_bytes(problem);
+    writer.StartObject();
+    writer.Key("Invalid_Datagram");
+    writer.String(bytes.data(), static_cast<rapidjson::SizeType>(bytes.size()));
+    writer.Key("Problem");
+    writer.String(why.data(), static_cast<rapidjson::SizeType>(why.size()));
+    writer.EndObject();
+    return {text.GetString(), text.GetSize()};
+}
 
 struct settings {
     std::string address = "127.0.0.1";
@@ -63,6 +89,9 @@ class collector {
         socket_.open(endpoint.protocol());
         // A burst must not overflow the receive queue before we read it.
         socket_.set_option(asio::socket_base::receive_buffer_size(options.receive_buffer));
+#ifdef _WIN32
+        socket_.set_option(exclusive_address_use(true));
+#endif
         socket_.bind(endpoint);
         socket_.get_option(granted_buffer_);
         if (!options.jsonl_path.empty()) {
@@ -92,7 +121,9 @@ class collector {
         summarise();
     }
 
-    int exit_status() const { return invalid_ == 0 ? 0 : 1; }
+    int exit_status() const {
+        return invalid_ == 0 ? 0 : 1;
+    }
 
   private:
     void receive() {
@@ -110,17 +141,20 @@ class collector {
 
     void handle(const std::string& datagram) {
         ++received_;
-        const tallowick::collector::check_result checked = tallowick::collector::check_message(datagram);
-        if (!options_.quiet)
-            std::cout << (options_.indent && checked.ok() ? indented(datagram) : datagram) << '\n'
-                      << std::flush;
+        using namespace tallowick::collector;
+        const check_result checked = check_message(datagram);
         if (!checked.ok()) {
             ++invalid_;
-            std::cerr << "INVALID DATAGRAM (" << checked.problem << "): " << datagram << std::endl;
+            std::cerr << "INVALID DATAGRAM (" << escaped_bytes(checked.problem)
+                      << "): " << escaped_bytes(datagram) << std::endl;
+        } else if (!options_.quiet) {
+            std::cout << shown_message(options_.indent ? indented(datagram) : datagram) << '\n' << std::flush;
         }
-        ++by_kind_[{checked.kind.event_type, checked.kind.operation}];
+        ++by_kind_[{escaped_bytes(checked.kind.event_type), escaped_bytes(checked.kind.operation)}];
+        runs_.take(checked);
         if (jsonl_.is_open())
-            jsonl_ << datagram << '\n' << std::flush;
+            jsonl_ << (checked.ok() ? datagram : invalid_record(datagram, checked.problem)) << '\n'
+                   << std::flush;
     }
 
     void summarise() const {
@@ -128,6 +162,8 @@ class collector {
         for (const auto& [kind, count] : by_kind_)
             std::cout << "  " << (kind.first.empty() ? "?" : kind.first) << " / "
                       << (kind.second.empty() ? "?" : kind.second) << ": " << count << '\n';
+        for (const std::string& line : runs_.summary())
+            std::cout << line << '\n';
         std::cout << std::flush;
     }
 
@@ -142,6 +178,7 @@ class collector {
     std::uint64_t received_ = 0;
     std::uint64_t invalid_ = 0;
     std::map<std::pair<std::string, std::string>, std::uint64_t> by_kind_;
+    tallowick::collector::run_tracker runs_;
     std::ofstream jsonl_;
 };
 
@@ -167,7 +204,8 @@ int main(int argc, char** argv) {
         "quiet", po::bool_switch(&options.quiet), "print only invalid datagrams and the summary")(
         "count", po::value<std::string>(), "stop after N datagrams (N at least 1)")(
         "timeout", po::value<std::string>(), "stop after S seconds (S at least 1)")(
-        "jsonl", po::value(&options.jsonl_path), "append every datagram to this JSON-lines file")(
+        "jsonl", po::value(&options.jsonl_path),
+        "append every valid datagram to this JSON-lines file (an invalid one as an escaped record)")(
         "port", po::value<std::string>(), "UDP port to listen on (default 13251)")(
         "receive-buffer", po::value<std::string>(),
         "socket receive buffer to ask for, in bytes (default 8 MiB; the system may grant less)");

@@ -1,53 +1,22 @@
 #include "collector/message_check.h"
 
+#include "collector/schema_texts.h"
+
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
+#include <rapidjson/schema.h>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
 #include <algorithm>
 #include <array>
+#include <map>
+#include <memory>
+#include <stdexcept>
 #include <vector>
 
 namespace tallowick::collector {
 namespace {
-
-enum class json_kind { text, signed_number, unsigned_number };
-
-struct member_rule {
-    const char* key;
-    json_kind kind;
-};
-
-constexpr std::array<member_rule, 8> file_members{{
-    {"id", json_kind::signed_number},
-    {"proc", json_kind::unsigned_number},
-    {"Operation", json_kind::text},
-    {"Filename", json_kind::text},
-    {"Path_Type", json_kind::text},
-    {"Process_Name", json_kind::text},
-    {"Process_Owner", json_kind::text},
-    {"Event_Type", json_kind::text},
-}};
-
-constexpr std::array<member_rule, 9> started_members{{
-    {"Parent_Process_Name", json_kind::text},
-    {"Operation", json_kind::text},
-    {"Process_Name", json_kind::text},
-    {"Process_ID", json_kind::unsigned_number},
-    {"Parent_Process_ID", json_kind::unsigned_number},
-    {"Command_Line", json_kind::text},
-    {"Event_Type", json_kind::text},
-    {"User", json_kind::text},
-    {"User_SID", json_kind::text},
-}};
-
-constexpr std::array<member_rule, 4> ended_members{{
-    {"Operation", json_kind::text},
-    {"Process_Name", json_kind::text},
-    {"Process_ID", json_kind::unsigned_number},
-    {"Event_Type", json_kind::text},
-}};
 
 std::string text_of(const rapidjson::Value& object, const char* key) {
     const auto member = object.FindMember(key);
@@ -56,67 +25,147 @@ std::string text_of(const rapidjson::Value& object, const char* key) {
     return {member->value.GetString(), member->value.GetStringLength()};
 }
 
-// Checks that the members are exactly `rules`, in order, with their JSON types.
-std::string check_members(const rapidjson::Value& object, const std::vector<member_rule>& rules) {
-    if (object.MemberCount() != rules.size())
-        return "expected " + std::to_string(rules.size()) + " members, found " +
-               std::to_string(object.MemberCount());
-    auto member = object.MemberBegin();
-    for (const member_rule& rule : rules) {
-        const std::string_view key(member->name.GetString(), member->name.GetStringLength());
-        if (key != rule.key)
-            return "member \"" + std::string(key) + "\" where \"" + rule.key + "\" belongs";
-        const rapidjson::Value& value = member->value;
-        const bool type_ok = rule.kind == json_kind::text            ? value.IsString()
-                             : rule.kind == json_kind::signed_number ? value.IsInt()
-                                                                     : value.IsUint();
-        if (!type_ok)
-            return std::string("member \"") + rule.key + "\" has the wrong JSON type";
-        ++member;
+// One schema: its document, compiled, and the order of its properties, which
+// is the order of the members on the wire.
+struct kind_schema {
+    rapidjson::Document source;
+    std::unique_ptr<rapidjson::SchemaDocument> compiled;
+    std::vector<std::string> order;
+};
+
+// Every schema, compiled once; the kinds refer to the envelope's definitions.
+class schema_library final : public rapidjson::IRemoteSchemaDocumentProvider {
+  public:
+    schema_library() {
+        envelope_ = load("envelope.schema.json");
+        for (const char* name :
+             {"filesystem.schema.json", "process-started.schema.json", "process-ended.schema.json",
+              "agent-started.schema.json", "agent-status.schema.json", "agent-events-lost.schema.json",
+              "agent-session-restored.schema.json", "agent-stopped.schema.json"})
+            kinds_.emplace(name, load(name));
+    }
+
+    const rapidjson::SchemaDocument* GetRemoteDocument(const char* uri, rapidjson::SizeType length) override {
+        // RapidJSON 1.1.0 hands over the name without its last character;
+        // later versions hand it whole.
+        constexpr std::string_view envelope_name = "envelope.schema.json";
+        const std::string_view name(uri, length);
+        const bool envelope = name == envelope_name ||
+                              (name.size() + 1 == envelope_name.size() && envelope_name.starts_with(name));
+        return envelope ? envelope_->compiled.get() : nullptr;
+    }
+
+    const kind_schema* find(const std::string& name) const {
+        const auto found = kinds_.find(name);
+        return found == kinds_.end() ? nullptr : found->second.get();
+    }
+
+  private:
+    std::unique_ptr<kind_schema> load(const char* name) {
+        auto schema = std::make_unique<kind_schema>();
+        const std::string_view text = schema_text(name);
+        schema->source.Parse(text.data(), text.size());
+        if (schema->source.HasParseError() || !schema->source.IsObject())
+            throw std::logic_error(std::string("schema ") + name + " is not a JSON object");
+        if (const auto properties = schema->source.FindMember("properties");
+            properties != schema->source.MemberEnd() && properties->value.IsObject())
+            for (const auto& property : properties->value.GetObject())
+                schema->order.emplace_back(property.name.GetString(), property.name.GetStringLength());
+        schema->compiled = std::make_unique<rapidjson::SchemaDocument>(schema->source, this);
+        return schema;
+    }
+
+    std::unique_ptr<kind_schema> envelope_;
+    std::map<std::string, std::unique_ptr<kind_schema>> kinds_;
+};
+
+const schema_library& schemas() {
+    static const schema_library library;
+    return library;
+}
+
+// The schema file of the kind a message says it is, or empty.
+std::string schema_name(const message_kind& kind) {
+    if (kind.event_type == "FILESYSTEM")
+        return "filesystem.schema.json";
+    if (kind.event_type == "PROCESS" && kind.operation == "PROCESS STARTED")
+        return "process-started.schema.json";
+    if (kind.event_type == "PROCESS" && kind.operation == "PROCESS ENDED")
+        return "process-ended.schema.json";
+    if (kind.event_type == "AGENT") {
+        static const std::map<std::string, std::string> agent_kinds{
+            {"STARTED", "agent-started.schema.json"},
+            {"STATUS", "agent-status.schema.json"},
+            {"EVENTS LOST", "agent-events-lost.schema.json"},
+            {"SESSION RESTORED", "agent-session-restored.schema.json"},
+            {"STOPPED", "agent-stopped.schema.json"}};
+        const auto found = agent_kinds.find(kind.operation);
+        return found == agent_kinds.end() ? "" : found->second;
+    }
+    return "";
+}
+
+std::string pointer_text(const rapidjson::Pointer& pointer) {
+    rapidjson::StringBuffer text;
+    pointer.StringifyUriFragment(text);
+    return {text.GetString(), text.GetSize()};
+}
+
+std::string validate(const rapidjson::Document& document, const kind_schema& schema) {
+    rapidjson::SchemaValidator validator(*schema.compiled);
+    if (document.Accept(validator))
+        return {};
+    const std::string where = pointer_text(validator.GetInvalidDocumentPointer());
+    return std::string("not valid against its schema: \"") + validator.GetInvalidSchemaKeyword() + "\" at " +
+           (where == "#" ? "the message" : where);
+}
+
+// The schema says which members and types; their order it cannot say.
+std::string check_order(const rapidjson::Document& document, const kind_schema& schema) {
+    std::size_t next = 0;
+    for (const auto& member : document.GetObject()) {
+        const std::string_view key(member.name.GetString(), member.name.GetStringLength());
+        const auto at =
+            std::find(schema.order.begin() + static_cast<std::ptrdiff_t>(next), schema.order.end(), key);
+        if (at == schema.order.end())
+            return "member \"" + std::string(key) + "\" out of order";
+        next = static_cast<std::size_t>(at - schema.order.begin()) + 1;
     }
     return {};
 }
 
-std::string check_file_message(const rapidjson::Value& object) {
-    const auto id = object.FindMember("id");
-    if (id == object.MemberEnd() || !id->value.IsInt())
-        return "file message without a numeric \"id\"";
-    const int event_id = id->value.GetInt();
-    std::vector<member_rule> rules(file_members.begin(), file_members.end());
-    if (event_id == 26)
-        rules.erase(rules.begin() + 4); // deletions carry no path type
-    if (std::string problem = check_members(object, rules); !problem.empty())
-        return problem;
-
-    const std::string operation = text_of(object, "Operation");
+// Which Operation and Path_Type go with which event id.
+std::string check_file_pairings(const rapidjson::Document& document) {
+    const int event_id = document["id"].GetInt();
+    const std::string operation = text_of(document, "Operation");
+    const bool has_path_type = document.HasMember("Path_Type");
+    if (event_id == 26 && has_path_type)
+        return "a deletion (event 26) carries no Path_Type";
+    if (event_id != 26 && !has_path_type)
+        return "event " + std::to_string(event_id) + " without Path_Type";
     static const std::array<const char*, 6> access_labels{"READ",   "WRITE",         "READ + WRITE",
                                                           "DELETE", "DELETE + READ", "DELETE + WRITE"};
-    bool operation_ok = false;
-    switch (event_id) {
-    case 12:
-        operation_ok =
-            std::find(access_labels.begin(), access_labels.end(), operation) != access_labels.end();
-        break;
-    case 26:
-        operation_ok = operation == "DELETE";
-        break;
-    case 27:
-        operation_ok = operation == "RENAME";
-        break;
-    case 30:
-        operation_ok = operation == "CREATED";
-        break;
-    default:
-        return "file message with event id " + std::to_string(event_id);
-    }
+    const bool operation_ok = event_id == 12   ? std::find(access_labels.begin(), access_labels.end(),
+                                                           operation) != access_labels.end()
+                              : event_id == 26 ? operation == "DELETE"
+                              : event_id == 27 ? operation == "RENAME"
+                                               : operation == "CREATED";
     if (!operation_ok)
         return "Operation \"" + operation + "\" does not belong to event " + std::to_string(event_id);
-    if (event_id != 26) {
-        const std::string path_type = text_of(object, "Path_Type");
-        if (path_type != "FILE" && path_type != "N/A" && !(path_type == "DIR" && event_id != 12))
-            return "Path_Type \"" + path_type + "\" for event " + std::to_string(event_id);
-    }
+    if (event_id == 12 && text_of(document, "Path_Type") == "DIR")
+        return "Path_Type \"DIR\" for event 12";
     return {};
+}
+
+void read_envelope(const rapidjson::Document& document, check_result& result) {
+    const auto sequence = document.FindMember("Sequence");
+    if (sequence == document.MemberEnd() || !sequence->value.IsUint64())
+        return;
+    result.envelope = envelope_seen{text_of(document, "Run_Id"), text_of(document, "Host"),
+                                    sequence->value.GetUint64(), document.HasMember("Shortened")};
+    if (result.kind.event_type == "AGENT" && result.kind.operation == "STOPPED")
+        result.stopped =
+            stopped_figures{document["Datagrams_Sent"].GetUint64(), document["Send_Failures"].GetUint64()};
 }
 
 } // namespace
@@ -136,12 +185,12 @@ check_result check_message(std::string_view datagram) {
         result.problem = "not a JSON object";
         return result;
     }
-    // Every message is flat; the compact writer below recurses into nesting.
+    // Every message is flat; the writer and the validator below recurse into nesting.
     for (auto member = document.MemberBegin(); member != document.MemberEnd(); ++member) {
         if (member->value.IsObject() || member->value.IsArray()) {
             result.problem = "member \"" +
                              std::string(member->name.GetString(), member->name.GetStringLength()) +
-                             "\" is not a string or a number";
+                             "\" is not a string, a number or true";
             return result;
         }
     }
@@ -155,16 +204,19 @@ check_result check_message(std::string_view datagram) {
 
     result.kind.event_type = text_of(document, "Event_Type");
     result.kind.operation = text_of(document, "Operation");
-    if (result.kind.event_type == "FILESYSTEM") {
-        result.problem = check_file_message(document);
-    } else if (result.kind.event_type == "PROCESS" && result.kind.operation == "PROCESS STARTED") {
-        result.problem = check_members(document, {started_members.begin(), started_members.end()});
-    } else if (result.kind.event_type == "PROCESS" && result.kind.operation == "PROCESS ENDED") {
-        result.problem = check_members(document, {ended_members.begin(), ended_members.end()});
-    } else {
+    const kind_schema* schema = schemas().find(schema_name(result.kind));
+    if (schema == nullptr) {
         result.problem = "unknown message kind (Event_Type \"" + result.kind.event_type + "\", Operation \"" +
                          result.kind.operation + "\")";
+        return result;
     }
+    result.problem = validate(document, *schema);
+    if (result.problem.empty())
+        result.problem = check_order(document, *schema);
+    if (result.problem.empty() && result.kind.event_type == "FILESYSTEM")
+        result.problem = check_file_pairings(document);
+    if (result.problem.empty())
+        read_envelope(document, result);
     return result;
 }
 
