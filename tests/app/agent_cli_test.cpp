@@ -41,6 +41,16 @@ TEST(AgentCommandLine, MalformedCommandLineExitsWithStatusTwo) {
         {{"--path", "C:\\x", "--path="}, "--path"},
         {{"--excludeproc", ""}, "--excludeproc"},
         {{"--path", "C:\\x", "--excludeproc", "a.exe", "--excludeproc", ""}, "--excludeproc"},
+        // A datagram size a receiver could not take, or not a size at all.
+        {{"--max-datagram", "1023"}, "--max-datagram"},
+        {{"--max-datagram", "65508"}, "--max-datagram"},
+        {{"--max-datagram", "18446744073709551617"}, "--max-datagram"},
+        {{"--max-datagram", "-2048"}, "--max-datagram"},
+        {{"--max-datagram", "+2048"}, "--max-datagram"},
+        {{"--max-datagram", "2048 "}, "--max-datagram"},
+        {{"--max-datagram", "8k"}, "--max-datagram"},
+        {{"--max-datagram", ""}, "--max-datagram"},
+        {{"--envelope", "--max-datagram"}, "max-datagram"},
     };
     for (const malformed_case& c : cases) {
         const process_result run = run_process(agent, c.arguments);

@@ -1,6 +1,8 @@
 #include "app/loss_watch.h"
 
+#include "platform/simulated/record_builder.h"
 #include "platform/tracing_api.h"
+#include "platform/windows_facts.h"
 #include "support/fake_tracing.h"
 #include "trace/manifest_trace.h"
 
@@ -108,6 +110,26 @@ TEST(LossWatch, TotalsPastThirtyTwoBitsAndLostEventRecordsReachTheLedgerAndTheNe
     EXPECT_EQ(ledger.figures().sessions.at(0).lost.events, 0x150000000u);
     EXPECT_EQ(loss_line(news.back()),
               "tallowick: trace session File lost 1879048192 events (5637144576 in all)");
+
+    // The session delivers two lost-event records: loss too, from the records themselves.
+    platform::simulated::record_description lost;
+    lost.header.provider = platform::event_trace_guid;
+    lost.header.opcode = platform::realtime_lost_event_type;
+    const platform::simulated::built_record record = platform::simulated::build_record(lost);
+    tracing.delivered_records = {&record.record(), &record.record()};
+    file.start();
+    tracing.control_trace_answers.then(0);
+    watch.check();
+    ASSERT_EQ(news.size(), 4u);
+    EXPECT_EQ(news.back().new_losses.records, 2u);
+    EXPECT_EQ(news.back().new_losses.events, 0u);
+    EXPECT_EQ(ledger.figures().sessions.at(0).lost.records, 2u);
+    EXPECT_EQ(
+        loss_line(news.back()),
+        "tallowick: trace session File lost 0 events (5637144576 in all); it delivered 2 lost-event records "
+        "(2 in all)");
+    EXPECT_EQ(run_summary(ledger.figures()).back(),
+              "tallowick: run summary: events lost: File 5637144576 (and 2 lost-event records)");
 }
 
 } // namespace

@@ -202,6 +202,47 @@ INSTANTIATE_TEST_SUITE_P(Collector, CollectorFaultEndToEnd,
                                            collector_case{"ListenerNeverReads", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Standard output that fails (a full device, closed): every event still goes
+// out, and every console line thrown away is counted, none silently.
+struct console_case {
+    const char* name;
+    const char* redirection; // of the agent's standard output, in shell words
+};
+
+void PrintTo(const console_case& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class ConsoleFaultEndToEnd : public FaultEndToEnd, public ::testing::WithParamInterface<console_case> {};
+
+TEST_P(ConsoleFaultEndToEnd, EveryLineLostToAFailedOutputIsCounted) {
+    udp_receiver receiver;
+    constexpr int events = 50;
+    std::string steps;
+    for (int i = 0; i < events; ++i)
+        steps += report_opened() + ",";
+    const process_result result =
+        run_process("/bin/sh", {"-c", std::string("exec \"$0\" ") + GetParam().redirection, agent},
+                    scenario(machine_parts, steps + R"({"interrupt": {}})"));
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(receiver.receive_pending().size(), static_cast<std::size_t>(events));
+    // "starting traces...", the events, the interrupt and "stopping traces...".
+    const std::string lost = std::to_string(events + 3);
+    EXPECT_NE(
+        result.err.find("console lines dropped: " + lost + " (" + lost + " of them to a failed output)\n"),
+        std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("tallowick: standard output failed: console lines are dropped from now on and "
+                              "counted\n"),
+              std::string::npos)
+        << result.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Console, ConsoleFaultEndToEnd,
+                         ::testing::Values(console_case{"FullDevice", ">/dev/full"},
+                                           console_case{"Closed", ">&-"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // Standard output nobody reads (a console in selection mode): the datagrams go
 // on arriving, and once the output is read again every line comes, whole and
 // in order, with nothing dropped since the burst fits the console's buffer.

@@ -27,8 +27,8 @@ constexpr unsigned short port = 13259;
 // Starts the collector for `count` datagrams, sends them once it listens and
 // returns what it printed.
 process_result collect(const std::vector<std::string>& datagrams, std::vector<std::string> extra = {}) {
-    std::vector<std::string> args = {"--port", std::to_string(port), "--count", std::to_string(datagrams.size()),
-                                     "--timeout", "60"};
+    std::vector<std::string> args = {
+        "--port", std::to_string(port), "--count", std::to_string(datagrams.size()), "--timeout", "60"};
     args.insert(args.end(), extra.begin(), extra.end());
     running_process receiving(collector, args);
     EXPECT_TRUE(receiving.wait_for_error_text("listening on", 30s));
@@ -74,11 +74,13 @@ TEST(CollectorRun, AHostileDatagramNeverReachesTheTerminalOrTheFileRaw) {
     std::remove(jsonl.c_str());
     // Escape sequences, a bell, a line break with a well-formed event behind it,
     // a C1 control byte and a byte that is not UTF-8.
-    const std::string hostile = "\x1b]0;owned\x07\x1b[2J\r\n" + ended(1) + "\n\x9b" "31m\xff";
+    const std::string hostile = "\x1b]0;owned\x07\x1b[2J\r\n" + ended(1) +
+                                "\n\x9b"
+                                "31m\xff";
     // Valid JSON may hold U+009B (CSI to some terminals) and DEL.
-    const std::string valid_c1 =
-        "{\"Operation\":\"PROCESS ENDED\",\"Process_Name\":\"a\xc2\x9b" "2J\x7f\",\"Process_ID\":1,\"Event_Type\":"
-        "\"PROCESS\"}";
+    const std::string valid_c1 = "{\"Operation\":\"PROCESS ENDED\",\"Process_Name\":\"a\xc2\x9b"
+                                 "2J\x7f\",\"Process_ID\":1,\"Event_Type\":"
+                                 "\"PROCESS\"}";
     const process_result run = collect({hostile, valid_c1}, {"--jsonl", jsonl});
     EXPECT_EQ(run.exit_status, 1); // one invalid datagram
     for (const std::string* text : {&run.out, &run.err}) {
@@ -86,8 +88,9 @@ TEST(CollectorRun, AHostileDatagramNeverReachesTheTerminalOrTheFileRaw) {
             EXPECT_EQ(text->find(control), std::string::npos) << *text;
         EXPECT_EQ(text->find("\x9b"), std::string::npos) << *text;
     }
-    EXPECT_NE(run.err.find("INVALID DATAGRAM (not valid UTF-8 JSON: Invalid value.): \\x1B]0;owned\\x07\\x1B[2J"),
-              std::string::npos)
+    EXPECT_NE(
+        run.err.find("INVALID DATAGRAM (not valid UTF-8 JSON: Invalid value.): \\x1B]0;owned\\x07\\x1B[2J"),
+        std::string::npos)
         << run.err;
     EXPECT_NE(run.out.find(R"("Process_Name":"a\u009B2J\u007F")"), std::string::npos) << run.out;
 

@@ -29,15 +29,16 @@ std::vector<std::string> run_tracker::summary() const {
         const std::uint64_t highest = std::max(tracked.stopped_at, *tracked.seen.rbegin());
         const std::uint64_t missing = highest - tracked.seen.size();
         std::string line = "run " + run_id + " on " + escaped_bytes(tracked.host) + ": " +
-                           std::to_string(tracked.seen.size()) + " of sequence 1 to " + std::to_string(highest) +
-                           " arrived, missing " + std::to_string(missing);
+                           std::to_string(tracked.seen.size()) + " of sequence 1 to " +
+                           std::to_string(highest) + " arrived, missing " + std::to_string(missing);
         if (tracked.repeated != 0)
             line += ", " + std::to_string(tracked.repeated) + " repeated";
         if (tracked.shortened != 0)
             line += ", " + std::to_string(tracked.shortened) + " shortened";
         if (tracked.stopped)
-            line += "; STOPPED says " + std::to_string(tracked.stopped->datagrams_sent) + " datagrams sent before it, " +
-                    std::to_string(tracked.stopped->send_failures) + " send failures";
+            line += "; STOPPED says " + std::to_string(tracked.stopped->datagrams_sent) +
+                    " datagrams sent before it, " + std::to_string(tracked.stopped->send_failures) +
+                    " send failures";
         else
             line += "; no STOPPED arrived (the run goes on, or its end is missing too)";
         lines.push_back(std::move(line));
