@@ -3,9 +3,10 @@
 // event's datagram has been received on 127.0.0.1:13251, for a stream of
 // reported events and for a stream the filter rejects on the session thread,
 // with that thread's CPU time per record; beside them the floor, a raw sendto
-// of the same bytes from one reused socket to the same receiver. The agent is
-// the agent's own run_traces, set up once for the program; its console lines
-// go to /dev/null, the results to the original standard output.
+// of the same bytes from one reused socket to the same receiver, and the
+// reported stream again with --envelope, whose cost it shows. The agent is the
+// agent's own run_traces, started anew only when the envelope changes; its
+// console lines go to /dev/null, the results to the original standard output.
 #include "app/exclusion_tables.h"
 #include "app/interrupt.h"
 #include "app/trace_orchestration.h"
@@ -167,22 +168,28 @@ const machine_config& bench_machine() {
 
 // The agent running on the simulated machine, with a collector's socket.
 struct running_agent {
-    running_agent()
-        : system(bench_machine().inventory), machine(bench_machine()), tracing(machine), system_scope(system),
-          tracing_scope(tracing) {
+    explicit running_agent(bool envelope)
+        : sealed(envelope), system(bench_machine().inventory), machine(bench_machine()), tracing(machine),
+          system_scope(system), tracing_scope(tracing) {
+        tallowick::app::stop_requested.store(false);
         agent = std::thread([this] {
-            status = tallowick::app::run_traces(scope);
+            tallowick::app::run_settings settings;
+            settings.envelope = sealed;
+            status = tallowick::app::run_traces(scope, settings);
             ended.request_stop();
             machine.wake_waiters();
         });
         if (!machine.wait_for_processing(3, ended.get_token()))
             std::fprintf(stderr, "pipeline_bench: the agent ended with status %d before it ran\n", status);
+        if (sealed && !collector.receive()) // its STARTED
+            std::fputs("pipeline_bench: the enveloped agent did not say it started\n", stderr);
     }
     ~running_agent() {
         tallowick::app::stop_requested.store(true);
         agent.join();
     }
 
+    const bool sealed;
     tallowick::testing::udp_receiver collector; // bound before anything is sent
     simulated_system system;
     simulated_tracing machine;
@@ -196,6 +203,14 @@ struct running_agent {
 };
 
 std::unique_ptr<running_agent> agent;
+
+// The agent, with or without the envelope.
+void use_agent(bool envelope) {
+    if (agent && agent->sealed == envelope)
+        return;
+    agent.reset(); // one at a time: they share the sessions' names and the port
+    agent = std::make_unique<running_agent>(envelope);
+}
 
 built_record file_open(const char16_t* name) {
     file_event open;
@@ -249,13 +264,24 @@ void run_stream(benchmark::State& state, built_record record, bool reported, int
             static_cast<double>((*cpu_after - *cpu_before).count()) / static_cast<double>(delivered);
 }
 
+const char16_t* const reported_name =
+    u"\\Device\\HarddiskVolume3\\Users\\alice\\Documents\\Quarterly Report.docx";
+
 void BM_reported_file_opens(benchmark::State& state) {
-    run_stream(state, file_open(u"\\Device\\HarddiskVolume3\\Users\\alice\\Documents\\Quarterly Report.docx"),
-               true, 64);
+    use_agent(false);
+    run_stream(state, file_open(reported_name), true, 64);
 }
 BENCHMARK(BM_reported_file_opens)->UseRealTime();
 
+// The same stream with --envelope: time, host, run and sequence on every message.
+void BM_reported_file_opens_enveloped(benchmark::State& state) {
+    use_agent(true);
+    run_stream(state, file_open(reported_name), true, 64);
+}
+BENCHMARK(BM_reported_file_opens_enveloped)->UseRealTime();
+
 void BM_rejected_file_opens(benchmark::State& state) {
+    use_agent(false);
     run_stream(state, file_open(u"\\Device\\HarddiskVolume3\\Windows\\System32\\kernel32.dll"), false, 4096);
 }
 BENCHMARK(BM_rejected_file_opens)->UseRealTime();
@@ -263,6 +289,7 @@ BENCHMARK(BM_rejected_file_opens)->UseRealTime();
 // The floor: the reported stream's datagram, sent from one reused socket with a
 // plain sendto and received by the same receiver, 64 at a time.
 void BM_raw_sendto_floor(benchmark::State& state) {
+    use_agent(false);
     const std::string datagram =
         R"({"id":12,"proc":4242,"Operation":"READ + WRITE","Filename":"C:\\Users\\alice\\Documents\\Quarterly Report.docx","Path_Type":"FILE","Process_Name":"C:\\Tools\\editor.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
     const int socket_fd = socket(AF_INET, SOCK_DGRAM, 0);
@@ -308,7 +335,6 @@ int main(int argc, char** argv) {
     reporter.SetOutputStream(&results);
     reporter.SetErrorStream(&results);
 
-    agent = std::make_unique<running_agent>();
     benchmark::RunSpecifiedBenchmarks(&reporter);
     agent.reset();
     benchmark::Shutdown();

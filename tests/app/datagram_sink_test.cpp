@@ -35,10 +35,10 @@ rapidjson::Document with_text(std::size_t length) {
     rapidjson::Document message(rapidjson::kObjectType);
     const std::string text(length, 'x');
     message.AddMember("Operation", "PROCESS ENDED", message.GetAllocator());
-    message.AddMember("Command_Line",
-                      rapidjson::Value(text.data(), static_cast<rapidjson::SizeType>(text.size()),
-                                       message.GetAllocator()),
-                      message.GetAllocator());
+    message.AddMember(
+        "Command_Line",
+        rapidjson::Value(text.data(), static_cast<rapidjson::SizeType>(text.size()), message.GetAllocator()),
+        message.GetAllocator());
     return message;
 }
 
@@ -58,7 +58,8 @@ TEST(DatagramSink, BooksWhatBecameOfEachMessage) {
     sealed.send(long_text, monitor::message_kind::process_started, 116444736000000000);
     const std::string shortened = receiver.receive().value_or("");
     EXPECT_LE(shortened.size(), 1024u);
-    EXPECT_TRUE(shortened.ends_with(R"(,"Event_Time":"1970-01-01T00:00:00.0000000Z","Host":"h","Run_Id":"ccfd2485-de52-4122-a261-d6b3a8c23fa0","Sequence":1,"Shortened":true})"))
+    EXPECT_TRUE(shortened.ends_with(
+        R"(,"Event_Time":"1970-01-01T00:00:00.0000000Z","Host":"h","Run_Id":"ccfd2485-de52-4122-a261-d6b3a8c23fa0","Sequence":1,"Shortened":true})"))
         << shortened;
 
     // Numbers cannot be cut: too large whatever is done. Its number is taken all the same.
@@ -66,7 +67,8 @@ TEST(DatagramSink, BooksWhatBecameOfEachMessage) {
     for (int i = 0; i < 200; ++i) {
         const std::string key = "N" + std::to_string(i);
         numbers.AddMember(rapidjson::Value(key.c_str(), numbers.GetAllocator()),
-                          rapidjson::Value(std::numeric_limits<std::uint64_t>::max()), numbers.GetAllocator());
+                          rapidjson::Value(std::numeric_limits<std::uint64_t>::max()),
+                          numbers.GetAllocator());
     }
     sealed.send(numbers, monitor::message_kind::file_system, 0);
     rapidjson::Document agent = with_text(3);

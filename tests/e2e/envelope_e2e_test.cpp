@@ -138,8 +138,9 @@ TEST_F(EnvelopeEndToEnd, SealsEveryKindInOneSequenceFromStartedToStopped) {
     std::sort(unsealed.begin(), unsealed.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(unsealed, expected);
-    EXPECT_EQ(std::count_if(plain.begin(), plain.end(),
-                            [](const std::string& datagram) { return datagram.find("Sequence") != std::string::npos; }),
+    EXPECT_EQ(std::count_if(
+                  plain.begin(), plain.end(),
+                  [](const std::string& datagram) { return datagram.find("Sequence") != std::string::npos; }),
               0);
 
     // Another run is another identity, counting from 1 again.
@@ -171,9 +172,10 @@ TEST_F(EnvelopeEndToEnd, MaxDatagramShortensToTheLimitAndTheEnvelopeMarksIt) {
     };
     for (const row& r : rows) {
         const std::vector<std::string> datagrams = run(r.args, scenario);
-        const auto started = std::find_if(datagrams.begin(), datagrams.end(), [](const std::string& datagram) {
-            return datagram.find("PROCESS STARTED") != std::string::npos;
-        });
+        const auto started =
+            std::find_if(datagrams.begin(), datagrams.end(), [](const std::string& datagram) {
+                return datagram.find("PROCESS STARTED") != std::string::npos;
+            });
         ASSERT_NE(started, datagrams.end()) << ::testing::PrintToString(r.args);
         EXPECT_LE(started->size(), r.limit);
         rapidjson::Document message;
