@@ -86,45 +86,72 @@ const shipper shippers[] = {
     {"rsyslog",
      [](const std::string& root, const std::string& dir) {
          const std::string modules = root + "/usr/lib/x86_64-linux-gnu/rsyslog/";
-         return "global(workDirectory=\"" + dir + "\" maxMessageSize=\"64k\")\n"
-                "module(load=\"" + modules + "imudp.so\")\n"
-                "module(load=\"" + modules + "mmjsonparse.so\")\n"
+         return "global(workDirectory=\"" + dir +
+                "\" maxMessageSize=\"64k\")\n"
+                "module(load=\"" +
+                modules +
+                "imudp.so\")\n"
+                "module(load=\"" +
+                modules +
+                "mmjsonparse.so\")\n"
                 "template(name=\"whole\" type=\"string\" string=\"%rawmsg%\\n\")\n"
                 "ruleset(name=\"tallowick\") {\n"
                 "  action(type=\"mmjsonparse\" cookie=\"\")\n"
                 "  if $parsesuccess == \"OK\" then {\n"
-                "    action(type=\"omfile\" file=\"" + dir + "/events.jsonl\" template=\"whole\")\n"
+                "    action(type=\"omfile\" file=\"" +
+                dir +
+                "/events.jsonl\" template=\"whole\")\n"
                 "  } else {\n"
-                "    action(type=\"omfile\" file=\"" + dir + "/unparsed.log\" template=\"whole\")\n"
+                "    action(type=\"omfile\" file=\"" +
+                dir +
+                "/unparsed.log\" template=\"whole\")\n"
                 "  }\n"
                 "}\n"
-                "input(type=\"imudp\" address=\"127.0.0.1\" port=\"13251\" rcvbufSize=\"64m\" ruleset=\"tallowick\")\n";
+                "input(type=\"imudp\" address=\"127.0.0.1\" port=\"13251\" rcvbufSize=\"64m\" "
+                "ruleset=\"tallowick\")\n";
      },
      [](const std::string& root, const std::string& dir) {
-         return std::vector<std::string>{"-n", "-f", dir + "/shipper.conf", "-i", dir + "/shipper.pid", "-M",
+         return std::vector<std::string>{"-n",
+                                         "-f",
+                                         dir + "/shipper.conf",
+                                         "-i",
+                                         dir + "/shipper.pid",
+                                         "-M",
                                          root + "/usr/lib/x86_64-linux-gnu/rsyslog"};
      },
      "/usr/sbin/rsyslogd", [](const std::string&) { return std::vector<std::string>{}; }},
     {"syslog-ng",
      [](const std::string& root, const std::string& dir) {
-         return "@version: " + syslog_ng_version(root) + "\n"
+         return "@version: " + syslog_ng_version(root) +
+                "\n"
                 "options { stats-freq(0); };\n"
                 "source s_tallowick { network(transport(\"udp\") ip(\"127.0.0.1\") port(13251)\n"
                 "  so-rcvbuf(67108864) log-msg-size(65536) flags(no-parse)); };\n"
                 "parser p_json { json-parser(prefix(\".tallowick.\")); };\n"
-                "destination d_events { file(\"" + dir + "/events.jsonl\" template(\"${MSG}\\n\")); };\n"
-                "destination d_unparsed { file(\"" + dir + "/unparsed.log\" template(\"${MSG}\\n\")); };\n"
+                "destination d_events { file(\"" +
+                dir +
+                "/events.jsonl\" template(\"${MSG}\\n\")); };\n"
+                "destination d_unparsed { file(\"" +
+                dir +
+                "/unparsed.log\" template(\"${MSG}\\n\")); };\n"
                 "log { source(s_tallowick); parser(p_json); destination(d_events); flags(final); };\n"
                 "log { source(s_tallowick); destination(d_unparsed); flags(fallback); };\n";
      },
      [](const std::string& root, const std::string& dir) {
-         return std::vector<std::string>{"-F", "-f", dir + "/shipper.conf", "--module-path=" + root +
-                                         "/usr/lib/syslog-ng/" + syslog_ng_version(root), "--pidfile=" + dir + "/shipper.pid",
-                                         "--persist-file=" + dir + "/shipper.persist", "--control=" + dir +
-                                         "/shipper.ctl", "--no-caps"};
+         return std::vector<std::string>{"-F",
+                                         "-f",
+                                         dir + "/shipper.conf",
+                                         "--module-path=" + root + "/usr/lib/syslog-ng/" +
+                                             syslog_ng_version(root),
+                                         "--pidfile=" + dir + "/shipper.pid",
+                                         "--persist-file=" + dir + "/shipper.persist",
+                                         "--control=" + dir + "/shipper.ctl",
+                                         "--no-caps"};
      },
      "/usr/sbin/syslog-ng",
-     [](const std::string& root) { return std::vector<std::string>{"LD_LIBRARY_PATH=" + root + "/usr/lib/syslog-ng"}; }},
+     [](const std::string& root) {
+         return std::vector<std::string>{"LD_LIBRARY_PATH=" + root + "/usr/lib/syslog-ng"};
+     }},
 };
 
 std::vector<std::string> lines_of_file(const std::string& path) {
@@ -175,7 +202,8 @@ TEST_P(ShipperEndToEnd, ABurstArrivesWholeParsedAndWithoutAGap) {
         60s))
         << GetParam().name << " did not start listening";
 
-    const process_result run = run_process(agent, {"--envelope"}, {"TALLOWICK_SIM_SCENARIO=" + dir + "/burst.json"});
+    const process_result run =
+        run_process(agent, {"--envelope"}, {"TALLOWICK_SIM_SCENARIO=" + dir + "/burst.json"});
     EXPECT_EQ(run.exit_status, 0) << run.err;
     const std::size_t expected = events + 2; // STARTED and STOPPED
     eventually([&] { return lines_of_file(dir + "/events.jsonl").size() >= expected; }, 120s);
@@ -211,14 +239,16 @@ TEST_P(ShipperEndToEnd, ABurstArrivesWholeParsedAndWithoutAGap) {
     for (const std::string& line : lines_of_file(dir + "/unparsed.log"))
         EXPECT_EQ(line, probe);
     // What the closing note reports.
-    std::cout << GetParam().name << ": " << sequence.size() << " of " << expected << " records whole and valid, "
-              << large << " of them over 58,000 bytes, sequence 1 to " << (sequence.empty() ? 0 : *sequence.rbegin())
-              << ", missing " << (stopped_at > sequence.size() ? stopped_at - sequence.size() : 0) << std::endl;
+    std::cout << GetParam().name << ": " << sequence.size() << " of " << expected
+              << " records whole and valid, " << large << " of them over 58,000 bytes, sequence 1 to "
+              << (sequence.empty() ? 0 : *sequence.rbegin()) << ", missing "
+              << (stopped_at > sequence.size() ? stopped_at - sequence.size() : 0) << std::endl;
     fs::remove_all(dir);
 }
 
-INSTANTIATE_TEST_SUITE_P(Shippers, ShipperEndToEnd, ::testing::ValuesIn(shippers),
-                         [](const auto& info) { return std::string(info.param.name == std::string("rsyslog") ? "Rsyslog" : "SyslogNg"); });
+INSTANTIATE_TEST_SUITE_P(Shippers, ShipperEndToEnd, ::testing::ValuesIn(shippers), [](const auto& info) {
+    return std::string(info.param.name == std::string("rsyslog") ? "Rsyslog" : "SyslogNg");
+});
 
 } // namespace
 } // namespace tallowick::testing
