@@ -102,8 +102,6 @@ bool stop_all(const std::array<etw::trace_session*, 3>& sessions) {
 
 // How often the sessions' lost-event counters are read while running.
 constexpr std::chrono::seconds loss_check_interval{2};
-// How often an enveloped run sends its "STATUS".
-constexpr std::chrono::seconds status_interval{60};
 
 // The agent's own messages go out only with an envelope.
 class agent_voice {
@@ -211,14 +209,14 @@ int run_traces(const monitor::event_scope& scope, const run_settings& settings) 
         agent.say([&news] { return events_lost_message(news); });
     });
     if (status == 0) {
-        auto next_status = std::chrono::steady_clock::now() + status_interval;
+        auto next_status = std::chrono::steady_clock::now() + settings.status_interval;
         // Woken by Ctrl+C or a failing session, else only to read the counters.
         while (!stop_requested.load() && !failures.any()) {
             wait_for_wake_up(loss_check_interval);
             losses.check();
             if (agent.speaking() && std::chrono::steady_clock::now() >= next_status) {
                 agent.say([&ledger] { return status_message(ledger.figures()); });
-                next_status += status_interval;
+                next_status += settings.status_interval;
             }
         }
         write_interrupt_lines();

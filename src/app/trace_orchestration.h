@@ -3,6 +3,7 @@
 #include "monitor/event_scope.h"
 #include "output/datagram_fit.h"
 
+#include <chrono>
 #include <cstddef>
 #include <string_view>
 
@@ -13,6 +14,8 @@ struct run_settings {
     bool envelope = false; // seal every message, and send the agent's own
     std::size_t max_datagram = output::max_datagram_payload;
     std::string_view version; // said in the "STARTED" message
+    // How often an enveloped run sends its "STATUS" (looked at with the loss counters).
+    std::chrono::milliseconds status_interval = std::chrono::seconds(60);
 };
 
 // Builds the three trace sessions, their providers and the worker pool, runs

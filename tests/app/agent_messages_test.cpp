@@ -47,7 +47,8 @@ TEST(AgentMessages, EachIsAValidMessageOfItsKind) {
                                                134411716290000000, 134411716295000000}),
                      seal),
          R"("Found":"stopped by another program","Noticed_Time":"2026-12-08T02:47:09.0000000Z","Restored_Time":"2026-12-08T02:47:09.5000000Z",)"},
-        {sealed_text(stopped_message(figures), seal), R"({"Event_Type":"AGENT","Operation":"STOPPED","Datagrams_Sent":11,)"},
+        {sealed_text(stopped_message(figures), seal),
+         R"({"Event_Type":"AGENT","Operation":"STOPPED","Datagrams_Sent":11,)"},
     };
     std::uint64_t sequence = 0;
     for (const row& r : rows) {

@@ -6,11 +6,14 @@
 #include "app/trace_orchestration.h"
 #include "platform/windows_facts.h"
 #include "support/fake_tracing.h"
+#include "support/sid_and_text_system.h"
+#include "support/udp_receiver.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
@@ -78,6 +81,55 @@ TEST(RequestedStop, StopsTheKernelThenTheFileThenTheProcessSession) {
     stopped.resize(3); // the rest are the sessions' own stops as they go
     EXPECT_EQ(stopped, (std::vector<std::u16string>{u"Velmar_Trace_WindowsKernel", u"Velmar_Trace_FileKernel",
                                                     u"Velmar_Trace_ProcessThreadKernel"}));
+}
+
+// With the envelope the run says that it started, how it goes, and, in its
+// last datagram, that it stopped, all in one sequence.
+TEST(RequestedStop, AnEnvelopedRunSaysItStartedHowItGoesAndLastThatItStopped) {
+    testing::fake_tracing tracing;
+    tracing.providers = {{u"Microsoft-Windows-Kernel-File", platform::kernel_file_provider},
+                         {u"Microsoft-Windows-Kernel-Process", platform::kernel_process_provider}};
+    tracing.process_until_stopped = true;
+    const platform::scoped_tracing installed(tracing);
+    testing::sid_and_text_system system;
+    const platform::scoped_system system_installed(system);
+    testing::udp_receiver receiver;
+    const monitor::event_scope scope = agent_scope({}, {});
+    run_settings settings;
+    settings.envelope = true;
+    settings.version = "9.8.7";
+    settings.status_interval = std::chrono::milliseconds(1); // at every look at the counters
+    stop_requested.store(false);
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
+    int status = -1;
+    std::thread run([&] { status = run_traces(scope, settings); });
+
+    std::vector<std::string> datagrams;
+    datagrams.push_back(receiver.receive().value_or(""));
+    datagrams.push_back(receiver.receive().value_or(""));
+    stop_requested.store(true);
+    wake_main_thread();
+    run.join();
+    for (std::string& rest : receiver.receive_pending())
+        datagrams.push_back(std::move(rest));
+    ::testing::internal::GetCapturedStdout();
+    ::testing::internal::GetCapturedStderr();
+    stop_requested.store(false);
+
+    EXPECT_EQ(status, 0);
+    ASSERT_GE(datagrams.size(), 3u);
+    EXPECT_TRUE(datagrams.front().starts_with(
+        R"({"Event_Type":"AGENT","Operation":"STARTED","Version":"9.8.7","Monitored_Paths":"",)"))
+        << datagrams.front();
+    EXPECT_TRUE(datagrams[1].starts_with(R"({"Event_Type":"AGENT","Operation":"STATUS","Datagrams_Sent":1,)"))
+        << datagrams[1];
+    EXPECT_TRUE(datagrams.back().starts_with(R"({"Event_Type":"AGENT","Operation":"STOPPED",)"))
+        << datagrams.back();
+    for (std::size_t i = 0; i < datagrams.size(); ++i) {
+        EXPECT_NE(datagrams[i].find(R"(,"Host":"UNKNOWN",)"), std::string::npos) << datagrams[i];
+        EXPECT_TRUE(datagrams[i].ends_with(",\"Sequence\":" + std::to_string(i + 1) + "}")) << datagrams[i];
+    }
 }
 
 } // namespace
