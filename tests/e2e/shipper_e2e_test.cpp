@@ -1,8 +1,9 @@
 // The agent's datagrams received by the log shippers of Debian's archive, set up
 // as docs/log-shippers.md says: a burst with messages near the largest datagram
 // must arrive whole, each record valid JSON of its kind, the run's sequence
-// without a gap. The daemons run from the folder TALLOWICK_SHIPPERS_ROOT names
-// (scripts/test-shippers unpacks them there); without it the cases are skipped.
+// without a gap. The daemons run from the folder TALLOWICK_SHIPPERS_ROOT names,
+// else from build/shippers/root, where scripts/test-shippers unpacks them;
+// without them the cases are skipped.
 #include "collector/message_check.h"
 #include "support/run_process.h"
 #include "support/running_process.h"
@@ -177,9 +178,9 @@ class ShipperEndToEnd : public ::testing::TestWithParam<shipper> {};
 
 TEST_P(ShipperEndToEnd, ABurstArrivesWholeParsedAndWithoutAGap) {
     const char* root_variable = std::getenv("TALLOWICK_SHIPPERS_ROOT");
-    if (root_variable == nullptr || !fs::exists(std::string(root_variable) + GetParam().program))
+    const std::string root = root_variable != nullptr ? root_variable : TALLOWICK_SHIPPERS_DEFAULT_ROOT;
+    if (!fs::exists(root + GetParam().program))
         GTEST_SKIP() << "no " << GetParam().name << " unpacked (scripts/test-shippers unpacks it)";
-    const std::string root = root_variable;
     const std::string dir = ::testing::TempDir() + "tallowick-shipper-" + GetParam().name;
     fs::remove_all(dir);
     fs::create_directories(dir);
@@ -236,8 +237,10 @@ TEST_P(ShipperEndToEnd, ABurstArrivesWholeParsedAndWithoutAGap) {
     EXPECT_EQ(said_sent, expected - 1);
     EXPECT_EQ(sequence.empty() ? 0 : *sequence.rbegin(), expected); // 1..N: no gap
     EXPECT_EQ(large, static_cast<std::size_t>(bursts));
+    std::size_t unparsed = 0; // records the shipper could not read as JSON, the probes aside
     for (const std::string& line : lines_of_file(dir + "/unparsed.log"))
-        EXPECT_EQ(line, probe);
+        unparsed += line == probe ? 0 : 1;
+    EXPECT_EQ(unparsed, 0u);
     // What the closing note reports.
     std::cout << GetParam().name << ": " << sequence.size() << " of " << expected
               << " records whole and valid, " << large << " of them over 58,000 bytes, sequence 1 to "
