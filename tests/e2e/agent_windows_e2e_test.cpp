@@ -229,6 +229,29 @@ TEST_F(AgentUnderWine, FileActivityIsReportedWithTheRealImageOwnerAndPathType) {
         << result.process.out;
 }
 
+// With the envelope: this computer's DNS host name, as Windows gives it, and one
+// sequence from the agent's STARTED to its STOPPED.
+TEST_F(AgentUnderWine, WithTheEnvelopeEveryDatagramNamesThisComputerInOneSequence) {
+    wchar_t name[256] = {};
+    DWORD units = 256;
+    ASSERT_NE(GetComputerNameExW(ComputerNameDnsHostname, name, &units), 0);
+    const agent_run result =
+        run({"--path", scope(), "--envelope"},
+            scenario_of({file_step("file_open", "Quarterly Report.docx", R"(, "share_access": 1)")}));
+    EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+    ASSERT_EQ(result.datagrams.size(), 3u);
+    std::vector<std::string> operations;
+    for (const std::string& datagram : result.datagrams) {
+        const collector::check_result checked = collector::check_message(datagram);
+        ASSERT_TRUE(checked.envelope) << datagram;
+        EXPECT_EQ(checked.envelope->host, narrow(name));
+        EXPECT_EQ(checked.envelope->run_id, collector::check_message(result.datagrams[0]).envelope->run_id);
+        operations.push_back(std::to_string(checked.envelope->sequence) + " " + checked.kind.operation);
+    }
+    std::sort(operations.begin(), operations.end());
+    EXPECT_EQ(operations, (std::vector<std::string>{"1 STARTED", "2 READ", "3 STOPPED"}));
+}
+
 TEST_F(AgentUnderWine, ProcessStartAndEndAreReportedWithTheRealParentAndAccount) {
     const std::string pid = std::to_string(child_pid() + 100000);
     const agent_run result = run(
