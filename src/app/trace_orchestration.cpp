@@ -99,6 +99,8 @@ bool stop_all(const std::array<etw::trace_session*, 3>& sessions) {
 
 // How often the sessions' lost-event counters are read while running.
 constexpr std::chrono::seconds loss_check_interval{2};
+// How long the exit waits for a console that does not take its last lines.
+constexpr std::chrono::seconds exit_patience{5};
 
 std::uint32_t requested_workers() {
     const unsigned hardware = std::thread::hardware_concurrency();
@@ -199,15 +201,18 @@ int run_traces(const monitor::event_scope& scope) {
         status = 1;
     }
     pool.reset(); // runs every queued task first
-    console.finish();
     losses.check_final();
-    // A run that failed before anything happened ends with its one line.
-    if (status == 0 ||
-        anything_counted(sink.sent(), output::counters(), console::lines_dropped(), losses.totals())) {
-        for (const std::string& line :
-             run_summary(sink.sent(), output::counters(), console::lines_dropped(), losses.totals()))
-            console::write_error_line(line);
-    }
+    // The summary comes once standard output is done with, so that it counts
+    // the lines dropped there; standard error still writes it on its own thread.
+    console.finish(exit_patience, [&] {
+        // A run that failed before anything happened ends with its one line.
+        if (status == 0 ||
+            anything_counted(sink.sent(), output::counters(), console::lines_dropped(), losses.totals())) {
+            for (const std::string& line :
+                 run_summary(sink.sent(), output::counters(), console::lines_dropped(), losses.totals()))
+                console::write_error_line(line);
+        }
+    });
     return status;
 }
 

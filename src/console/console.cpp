@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 #ifdef _WIN32
@@ -23,26 +24,17 @@ std::string whole_line(std::string_view text) {
     return line;
 }
 
-void write_whole(std::FILE* stream, std::string_view text, bool flush) {
-    const std::string line = whole_line(text);
-    if (platform::write_to_console(stream, line))
-        return;
-    // One fwrite holds the stream's lock for the whole line.
-    std::fwrite(line.data(), 1, line.size(), stream);
-    if (flush)
-        std::fflush(stream);
-}
-
-// Standard output below the stream: the writer's thread must not hold the
-// stream's lock while blocked, or the exit's flush of the stream would wait for it.
-bool write_standard_output(std::string_view bytes) {
-    if (platform::write_to_console(stdout, bytes))
+// Below the stream: a writer's thread must not hold the stream's lock while
+// blocked, or the exit's flush of the stream would wait for it. False when the
+// output failed (a pipe whose reader has gone).
+bool write_descriptor(std::FILE* stream, int descriptor, std::string_view bytes) {
+    if (platform::write_to_console(stream, bytes))
         return true;
     while (!bytes.empty()) {
 #ifdef _WIN32
-        const int written = _write(1, bytes.data(), static_cast<unsigned>(bytes.size()));
+        const int written = _write(descriptor, bytes.data(), static_cast<unsigned>(bytes.size()));
 #else
-        const auto written = ::write(1, bytes.data(), bytes.size());
+        const auto written = ::write(descriptor, bytes.data(), bytes.size());
 #endif
         if (written < 0) {
             if (errno == EINTR)
@@ -54,7 +46,34 @@ bool write_standard_output(std::string_view bytes) {
     return true;
 }
 
+bool write_standard_output(std::string_view bytes) {
+    return write_descriptor(stdout, 1, bytes);
+}
+
+bool write_standard_error(std::string_view bytes) {
+    return write_descriptor(stderr, 2, bytes);
+}
+
+void write_whole(std::FILE* stream, std::string_view text, bool flush) {
+    const std::string line = whole_line(text);
+    if (platform::write_to_console(stream, line))
+        return;
+    // One fwrite holds the stream's lock for the whole line.
+    bool written = std::fwrite(line.data(), 1, line.size(), stream) == line.size();
+    if (flush)
+        written = std::fflush(stream) == 0 && written;
+    if (!written)
+        count_lines_dropped(1);
+}
+
 std::atomic<console_writer*> installed_writer{nullptr};
+std::atomic<console_writer*> installed_error_writer{nullptr};
+
+// Standard error's own notices go behind its other lines.
+void queue_error_notice(std::string_view line) {
+    if (console_writer* writer = installed_error_writer.load())
+        writer->write(whole_line(line));
+}
 } // namespace
 
 void write_line(std::string_view text, bool flush) {
@@ -66,12 +85,21 @@ void write_line(std::string_view text, bool flush) {
 }
 
 void write_error_line(std::string_view text) {
+    if (console_writer* writer = installed_error_writer.load()) {
+        writer->write(whole_line(text));
+        return;
+    }
     write_whole(stderr, text, true);
 }
 
 asynchronous_console::asynchronous_console()
-    : writer_(std::make_unique<console_writer>(write_standard_output, write_error_line)) {
-    std::fflush(stdout); // what the stream holds comes first
+    : error_writer_(std::make_unique<console_writer>(write_standard_error, queue_error_notice,
+                                                     console_writer::default_capacity / 4, "standard error")),
+      writer_(std::make_unique<console_writer>(write_standard_output, write_error_line)) {
+    // What the streams hold comes first.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    installed_error_writer.store(error_writer_.get());
     installed_writer.store(writer_.get());
 }
 
@@ -79,12 +107,22 @@ asynchronous_console::~asynchronous_console() {
     finish();
 }
 
-std::uint64_t asynchronous_console::finish(std::chrono::milliseconds patience) {
+std::uint64_t asynchronous_console::finish(std::chrono::milliseconds patience,
+                                           const std::function<void()>& last_error_lines) {
     if (!writer_)
         return 0;
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    // Standard error's last lines get a share of their own, so that a blocked
+    // standard output cannot take all of the time from them.
+    const auto output_deadline = deadline - patience / error_share;
     installed_writer.store(nullptr);
-    const std::uint64_t dropped = writer_->finish(patience);
+    std::uint64_t dropped = writer_->finish_by(output_deadline);
     writer_.reset();
+    if (last_error_lines)
+        last_error_lines();
+    installed_error_writer.store(nullptr);
+    dropped += error_writer_->finish_by(deadline);
+    error_writer_.reset();
     return dropped;
 }
 
