@@ -20,6 +20,7 @@ namespace tallowick::platform::simulated {
 // What became of one record handed to the sessions.
 struct delivery_outcome {
     std::size_t consumers = 0;                  // consumers whose callback received it
+    std::size_t generated = 0;                  // sessions for which the provider wrote it
     std::vector<std::u16string> not_processing; // sessions that took it but never processed in time
     bool abandoned = false;                     // the wait was given up on request
 };
