@@ -4,6 +4,8 @@
 #include "platform/sdk/etw_types.h"
 #include "trace/session_properties.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <mutex>
@@ -45,10 +47,13 @@ class trace_session {
     // Throws the trace errors; std::logic_error while another start runs.
     void start();
 
-    // Stops the platform session by name and closes the consumer handle, which
-    // makes a running start return. Any thread; harmless twice. The handle is
-    // closed even when the stop call fails, then that failure is thrown.
+    // Stops the platform session by name and, once processing has read the
+    // buffers the stop flushed and returned (at most last_buffers_patience
+    // later), closes the consumer handle, which makes a running start return.
+    // Any thread; harmless twice. The handle is closed even when the stop call
+    // fails, then that failure is thrown.
     void stop();
+    static constexpr std::chrono::seconds last_buffers_patience{2};
 
     // The buffers the session asks for when it registers; before `start` only.
     void size_buffers(const session_buffers& buffers) { buffers_ = buffers; }
@@ -128,6 +133,7 @@ class trace_session {
     // Serialises start-up and stop, and guards the handles and the two flags
     // below; never held while records are delivered.
     mutable std::mutex state_mutex_;
+    std::condition_variable processing_ended_;
     bool processing_ = false;
     bool stop_requested_ = false; // a stop no start has answered yet
     std::optional<session_statistics> final_statistics_;

@@ -433,6 +433,36 @@ TEST(SimulatedTracing, RealTimeDeliveryCountsEveryRecordItCannotBuffer) {
     }
 }
 
+// A stop flushes the session's last, partly filled buffer to its consumers:
+// a ProcessTrace that runs after the stop still reads it; a consumer closed
+// before its ProcessTrace took it never sees it.
+TEST(SimulatedTracing, AStoppedSessionsLastBufferReachesOnlyAConsumerStillOpen) {
+    for (const bool closed_first : {false, true}) {
+        SCOPED_TRACE(closed_first);
+        machine_config machine;
+        machine.delivery = delivery_mode::real_time;
+        simulated_tracing tracing(machine);
+        trace_consumer file(tracing, u"File");
+        ASSERT_EQ(file.start(make_properties(sdk::event_trace_real_time_mode)), 0u);
+        ASSERT_EQ(file.enable(kernel_file_provider, 5, 0, 0), 0u);
+        ASSERT_TRUE(file.open());
+        built_record record = file_record(12, 0xA0);
+        tracing.describe(record);
+        for (int i = 0; i < 3; ++i)
+            tracing.deliver(record, patience, {});
+        ASSERT_EQ(file.stop(), 0u);
+        if (closed_first) {
+            EXPECT_EQ(tracing.close_trace(file.consumer), 0u);
+        }
+        file.process();
+        file.wait_for_return();
+        EXPECT_EQ(file.records().size(), closed_first ? 0u : 3u);
+        if (!closed_first) {
+            EXPECT_EQ(tracing.close_trace(file.consumer), 0u);
+        }
+    }
+}
+
 TEST(SimulatedTracing, CloseTraceAnswers7007WhileDeliveryIsUnderWay) {
     simulated_tracing tracing(machine_config{});
     trace_consumer file(tracing, u"File");

@@ -102,7 +102,7 @@ std::uint32_t simulated_tracing::control_trace(trace_handle handle, const char16
     std::shared_ptr<session_state> stopped;
     const std::uint32_t status = sessions_.control(handle, name, properties, control_code, &stopped);
     if (stopped) {
-        consumers_.flush(*stopped);
+        consumers_.flush_stopped(*stopped);
         consumers_.sessions_changed(); // a query changes nothing: nobody is woken for it
     }
     return status;
