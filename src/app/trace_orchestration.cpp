@@ -18,6 +18,7 @@
 #include "trace/manifest_trace.h"
 #include "trace/provider.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <exception>
@@ -101,6 +102,9 @@ bool stop_all(const std::array<etw::trace_session*, 3>& sessions) {
 constexpr std::chrono::seconds loss_check_interval{2};
 // How long the exit waits for a console that does not take its last lines.
 constexpr std::chrono::seconds exit_patience{5};
+// After the console's close, the console's last lines keep 1/console_share of
+// the budget; the queue's drain has the rest after the stop.
+constexpr int console_share = 4;
 
 std::uint32_t requested_workers() {
     const unsigned hardware = std::thread::hardware_concurrency();
@@ -200,11 +204,24 @@ int run_traces(const monitor::event_scope& scope) {
         console::write_error_line("tallowick: " + *failure);
         status = 1;
     }
+    // After the console's close Windows ends the process soon: what the
+    // budget leaves queued is named, not lost unnoticed.
+    const auto deadline = close_deadline();
+    if (deadline) {
+        if (const std::size_t unsent = pool->drain_until(*deadline - close_budget / console_share))
+            console::write_error_line("tallowick: the stop's time ran out: " + std::to_string(unsent) +
+                                      " queued events were not reported");
+    }
     pool.reset(); // runs every queued task first
     losses.check_final();
     // The summary comes once standard output is done with, so that it counts
     // the lines dropped there; standard error still writes it on its own thread.
-    console.finish(exit_patience, [&] {
+    const auto patience =
+        deadline ? std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  *deadline - std::chrono::steady_clock::now()),
+                              std::chrono::milliseconds(0), std::chrono::milliseconds(exit_patience))
+                 : std::chrono::milliseconds(exit_patience);
+    console.finish(patience, [&] {
         // A run that failed before anything happened ends with its one line.
         if (status == 0 ||
             anything_counted(sink.sent(), output::counters(), console::lines_dropped(), losses.totals())) {
@@ -213,6 +230,7 @@ int run_traces(const monitor::event_scope& scope) {
                 console::write_error_line(line);
         }
     });
+    announce_run_finished();
     return status;
 }
 
