@@ -96,6 +96,8 @@ void trace_session::register_session() {
         // Left over from an earlier run, or someone else's: replace it, or use it as
         // it is when we may not stop it.
         bool may_replace = true;
+        if (const std::optional<std::string> notice = replacement_notice())
+            tallowick::console::write_error_line(*notice);
         try {
             stop_by_name(name_, fill_properties());
         } catch (const need_to_be_admin_failure&) {

@@ -86,6 +86,9 @@ class trace_session {
     // id in Wnode.HistoricalContext, EnableFlags), cannot deliver what our
     // providers write; nothing when it can.
     virtual std::optional<std::string> attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) = 0;
+    // Said on standard error before a running session of our name is stopped to
+    // take its place, where that name may be another tool's; nothing when not.
+    virtual std::optional<std::string> replacement_notice() const { return std::nullopt; }
 
     // Valid after a registration of our own; invalid after attaching.
     TRACEHANDLE controller_handle() const { return controller_handle_; }
