@@ -76,11 +76,16 @@ void run_session(etw::trace_session& session, session_failures& failures,
 }
 
 // Stops every session (a failing stop does not keep the others running).
+// After the console's close the stops share a part of the close budget.
 bool stop_all(const std::array<etw::trace_session*, 3>& sessions) {
+    const std::chrono::milliseconds patience =
+        close_deadline() ? std::chrono::duration_cast<std::chrono::milliseconds>(close_budget) / 4 /
+                               static_cast<int>(sessions.size())
+                         : etw::trace_session::last_buffers_patience;
     bool clean = true;
     for (etw::trace_session* session : sessions) {
         try {
-            session->stop();
+            session->stop(patience);
         } catch (const etw::need_to_be_admin_failure& error) {
             // A leftover session we attached to because we may not stop it:
             // still not ours to stop. Our consumer is closed all the same.

@@ -154,7 +154,7 @@ void trace_session::close_session() {
         check_status(status);
 }
 
-void trace_session::stop() {
+void trace_session::stop(std::chrono::milliseconds patience) {
     std::unique_lock lock(state_mutex_);
     stop_requested_ = true;
     std::exception_ptr failure;
@@ -172,7 +172,7 @@ void trace_session::stop() {
     // would never receive: the close waits until processing has taken them and
     // returned, or the bound has passed (a stop that did not take).
     if (stopped && processing_)
-        processing_ended_.wait_for(lock, last_buffers_patience, [this] { return !processing_; });
+        processing_ended_.wait_for(lock, patience, [this] { return !processing_; });
     // Closed whatever the stop call said: a consumer left open would keep the
     // thread that processes it blocked.
     try {

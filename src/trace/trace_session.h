@@ -48,12 +48,12 @@ class trace_session {
     void start();
 
     // Stops the platform session by name and, once processing has read the
-    // buffers the stop flushed and returned (at most last_buffers_patience
-    // later), closes the consumer handle, which makes a running start return.
-    // Any thread; harmless twice. The handle is closed even when the stop call
-    // fails, then that failure is thrown.
-    void stop();
-    static constexpr std::chrono::seconds last_buffers_patience{2};
+    // buffers the stop flushed and returned (at most `patience` later), closes
+    // the consumer handle, which makes a running start return. Any thread;
+    // harmless twice. The handle is closed even when the stop call fails, then
+    // that failure is thrown.
+    static constexpr std::chrono::milliseconds last_buffers_patience{2000};
+    void stop(std::chrono::milliseconds patience = last_buffers_patience);
 
     // The buffers the session asks for when it registers; before `start` only.
     void size_buffers(const session_buffers& buffers) { buffers_ = buffers; }
