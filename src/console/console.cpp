@@ -4,10 +4,10 @@
 #include "console/console_writer.h"
 #include "platform/console.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <functional>
+#include <mutex>
 #include <string>
 
 #ifdef _WIN32
@@ -66,30 +66,42 @@ void write_whole(std::FILE* stream, std::string_view text, bool flush) {
         count_lines_dropped(1);
 }
 
-std::atomic<console_writer*> installed_writer{nullptr};
-std::atomic<console_writer*> installed_error_writer{nullptr};
+// The writers lines go to while an asynchronous_console lives. Held while a
+// line is queued (which never waits), so that no thread still queues on a
+// writer being finished: the simulated machine's player, for one, may say
+// something at any time.
+std::mutex installed_mutex;
+console_writer* installed_writer = nullptr;
+console_writer* installed_error_writer = nullptr;
+
+// Queues `text` on `writer` when one is installed; false when none is.
+bool queue_on(console_writer* const& writer, std::string_view text) {
+    const std::lock_guard lock(installed_mutex);
+    if (writer == nullptr)
+        return false;
+    writer->write(whole_line(text));
+    return true;
+}
+
+void install(console_writer*& slot, console_writer* writer) {
+    const std::lock_guard lock(installed_mutex);
+    slot = writer;
+}
 
 // Standard error's own notices go behind its other lines.
 void queue_error_notice(std::string_view line) {
-    if (console_writer* writer = installed_error_writer.load())
-        writer->write(whole_line(line));
+    queue_on(installed_error_writer, line);
 }
 } // namespace
 
 void write_line(std::string_view text, bool flush) {
-    if (console_writer* writer = installed_writer.load()) {
-        writer->write(whole_line(text));
-        return;
-    }
-    write_whole(stdout, text, flush);
+    if (!queue_on(installed_writer, text))
+        write_whole(stdout, text, flush);
 }
 
 void write_error_line(std::string_view text) {
-    if (console_writer* writer = installed_error_writer.load()) {
-        writer->write(whole_line(text));
-        return;
-    }
-    write_whole(stderr, text, true);
+    if (!queue_on(installed_error_writer, text))
+        write_whole(stderr, text, true);
 }
 
 asynchronous_console::asynchronous_console()
@@ -99,8 +111,8 @@ asynchronous_console::asynchronous_console()
     // What the streams hold comes first.
     std::fflush(stdout);
     std::fflush(stderr);
-    installed_error_writer.store(error_writer_.get());
-    installed_writer.store(writer_.get());
+    install(installed_error_writer, error_writer_.get());
+    install(installed_writer, writer_.get());
 }
 
 asynchronous_console::~asynchronous_console() {
@@ -115,12 +127,12 @@ std::uint64_t asynchronous_console::finish(std::chrono::milliseconds patience,
     // Standard error's last lines get a share of their own, so that a blocked
     // standard output cannot take all of the time from them.
     const auto output_deadline = deadline - patience / error_share;
-    installed_writer.store(nullptr);
+    install(installed_writer, nullptr);
     std::uint64_t dropped = writer_->finish_by(output_deadline);
     writer_.reset();
     if (last_error_lines)
         last_error_lines();
-    installed_error_writer.store(nullptr);
+    install(installed_error_writer, nullptr);
     dropped += error_writer_->finish_by(deadline);
     error_writer_.reset();
     return dropped;

@@ -21,8 +21,8 @@ void write_error_line(std::string_view text);
 
 // While it lives, the lines of each stream go through a console_writer of its
 // own, so that a blocked or failed output never holds up the caller; lines it
-// has to drop are counted and said on standard error. Made and finished on one
-// thread while no other writes console lines.
+// has to drop are counted and said on standard error; once it is finished,
+// lines are written directly again. Made and finished on one thread.
 class asynchronous_console {
   public:
     asynchronous_console();
