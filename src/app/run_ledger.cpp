@@ -13,7 +13,8 @@ bool ledger_figures::anything() const {
     for (const session_figures& session : sessions)
         if (session.lost.any())
             return true;
-    return datagrams_sent() != 0 || shortened != 0 || send_failures != 0 || console_lines_dropped != 0;
+    return datagrams_sent() != 0 || shortened != 0 || send_failures != 0 || console_lines_dropped != 0 ||
+           events_not_reported != 0;
 }
 
 run_ledger::run_ledger(std::vector<std::string> session_names) {
@@ -39,6 +40,10 @@ void run_ledger::lines_failed(std::uint64_t count) {
     console_lines_dropped_.fetch_add(count, std::memory_order_relaxed);
 }
 
+void run_ledger::events_not_reported(std::uint64_t count) {
+    events_not_reported_.fetch_add(count, std::memory_order_relaxed);
+}
+
 void run_ledger::add_loss(std::size_t index, const session_loss& more) {
     const std::lock_guard lock(sessions_mutex_);
     session_loss& lost = sessions_.at(index).lost;
@@ -55,6 +60,7 @@ ledger_figures run_ledger::figures() const {
     figures.send_failures = send_failures_.load(std::memory_order_relaxed);
     figures.console_lines_dropped = console_lines_dropped_.load(std::memory_order_relaxed);
     figures.console_lines_failed = console_lines_failed_.load(std::memory_order_relaxed);
+    figures.events_not_reported = events_not_reported_.load(std::memory_order_relaxed);
     const std::lock_guard lock(sessions_mutex_);
     figures.sessions = sessions_;
     return figures;
@@ -74,6 +80,8 @@ std::vector<std::string> run_summary(const ledger_figures& figures) {
                          ", console lines dropped: " + std::to_string(figures.console_lines_dropped);
     if (figures.console_lines_failed != 0)
         output += " (" + std::to_string(figures.console_lines_failed) + " of them to a failed output)";
+    if (figures.events_not_reported != 0)
+        output += ", queued events not reported: " + std::to_string(figures.events_not_reported);
     lines.push_back(std::move(output));
     std::string sessions = "tallowick: run summary: events lost:";
     for (std::size_t i = 0; i < figures.sessions.size(); ++i) {

@@ -39,6 +39,7 @@ struct ledger_figures {
     std::uint64_t send_failures = 0;         // too large, or the send failed
     std::uint64_t console_lines_dropped = 0; // those lost to a failed output included
     std::uint64_t console_lines_failed = 0;
+    std::uint64_t events_not_reported = 0; // queued when the stop's time ran out
     std::vector<session_figures> sessions;
 
     std::uint64_t sent_of(datagram_kind kind) const { return sent[static_cast<std::size_t>(kind)]; }
@@ -58,6 +59,8 @@ class run_ledger final : public console::line_losses {
     void count(datagram_kind kind, output::send_outcome outcome);
     void lines_dropped(std::uint64_t count) override;
     void lines_failed(std::uint64_t count) override;
+    // Events still queued when the stop's time ran out.
+    void events_not_reported(std::uint64_t count);
     // New losses of the session at `index` (of the names given).
     void add_loss(std::size_t index, const session_loss& more);
 
@@ -69,6 +72,7 @@ class run_ledger final : public console::line_losses {
     std::atomic<std::uint64_t> send_failures_{0};
     std::atomic<std::uint64_t> console_lines_dropped_{0};
     std::atomic<std::uint64_t> console_lines_failed_{0};
+    std::atomic<std::uint64_t> events_not_reported_{0};
     mutable std::mutex sessions_mutex_;
     std::vector<session_figures> sessions_;
 };

@@ -5,20 +5,28 @@
 
 namespace tallowick::console {
 namespace {
-constexpr std::string_view failed_notice =
-    "tallowick: standard output failed: console lines are dropped from now on and counted";
 
-std::string dropped_notice(std::uint64_t count) {
-    return "tallowick: " + std::to_string(count) +
-           " console lines were dropped while standard output was not taking them";
+std::string dropped_notice(std::uint64_t count, const std::string& stream) {
+    return "tallowick: " + std::to_string(count) + " console lines were dropped while " + stream +
+           " was not taking them";
+}
+
+std::string failed_notice(const std::string& stream) {
+    return "tallowick: " + stream + " failed; its console lines are counted as dropped from now on";
+}
+
+std::uint64_t lines_in(std::string_view batch) {
+    return static_cast<std::uint64_t>(std::count(batch.begin(), batch.end(), '\n'));
 }
 } // namespace
 
-console_writer::console_writer(output out, notice say, std::size_t capacity, line_losses* losses)
-    : state_(std::make_shared<state>()), capacity_(capacity), say_(say) {
+console_writer::console_writer(output out, notice say, std::size_t capacity, std::string stream,
+                               line_losses* losses)
+    : state_(std::make_shared<state>()), capacity_(capacity), say_(say), stream_(std::move(stream)) {
     state_->losses = losses;
-    thread_ =
-        std::thread([shared = state_, out = std::move(out), say = std::move(say)] { run(shared, out, say); });
+    thread_ = std::thread([shared = state_, out = std::move(out), say = std::move(say), stream = stream_] {
+        run(shared, out, say, stream);
+    });
 }
 
 console_writer::~console_writer() {
@@ -26,19 +34,9 @@ console_writer::~console_writer() {
 }
 
 bool console_writer::write(std::string line) {
-    line_losses* losses = nullptr;
     {
         std::unique_lock lock(state_->mutex);
-        if (state_->output_failed) {
-            ++state_->dropped;
-            ++state_->failed;
-            losses = state_->losses;
-            lock.unlock();
-            if (losses)
-                losses->lines_failed(1);
-            return false;
-        }
-        if (!state_->ending && state_->bytes + line.size() <= capacity_) {
+        if (!state_->ending && !state_->failed && state_->bytes + line.size() <= capacity_) {
             state_->bytes += line.size();
             state_->lines.push_back(std::move(line));
             // A writer that is not asleep comes back for this line by itself.
@@ -49,16 +47,22 @@ bool console_writer::write(std::string line) {
             return true;
         }
         ++state_->dropped;
+        if (state_->failed) {
+            ++state_->failed_lines;
+            if (state_->losses)
+                state_->losses->lines_failed(1);
+            return false;
+        }
         if (!state_->ending)
             ++state_->dropped_unreported; // said once the output drains, or by finish
-        losses = state_->losses;
+        if (state_->losses)
+            state_->losses->lines_dropped(1);
     }
-    if (losses)
-        losses->lines_dropped(1);
     return false;
 }
 
-void console_writer::run(const std::shared_ptr<state>& shared, const output& out, const notice& say) {
+void console_writer::run(const std::shared_ptr<state>& shared, const output& out, const notice& say,
+                         const std::string& stream) {
     std::unique_lock lock(shared->mutex);
     for (;;) {
         if (shared->lines.empty() && !shared->ending) {
@@ -82,42 +86,48 @@ void console_writer::run(const std::shared_ptr<state>& shared, const output& out
         const bool written = out(batch);
         lock.lock();
         shared->writing = false;
+        shared->bytes -= batch.size() > shared->bytes ? shared->bytes : batch.size();
         if (!written) {
-            // A failed output takes nothing more: what waits is lost with this batch.
-            std::uint64_t lost = static_cast<std::uint64_t>(std::count(batch.begin(), batch.end(), '\n'));
-            for (const std::string& waiting : shared->lines)
-                lost += static_cast<std::uint64_t>(std::count(waiting.begin(), waiting.end(), '\n'));
+            // Gone for good: what waits is lost too, and counted, as is all that comes.
+            std::uint64_t lost = lines_in(batch);
+            for (const std::string& line : shared->lines)
+                lost += lines_in(line);
             shared->lines.clear();
             shared->bytes = 0;
-            shared->output_failed = true;
             shared->dropped += lost;
-            shared->failed += lost;
-            line_losses* losses = shared->losses;
-            const bool ending = shared->ending;
-            lock.unlock();
-            if (losses)
-                losses->lines_failed(lost);
-            if (!ending)
-                say(failed_notice);
-            lock.lock();
+            shared->failed_lines += lost;
+            if (shared->losses)
+                shared->losses->lines_failed(lost);
+            if (!std::exchange(shared->failed, true))
+                shared->failure_unreported = true;
             shared->drained.notify_all();
+            // Once ending, finish says it.
+            if (!shared->ending && std::exchange(shared->failure_unreported, false)) {
+                lock.unlock();
+                say(failed_notice(stream));
+                lock.lock();
+            }
             continue;
         }
-        shared->bytes -= batch.size() > shared->bytes ? shared->bytes : batch.size();
         if (shared->lines.empty()) {
             // Once ending, finish says it (and may no longer be listened to).
             if (shared->dropped_unreported != 0 && !shared->ending) {
                 const std::uint64_t count = std::exchange(shared->dropped_unreported, 0);
                 lock.unlock();
-                say(dropped_notice(count));
+                say(dropped_notice(count, stream));
                 lock.lock();
             }
-            shared->drained.notify_all();
+            if (shared->lines.empty())
+                shared->drained.notify_all();
         }
     }
 }
 
 std::uint64_t console_writer::finish(std::chrono::milliseconds patience) {
+    return finish_by(std::chrono::steady_clock::now() + patience);
+}
+
+std::uint64_t console_writer::finish_by(std::chrono::steady_clock::time_point deadline) {
     std::unique_lock lock(state_->mutex);
     if (finished_)
         return state_->dropped;
@@ -126,7 +136,7 @@ std::uint64_t console_writer::finish(std::chrono::milliseconds patience) {
     state_->sleeping = false;
     state_->queued.notify_one();
     const bool written =
-        state_->drained.wait_for(lock, patience, [&] { return state_->lines.empty() && !state_->writing; });
+        state_->drained.wait_until(lock, deadline, [&] { return state_->lines.empty() && !state_->writing; });
     std::uint64_t given_up = 0;
     if (!written) {
         // The output stays blocked: what waits is lost, and counted.
@@ -134,15 +144,18 @@ std::uint64_t console_writer::finish(std::chrono::milliseconds patience) {
         state_->dropped += given_up;
         state_->lines.clear();
         state_->bytes = 0;
+        if (given_up != 0 && state_->losses)
+            state_->losses->lines_dropped(given_up);
     }
+    state_->losses = nullptr;
     const std::uint64_t dropped = state_->dropped;
     const std::uint64_t unreported = std::exchange(state_->dropped_unreported, 0) + given_up;
-    line_losses* losses = std::exchange(state_->losses, nullptr);
+    const bool failure_unreported = std::exchange(state_->failure_unreported, false);
     lock.unlock();
-    if (given_up != 0 && losses)
-        losses->lines_dropped(given_up);
+    if (failure_unreported)
+        say_(failed_notice(stream_));
     if (unreported != 0)
-        say_(dropped_notice(unreported));
+        say_(dropped_notice(unreported, stream_));
     if (written)
         thread_.join();
     else
@@ -157,7 +170,7 @@ std::uint64_t console_writer::dropped() const {
 
 std::uint64_t console_writer::failed() const {
     const std::lock_guard lock(state_->mutex);
-    return state_->failed;
+    return state_->failed_lines;
 }
 
 } // namespace tallowick::console

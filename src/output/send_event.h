@@ -33,11 +33,11 @@ struct datagram_limits {
     bool mark_shortened = false;
 };
 
-// Sends `message` as compact JSON in one UDP datagram to the collector, from a
-// socket of its own. Nobody listening is not an error. A message longer than
-// the limit has its longest string values shortened until it fits, with a
-// console line saying so; any other failed send prints a console line and is
-// not retried. Failing to create or close the socket throws
+// Sends `message` as compact JSON in one UDP datagram to the collector, from
+// the calling thread's socket (collector_socket.h). Nobody listening is not an
+// error. A message longer than the limit has its longest string values
+// shortened until it fits, with a console line saying so; any other failed send
+// prints a console line and is not retried. Failing to create the socket throws
 // boost::system::system_error.
 send_outcome send_event(const rapidjson::Document& message, const datagram_limits& limits = {});
 
