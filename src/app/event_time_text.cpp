@@ -1,7 +1,6 @@
 #include "app/event_time_text.h"
 
 #include <chrono>
-#include <cstdio>
 
 namespace tallowick::app {
 
@@ -16,12 +15,33 @@ std::string event_time_text(std::int64_t filetime) {
     const std::int64_t in_day = since_1601 % ticks_per_day;
     const year_month_day date{sys_days{days{day - days_1601_to_1970}}};
     const hh_mm_ss<ticks> clock{ticks{in_day}};
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d-%02u-%02uT%02d:%02d:%02d.%07lldZ", static_cast<int>(date.year()),
-                  static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
-                  static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
-                  static_cast<int>(clock.seconds().count()),
-                  static_cast<long long>(clock.subseconds().count()));
+    // By hand, not printf: this runs for every message sent with an envelope.
+    std::string text;
+    text.reserve(32);
+    const auto digits = [&text](std::int64_t value, int width) {
+        char reversed[20];
+        int count = 0;
+        do {
+            reversed[count++] = static_cast<char>('0' + value % 10);
+            value /= 10;
+        } while (value != 0 || count < width);
+        while (count > 0)
+            text += reversed[--count];
+    };
+    digits(static_cast<int>(date.year()), 4);
+    text += '-';
+    digits(static_cast<unsigned>(date.month()), 2);
+    text += '-';
+    digits(static_cast<unsigned>(date.day()), 2);
+    text += 'T';
+    digits(clock.hours().count(), 2);
+    text += ':';
+    digits(clock.minutes().count(), 2);
+    text += ':';
+    digits(clock.seconds().count(), 2);
+    text += '.';
+    digits(clock.subseconds().count(), 7);
+    text += 'Z';
     return text;
 }
 
