@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace tallowick::app {
 
@@ -18,7 +19,30 @@ po::options_description option_table() {
     table.add_options()("help", "produce help message")("path", po::value<std::vector<std::string>>(),
                                                         "set path to monitor")(
         "excludeproc", po::value<std::vector<std::string>>(), "set process to exclude");
+    // Not in the banner, which stays as users know it.
+    table.add_options()("version", "print the program's name and version")(
+        "install-service", "register the agent as a Windows service with these options")(
+        "uninstall-service", "stop and remove the service")(
+        "service", "run as the service (the service control manager starts it so)");
     return table;
+}
+
+// The first of the actions asked for, in the order of their weight: the banner
+// before everything, as ever; the manager's run before what a user asks for;
+// removing before installing.
+program_action action_of(const po::variables_map& values) {
+    constexpr std::pair<const char*, program_action> actions[] = {
+        {"help", program_action::help},
+        {"version", program_action::version},
+        {"service", program_action::run_as_service},
+        {"uninstall-service", program_action::uninstall_service},
+        {"install-service", program_action::install_service},
+    };
+    for (const auto& [option, action] : actions) {
+        if (values.count(option) != 0)
+            return action;
+    }
+    return program_action::run;
 }
 
 // An empty value (often an unset shell variable) would match every path or
@@ -46,10 +70,13 @@ command_line parse_command_line(int argc, const char* const* argv) {
     po::notify(values);
 
     command_line result;
-    if (values.count("help") != 0) {
+    result.action = action_of(values);
+    if (result.action == program_action::help) {
         result.help = true;
         return result;
     }
+    if (result.action == program_action::version || result.action == program_action::uninstall_service)
+        return result;
     for (const std::string& path : values_of(values, "path"))
         result.paths.push_back(strip_drive_prefix(path));
     result.excluded_processes = values_of(values, "excludeproc");
@@ -67,6 +94,10 @@ const char* help_banner() {
            "!!! IMPORTANT: please be sure to use double dashes (--) in front of arguments \n"
            "    (e.g. --path, not -path)\n"
            "\n";
+}
+
+std::string version_line() {
+    return std::string("Tallowick ") + TALLOWICK_VERSION;
 }
 
 } // namespace tallowick::app

@@ -5,8 +5,12 @@
 
 namespace tallowick::app {
 
+// What the program is asked to do; the agent's run unless one of the others.
+enum class program_action { run, help, version, install_service, uninstall_service, run_as_service };
+
 struct command_line {
     bool help = false;
+    program_action action = program_action::run;
     std::vector<std::string> paths;              // drive prefix already cut off
     std::vector<std::string> excluded_processes; // as typed
 };
@@ -21,5 +25,8 @@ std::string strip_drive_prefix(const std::string& path);
 
 // The help banner, ten lines.
 const char* help_banner();
+
+// "Tallowick 0.2.0": the program's name and the version its version resource carries.
+std::string version_line();
 
 } // namespace tallowick::app

@@ -55,9 +55,21 @@ bool write_standard_output(std::string_view bytes) {
 }
 
 std::atomic<console_writer*> installed_writer{nullptr};
+std::atomic<error_line_destination> error_destination{nullptr};
+std::atomic<bool> output_discarded{false};
 } // namespace
 
+void redirect_error_lines(error_line_destination destination) {
+    error_destination.store(destination);
+}
+
+void discard_output_lines() {
+    output_discarded.store(true);
+}
+
 void write_line(std::string_view text, bool flush) {
+    if (output_discarded.load())
+        return;
     if (console_writer* writer = installed_writer.load()) {
         writer->write(whole_line(text));
         return;
@@ -66,6 +78,10 @@ void write_line(std::string_view text, bool flush) {
 }
 
 void write_error_line(std::string_view text) {
+    if (const error_line_destination destination = error_destination.load()) {
+        destination(console_safe(text));
+        return;
+    }
     write_whole(stderr, text, true);
 }
 

@@ -18,6 +18,16 @@ void write_line(std::string_view text, bool flush = false);
 // The same for standard error, which is unbuffered.
 void write_error_line(std::string_view text);
 
+// Where standard error's lines go instead, each already made safe to show
+// (a service has no console: its lines go to the Event Log); nullptr sends them
+// to standard error again. Set while no other thread writes console lines.
+using error_line_destination = void (*)(std::string_view line);
+void redirect_error_lines(error_line_destination destination);
+
+// Standard output's lines are not written at all (a service has no console to
+// show them, and its standard output leads nowhere).
+void discard_output_lines();
+
 // While it lives, console lines go through a console_writer of their own to
 // standard output, so that a blocked output never holds up the caller; lines
 // it has to drop are counted and said on standard error. Made and finished on

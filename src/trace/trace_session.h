@@ -45,6 +45,9 @@ class trace_session {
     // Throws the trace errors; std::logic_error while another start runs.
     void start();
 
+    // Whether start has set the session up and hands its records over now.
+    bool processing() const;
+
     // Stops the platform session by name and closes the consumer handle, which
     // makes a running start return. Any thread; harmless twice. The handle is
     // closed even when the stop call fails, then that failure is thrown.

@@ -28,6 +28,16 @@ TEST(AgentCommandLine, HelpPrintsExactlyTheBanner) {
     EXPECT_EQ(run.err, "");
 }
 
+TEST(AgentCommandLine, VersionPrintsOneLineAndStartsNothing) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--version"}, std::vector<std::string>{"--path", "C:\\x", "--version"}}) {
+        const process_result run = run_process(agent, arguments);
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(run.out, std::string("Tallowick ") + TALLOWICK_VERSION + "\n");
+        EXPECT_EQ(run.err, "");
+    }
+}
+
 TEST(AgentCommandLine, MalformedCommandLineExitsWithStatusTwo) {
     struct malformed_case {
         std::vector<std::string> arguments;
