@@ -99,7 +99,8 @@ void service_control::stopped(int exit_status) {
     status_.controls_accepted = 0;
     status_.checkpoint = 0;
     status_.wait_hint_ms = 0;
-    status_.win32_exit_code = exit_status == 0 ? platform::service_no_error : platform::service_specific_error;
+    status_.win32_exit_code =
+        exit_status == 0 ? platform::service_no_error : platform::service_specific_error;
     status_.service_exit_code = static_cast<std::uint32_t>(exit_status);
     report_locked();
 }

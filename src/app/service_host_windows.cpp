@@ -29,8 +29,10 @@ int refused(const std::string& what, const windows::service_failure& failure) {
     if (failure.error() == windows::error_access_denied)
         console::write_error_line("tallowick: " + what + " needs administrative rights");
     else if (failure.error() == windows::error_service_marked_for_delete)
-        console::write_error_line("tallowick: " + what + ": the service Tallowick is being removed; it goes once "
-                                  "every program that has it open (the Services window among them) closes it");
+        console::write_error_line(
+            "tallowick: " + what +
+            ": the service Tallowick is being removed; it goes once "
+            "every program that has it open (the Services window among them) closes it");
     else
         console::write_error_line("tallowick: " + what + ": " + failure.what());
     return 1;
@@ -42,8 +44,8 @@ std::optional<windows::event_log> service_log;
 
 void to_event_log(std::string_view line) {
     const bool diagnostic = line.starts_with("tallowick: ");
-    service_log->write(diagnostic ? windows::event_log::level::warning : windows::event_log::level::information,
-                       line);
+    service_log->write(
+        diagnostic ? windows::event_log::level::warning : windows::event_log::level::information, line);
 }
 
 // Lives until the process ends: the manager may still ask while the run ends.
@@ -103,7 +105,7 @@ int run_service_agent() {
 
 void service_body(platform::service_status_sink& status) {
     service_log.emplace(service_name);
-    console::discard_output_lines();
+    console::discard_output_lines(true);
     console::redirect_error_lines(&to_event_log);
     control.emplace(
         status,
@@ -133,11 +135,11 @@ int install_service(const std::vector<std::string>& options) {
         windows::service_definition service;
         service.name = service_name;
         service.display_name = u"Tallowick file and process activity agent";
-        service.description = u"Watches file and process activity through Event Tracing for Windows and sends "
-                              u"each event as one JSON datagram to a collector on 127.0.0.1:13251.";
+        service.description =
+            u"Watches file and process activity through Event Tracing for Windows and sends "
+            u"each event as one JSON datagram to a collector on 127.0.0.1:13251.";
         const std::u16string program = windows::program_path();
-        const std::string command =
-            service_command_line(platform::utf16_to_utf8(program), options);
+        const std::string command = service_command_line(platform::utf16_to_utf8(program), options);
         service.command_line = platform::utf8_to_utf16(command);
         windows::install_service(service, console::write_error_line);
         try {
@@ -186,7 +188,8 @@ int run_as_service(const std::vector<std::string>& args) {
         return 1;
     }
     if (error != 0) {
-        console::write_error_line("tallowick: the service dispatcher failed with error " + std::to_string(error));
+        console::write_error_line("tallowick: the service dispatcher failed with error " +
+                                  std::to_string(error));
         return 1;
     }
     return service_exit_status;

@@ -63,8 +63,8 @@ void redirect_error_lines(error_line_destination destination) {
     error_destination.store(destination);
 }
 
-void discard_output_lines() {
-    output_discarded.store(true);
+void discard_output_lines(bool discarded) {
+    output_discarded.store(discarded);
 }
 
 void write_line(std::string_view text, bool flush) {

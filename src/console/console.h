@@ -24,9 +24,9 @@ void write_error_line(std::string_view text);
 using error_line_destination = void (*)(std::string_view line);
 void redirect_error_lines(error_line_destination destination);
 
-// Standard output's lines are not written at all (a service has no console to
-// show them, and its standard output leads nowhere).
-void discard_output_lines();
+// Standard output's lines are not written at all while `discarded` (a service
+// has no console to show them, and its standard output leads nowhere).
+void discard_output_lines(bool discarded);
 
 // While it lives, console lines go through a console_writer of their own to
 // standard output, so that a blocked output never holds up the caller; lines

@@ -18,7 +18,7 @@ TEST(ServiceCommandLine, ArgumentsAreQuotedToReadBackExactly) {
     const quoting_case cases[] = {
         {"--path=\\data", "--path=\\data"},
         {"--path=\\Program Files\\x", "\"--path=\\Program Files\\x\""},
-        {"--path=\\a b\\", "\"--path=\\a b\\\\\""}, // a closing backslash is doubled
+        {"--path=\\a b\\", "\"--path=\\a b\\\\\""},     // a closing backslash is doubled
         {"--path=\\a\\\\b c", "\"--path=\\a\\\\b c\""}, // inner ones stay
         {"--excludeproc=a\"b", "\"--excludeproc=a\\\"b\""},
         {"--excludeproc=a\\\"b", "\"--excludeproc=a\\\\\\\"b\""},

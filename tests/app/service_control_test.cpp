@@ -61,14 +61,16 @@ TEST_F(ServiceControl, EachControlTakesTheOrderedStopOrIsDeclined) {
     };
     const control_case cases[] = {
         {"stop", platform::service_control_stop, true, platform::service_no_error, true, "asked to stop"},
-        {"shutdown", platform::service_control_shutdown, true, platform::service_no_error, true, "shutting down"},
+        {"shutdown", platform::service_control_shutdown, true, platform::service_no_error, true,
+         "shutting down"},
         {"preshutdown", platform::service_control_preshutdown, true, platform::service_no_error, true,
          "about to shut down"},
         {"stop while starting", platform::service_control_stop, false, platform::service_no_error, true,
          "asked to stop"},
-        {"shutdown while starting", platform::service_control_shutdown, false, platform::service_no_error, true,
-         "shutting down"},
-        {"interrogate", platform::service_control_interrogate, true, platform::service_no_error, false, nullptr},
+        {"shutdown while starting", platform::service_control_shutdown, false, platform::service_no_error,
+         true, "shutting down"},
+        {"interrogate", platform::service_control_interrogate, true, platform::service_no_error, false,
+         nullptr},
         {"pause", 0x2, true, platform::service_call_not_implemented, false, nullptr},
         {"param change", 0x6, true, platform::service_call_not_implemented, false, nullptr},
         {"session change", 0xE, true, platform::service_call_not_implemented, false, nullptr},
@@ -77,7 +79,8 @@ TEST_F(ServiceControl, EachControlTakesTheOrderedStopOrIsDeclined) {
         fake_service_manager manager;
         int stops = 0;
         std::vector<std::string> said;
-        service_control control(manager, [&] { ++stops; }, [&](std::string_view line) { said.emplace_back(line); });
+        service_control control(
+            manager, [&] { ++stops; }, [&](std::string_view line) { said.emplace_back(line); });
         control.starting();
         if (c.running_first)
             control.sessions_running();
@@ -145,7 +148,8 @@ TEST_F(ServiceControl, AFailedRunStopsWithItsOwnExitCode) {
     for (const failure_case& c : {failure_case{"session failed", true, 1}, failure_case{"no start", false, 1},
                                   failure_case{"command line", false, 2}}) {
         fake_service_manager manager;
-        service_control control(manager, [] {}, nullptr);
+        service_control control(
+            manager, [] {}, nullptr);
         control.starting();
         if (c.running_first)
             control.sessions_running();
@@ -154,7 +158,8 @@ TEST_F(ServiceControl, AFailedRunStopsWithItsOwnExitCode) {
         control.stopped(c.exit_status);
         EXPECT_EQ(manager.reported.back().state, service_state::stopped) << c.name;
         EXPECT_EQ(manager.reported.back().win32_exit_code, platform::service_specific_error) << c.name;
-        EXPECT_EQ(manager.reported.back().service_exit_code, static_cast<std::uint32_t>(c.exit_status)) << c.name;
+        EXPECT_EQ(manager.reported.back().service_exit_code, static_cast<std::uint32_t>(c.exit_status))
+            << c.name;
     }
 }
 

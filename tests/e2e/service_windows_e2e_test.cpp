@@ -47,8 +47,8 @@ service_handle open_service(DWORD access) {
 SERVICE_STATUS_PROCESS status_of(SC_HANDLE service) {
     SERVICE_STATUS_PROCESS status{};
     DWORD needed = 0;
-    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
-                              &needed))
+    if (!QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                              sizeof status, &needed))
         status.dwCurrentState = 0;
     return status;
 }
@@ -118,13 +118,13 @@ TEST_F(ServiceUnderWine, InstallsRunsOnceTheSessionsDoSendsStopsAfterTheDrainAnd
     const process_result installed =
         tallowick({"--install-service", "--path", folder, "--excludeproc", "backup.exe"});
     ASSERT_EQ(installed.exit_status, 0) << installed.err;
-    const std::string stored = "\"" + narrow(harnessed_program().wstring()) + "\" --service \"--path=" +
-                               folder.substr(2) + "\" --excludeproc=backup.exe";
+    const std::string stored = "\"" + narrow(harnessed_program().wstring()) +
+                               "\" --service \"--path=" + folder.substr(2) + "\" --excludeproc=backup.exe";
     EXPECT_EQ(installed.out, "Service Tallowick installed: " + stored + "\n");
     EXPECT_EQ(tallowick({"--install-service"}).exit_status, 1);
 
-    service_handle service(open_service(SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START |
-                                              SERVICE_STOP));
+    service_handle service(
+        open_service(SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP));
     ASSERT_TRUE(service);
     {
         DWORD needed = 0;
@@ -137,8 +137,8 @@ TEST_F(ServiceUnderWine, InstallsRunsOnceTheSessionsDoSendsStopsAfterTheDrainAnd
         EXPECT_EQ(config->dwStartType, static_cast<DWORD>(SERVICE_AUTO_START));
         EXPECT_EQ(narrow(config->lpBinaryPathName), stored);
         EXPECT_EQ(narrow(config->lpServiceStartName), "LocalSystem");
-        const std::vector<BYTE> description = service_config2<SERVICE_DESCRIPTIONW>(service.get(),
-                                                                                     SERVICE_CONFIG_DESCRIPTION);
+        const std::vector<BYTE> description =
+            service_config2<SERVICE_DESCRIPTIONW>(service.get(), SERVICE_CONFIG_DESCRIPTION);
         ASSERT_FALSE(description.empty());
         EXPECT_NE(narrow(reinterpret_cast<const SERVICE_DESCRIPTIONW*>(description.data())->lpDescription)
                       .find("Event Tracing for Windows"),
@@ -164,8 +164,7 @@ TEST_F(ServiceUnderWine, InstallsRunsOnceTheSessionsDoSendsStopsAfterTheDrainAnd
     ASSERT_TRUE(sent.has_value());
     const collector::check_result checked = collector::check_message(*sent);
     EXPECT_TRUE(checked.ok()) << checked.problem << ": " << *sent;
-    EXPECT_NE(sent->find(R"("Filename":")" + json_text(folder + "\\Budget.xlsx") + "\""),
-              std::string::npos)
+    EXPECT_NE(sent->find(R"("Filename":")" + json_text(folder + "\\Budget.xlsx") + "\""), std::string::npos)
         << *sent;
     EXPECT_NE(sent->find(R"("Event_Type":"FILESYSTEM")"), std::string::npos) << *sent;
 

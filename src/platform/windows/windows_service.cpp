@@ -56,9 +56,10 @@ void install_service(const service_definition& definition, warning warn) {
     const std::wstring name = to_wide(definition.name);
     const std::wstring display = to_wide(definition.display_name);
     const std::wstring command = to_wide(definition.command_line);
-    const service_handle service(CreateServiceW(manager.get(), name.c_str(), display.c_str(), SERVICE_ALL_ACCESS,
-                                                SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-                                                command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+    const service_handle service(CreateServiceW(manager.get(), name.c_str(), display.c_str(),
+                                                SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                                SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, command.c_str(),
+                                                nullptr, nullptr, nullptr, nullptr, nullptr));
     if (!service)
         fail("CreateServiceW");
 
@@ -66,8 +67,9 @@ void install_service(const service_definition& definition, warning warn) {
     SERVICE_DESCRIPTIONW described{description.data()};
     configure(service.get(), SERVICE_CONFIG_DESCRIPTION, &described, "description", warn);
 
-    std::vector<SC_ACTION> actions(definition.restarts,
-                                   SC_ACTION{SC_ACTION_RESTART, static_cast<DWORD>(definition.restart_delay.count())});
+    std::vector<SC_ACTION> actions(
+        definition.restarts,
+        SC_ACTION{SC_ACTION_RESTART, static_cast<DWORD>(definition.restart_delay.count())});
     SERVICE_FAILURE_ACTIONSW failure_actions{};
     failure_actions.dwResetPeriod = static_cast<DWORD>(definition.failure_count_reset.count());
     failure_actions.cActions = static_cast<DWORD>(actions.size());
@@ -94,7 +96,8 @@ void uninstall_service(std::u16string_view name, std::chrono::milliseconds patie
     if (!QueryServiceStatus(service.get(), &status))
         fail("QueryServiceStatus");
     if (status.dwCurrentState != SERVICE_STOPPED) {
-        if (status.dwCurrentState != SERVICE_STOP_PENDING && !ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
+        if (status.dwCurrentState != SERVICE_STOP_PENDING &&
+            !ControlService(service.get(), SERVICE_CONTROL_STOP, &status)) {
             const DWORD error = GetLastError();
             if (error != ERROR_SERVICE_NOT_ACTIVE)
                 fail("ControlService", error);
@@ -114,8 +117,9 @@ void uninstall_service(std::u16string_view name, std::chrono::milliseconds patie
 void register_event_source(std::u16string_view name, std::u16string_view message_file) {
     HKEY created = nullptr;
     const std::wstring key = event_source_key(name);
-    if (const LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                               KEY_SET_VALUE, nullptr, &created, nullptr);
+    if (const LSTATUS status =
+            RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_SET_VALUE, nullptr, &created, nullptr);
         status != ERROR_SUCCESS)
         fail("RegCreateKeyExW", static_cast<DWORD>(status));
     const registry_key source(created);
@@ -202,7 +206,8 @@ std::uint32_t run_service_dispatcher(std::u16string_view name, control_handler h
     return ERROR_SUCCESS;
 }
 
-event_log::event_log(std::u16string_view name) : source_(RegisterEventSourceW(nullptr, to_wide(name).c_str())) {}
+event_log::event_log(std::u16string_view name)
+    : source_(RegisterEventSourceW(nullptr, to_wide(name).c_str())) {}
 
 event_log::~event_log() {
     if (source_ != nullptr)
