@@ -1,5 +1,7 @@
 #include "app/service_command_line.h"
 
+#include "monitor/name_comparison.h"
+
 namespace tallowick::app {
 
 std::string quote_argument(std::string_view argument) {
@@ -29,6 +31,18 @@ std::string service_command_line(std::string_view program, const std::vector<std
     for (const std::string& option : options)
         line.append(" ").append(quote_argument(option));
     return line;
+}
+
+bool lies_within_any(std::string_view program, const std::vector<std::string>& folders) {
+    for (std::string_view folder : folders) {
+        while (!folder.empty() && folder.back() == '\\')
+            folder.remove_suffix(1);
+        // "C:\Program Files" holds "C:\Program Files\x.exe", not "C:\Program Files (x86)\x.exe".
+        if (!folder.empty() && program.size() > folder.size() + 1 && program[folder.size()] == '\\' &&
+            monitor::equals_ignoring_case(program.substr(0, folder.size()), folder))
+            return true;
+    }
+    return false;
 }
 
 } // namespace tallowick::app

@@ -16,4 +16,9 @@ std::string quote_argument(std::string_view argument);
 // quote), "--service", then `options` as they were given to --install-service.
 std::string service_command_line(std::string_view program, const std::vector<std::string>& options);
 
+// Whether `program` lies inside one of `folders` (compared as Windows compares
+// names, without regard to case). LocalSystem runs whatever lies at the
+// service's path: where a user may replace it, that user owns the machine.
+bool lies_within_any(std::string_view program, const std::vector<std::string>& folders);
+
 } // namespace tallowick::app

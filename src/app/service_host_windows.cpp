@@ -148,6 +148,15 @@ int install_service(const std::vector<std::string>& options) {
             console::write_error_line(std::string("tallowick: the Event Log source was not registered: ") +
                                       failure.what());
         }
+        std::vector<std::string> protected_folders;
+        for (const std::u16string& folder : windows::administrators_folders())
+            protected_folders.push_back(platform::utf16_to_utf8(folder));
+        const std::string program_text = platform::utf16_to_utf8(program);
+        if (!lies_within_any(program_text, protected_folders))
+            console::write_error_line("tallowick: the service runs " + program_text +
+                                      " as LocalSystem: keep it in a folder only administrators may change, "
+                                      "such as C:\\Program Files\\Tallowick, or whoever may replace it owns "
+                                      "this machine");
         console::write_line("Service Tallowick installed: " + command);
         return 0;
     } catch (const windows::service_failure& failure) {

@@ -36,5 +36,26 @@ TEST(ServiceCommandLine, TheProgramQuotedThenTheServiceSwitchThenTheOptions) {
               "--excludeproc=backup.exe");
 }
 
+TEST(ServiceCommandLine, ProgramsInsideTheAdministratorsFoldersOnly) {
+    const std::vector<std::string> folders = {"C:\\Program Files", "C:\\Windows\\"};
+    struct location_case {
+        const char* program;
+        bool inside;
+    };
+    const location_case cases[] = {
+        {"C:\\Program Files\\Tallowick\\Tallowick.exe", true},
+        {"c:\\PROGRAM FILES\\Tallowick\\Tallowick.exe", true},
+        {"C:\\Windows\\Tallowick.exe", true},
+        {"C:\\Program Files (x86)\\Tallowick.exe", false}, // a prefix of the name is not the folder
+        {"C:\\Program FilesX\\Tallowick.exe", false},
+        {"C:\\Users\\alice\\Downloads\\Tallowick.exe", false},
+        {"C:\\Program Files", false},
+        {"D:\\Program Files\\Tallowick.exe", false},
+    };
+    for (const location_case& c : cases)
+        EXPECT_EQ(lies_within_any(c.program, folders), c.inside) << c.program;
+    EXPECT_FALSE(lies_within_any("C:\\x.exe", {""}));
+}
+
 } // namespace
 } // namespace tallowick::app

@@ -157,6 +157,17 @@ std::u16string program_path() {
     }
 }
 
+std::vector<std::u16string> administrators_folders() {
+    std::vector<std::u16string> folders;
+    for (const wchar_t* variable : {L"ProgramFiles", L"ProgramW6432", L"SystemRoot"}) {
+        wchar_t value[MAX_PATH] = {};
+        const DWORD length = GetEnvironmentVariableW(variable, value, MAX_PATH);
+        if (length > 0 && length < MAX_PATH)
+            folders.push_back(from_wide(std::wstring_view(value, length)));
+    }
+    return folders;
+}
+
 namespace {
 // The dispatcher calls ServiceMain with no context of ours: one service per process.
 std::wstring dispatched_name;

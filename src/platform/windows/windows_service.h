@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tallowick::platform::windows {
 
@@ -55,6 +56,10 @@ void unregister_event_source(std::u16string_view name);
 
 // This program's full path (GetModuleFileNameW).
 std::u16string program_path();
+
+// The folders only administrators may change on a default installation:
+// %ProgramFiles%, %ProgramW6432% and %SystemRoot%, those that are set.
+std::vector<std::u16string> administrators_folders();
 
 // Runs the calling thread as the service control dispatcher of the one service
 // `name`: the manager's controls go to `handler` on this thread; `body` runs on
