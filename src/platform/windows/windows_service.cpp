@@ -15,6 +15,27 @@ service_failure::service_failure(const std::string& what, std::uint32_t error)
 
 namespace {
 
+// The portable numbers are Windows' own.
+static_assert(static_cast<DWORD>(service_state::stopped) == SERVICE_STOPPED);
+static_assert(static_cast<DWORD>(service_state::start_pending) == SERVICE_START_PENDING);
+static_assert(static_cast<DWORD>(service_state::stop_pending) == SERVICE_STOP_PENDING);
+static_assert(static_cast<DWORD>(service_state::running) == SERVICE_RUNNING);
+static_assert(service_control_stop == SERVICE_CONTROL_STOP);
+static_assert(service_control_interrogate == SERVICE_CONTROL_INTERROGATE);
+static_assert(service_control_shutdown == SERVICE_CONTROL_SHUTDOWN);
+static_assert(service_control_preshutdown == SERVICE_CONTROL_PRESHUTDOWN);
+static_assert(service_accept_stop == SERVICE_ACCEPT_STOP);
+static_assert(service_accept_shutdown == SERVICE_ACCEPT_SHUTDOWN);
+static_assert(service_accept_preshutdown == SERVICE_ACCEPT_PRESHUTDOWN);
+static_assert(service_no_error == NO_ERROR);
+static_assert(service_call_not_implemented == ERROR_CALL_NOT_IMPLEMENTED);
+static_assert(service_specific_error == ERROR_SERVICE_SPECIFIC_ERROR);
+static_assert(error_access_denied == ERROR_ACCESS_DENIED);
+static_assert(error_service_does_not_exist == ERROR_SERVICE_DOES_NOT_EXIST);
+static_assert(error_failed_service_controller_connect == ERROR_FAILED_SERVICE_CONTROLLER_CONNECT);
+static_assert(error_service_marked_for_delete == ERROR_SERVICE_MARKED_FOR_DELETE);
+static_assert(error_service_exists == ERROR_SERVICE_EXISTS);
+
 struct service_handle_close {
     void operator()(SC_HANDLE handle) const { CloseServiceHandle(handle); }
 };
