@@ -225,6 +225,39 @@ TEST_F(ServiceUnderWine, AFailedRunStopsWithTheAgentsStatus) {
     EXPECT_EQ(stopped.dwServiceSpecificExitCode, 1u);
 }
 
+// A stop while the sessions still start ends the run cleanly, never RUNNING;
+// --uninstall-service stops a running service (its ordered stop) before it
+// removes it.
+TEST_F(ServiceUnderWine, AStopWhileStartingAndAnUninstallWhileRunningStopInOrder) {
+    ASSERT_EQ(tallowick({"--install-service"}).exit_status, 0);
+    service_handle service(open_service(SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP));
+    ASSERT_TRUE(service);
+
+    write_scenario(R"({"format": 1, "machine": {"session_start_delay_ms": 3000}, "steps": []})");
+    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
+    // The manager refuses a stop until the service says it takes one.
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+    while ((status_of(service.get()).dwControlsAccepted & SERVICE_ACCEPT_STOP) == 0 &&
+           std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(status_of(service.get()).dwCurrentState, static_cast<DWORD>(SERVICE_START_PENDING));
+    SERVICE_STATUS control{};
+    ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &control)) << GetLastError();
+    const std::vector<DWORD> stopping = states_until(service.get(), SERVICE_STOPPED);
+    EXPECT_EQ(stopping.back(), static_cast<DWORD>(SERVICE_STOPPED));
+    for (const DWORD state : stopping)
+        EXPECT_NE(state, static_cast<DWORD>(SERVICE_RUNNING));
+    EXPECT_EQ(status_of(service.get()).dwWin32ExitCode, static_cast<DWORD>(NO_ERROR));
+
+    write_scenario(R"({"format": 1, "steps": []})");
+    ASSERT_TRUE(StartServiceW(service.get(), 0, nullptr)) << GetLastError();
+    ASSERT_EQ(states_until(service.get(), SERVICE_RUNNING).back(), static_cast<DWORD>(SERVICE_RUNNING));
+    service.reset();
+    const process_result removed = tallowick({"--uninstall-service"});
+    EXPECT_EQ(removed.exit_status, 0) << removed.err;
+    EXPECT_FALSE(open_service(SERVICE_QUERY_STATUS));
+}
+
 TEST_F(ServiceUnderWine, ServiceSwitchInAConsoleOnlySaysSo) {
     const process_result run = tallowick({"--service"});
     EXPECT_EQ(run.exit_status, 1);
