@@ -27,6 +27,10 @@ po::options_description option_table() {
     return table;
 }
 
+bool spelt_out_only(const std::string& key) {
+    return key == "version" || key == "install-service" || key == "uninstall-service" || key == "service";
+}
+
 // The first of the actions asked for, in the order of their weight: the banner
 // before everything, as ever; the manager's run before what a user asks for;
 // removing before installing.
@@ -66,7 +70,15 @@ std::string strip_drive_prefix(const std::string& path) {
 command_line parse_command_line(int argc, const char* const* argv) {
     const po::options_description table = option_table();
     po::variables_map values;
-    po::store(po::command_line_parser(argc, argv).options(table).allow_unregistered().run(), values);
+    po::parsed_options parsed = po::command_line_parser(argc, argv).options(table).allow_unregistered().run();
+    // The parser takes a prefix for the whole name ("--in" for --install-service):
+    // the switches that act count only when spelt out, so that a slip never
+    // installs a service. Unspelt, they are ignored as any unknown option is.
+    std::erase_if(parsed.options, [](const po::option& option) {
+        return spelt_out_only(option.string_key) &&
+               (option.original_tokens.empty() || option.original_tokens.front() != "--" + option.string_key);
+    });
+    po::store(parsed, values);
     po::notify(values);
 
     command_line result;

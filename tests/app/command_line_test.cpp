@@ -40,6 +40,12 @@ TEST(CommandLine, EachActionAndWhichWins) {
         {{"--install-service", "--version"}, program_action::version},
         {{"--install-service", "--uninstall-service"}, program_action::uninstall_service},
         {{"--uninstall-service"}, program_action::uninstall_service},
+        // Only spelt out: a slip must not install a service.
+        {{"--in"}, program_action::run},
+        {{"--install"}, program_action::run},
+        {{"--uninstall"}, program_action::run},
+        {{"--vers"}, program_action::run},
+        {{"--serv"}, program_action::run},
         // The manager's run, whatever a stored command line holds besides.
         {{"--service", "--install-service", "--path", "C:\\x"}, program_action::run_as_service},
     };
