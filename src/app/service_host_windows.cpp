@@ -125,6 +125,8 @@ void service_body(platform::service_status_sink& status) {
     service_log->write(exit_status == 0 ? windows::event_log::level::information
                                         : windows::event_log::level::error,
                        "tallowick: the service stopped with status " + std::to_string(exit_status));
+    // The log goes with the process's statics; nothing may reach it after this.
+    console::redirect_error_lines(nullptr);
     control->stopped(exit_status);
 }
 
