@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <charconv>
 #include <stdexcept>
+#include <utility>
 
 namespace tallowick::app {
 
@@ -23,6 +24,11 @@ po::options_description option_table() {
         "excludeproc", po::value<std::vector<std::string>>(), "set process to exclude")(
         "envelope", "add time, host, run and sequence to every message, and send the agent's own")(
         "max-datagram", po::value<std::string>(), "the largest datagram to send, 1024 to 65507 bytes");
+    // Not in the banner, which stays as users know it.
+    table.add_options()("version", "print the program's name and version")(
+        "install-service", "register the agent as a Windows service with these options")(
+        "uninstall-service", "stop and remove the service")(
+        "service", "run as the service (the service control manager starts it so)");
     return table;
 }
 
@@ -36,6 +42,28 @@ std::size_t max_datagram_of(const std::string& text) {
                                     std::to_string(smallest_max_datagram) + " to " +
                                     std::to_string(output::max_datagram_payload) + ", not \"" + text + "\"");
     return value;
+}
+
+bool spelt_out_only(const std::string& key) {
+    return key == "version" || key == "install-service" || key == "uninstall-service" || key == "service";
+}
+
+// The first of the actions asked for, in the order of their weight: the banner
+// before everything, as ever; the manager's run before what a user asks for;
+// removing before installing.
+program_action action_of(const po::variables_map& values) {
+    constexpr std::pair<const char*, program_action> actions[] = {
+        {"help", program_action::help},
+        {"version", program_action::version},
+        {"service", program_action::run_as_service},
+        {"uninstall-service", program_action::uninstall_service},
+        {"install-service", program_action::install_service},
+    };
+    for (const auto& [option, action] : actions) {
+        if (values.count(option) != 0)
+            return action;
+    }
+    return program_action::run;
 }
 
 // An empty value (often an unset shell variable) would match every path or
@@ -59,14 +87,25 @@ std::string strip_drive_prefix(const std::string& path) {
 command_line parse_command_line(int argc, const char* const* argv) {
     const po::options_description table = option_table();
     po::variables_map values;
-    po::store(po::command_line_parser(argc, argv).options(table).allow_unregistered().run(), values);
+    po::parsed_options parsed = po::command_line_parser(argc, argv).options(table).allow_unregistered().run();
+    // The parser takes a prefix for the whole name ("--in" for --install-service):
+    // the switches that act count only when spelt out, so that a slip never
+    // installs a service. Unspelt, they are ignored as any unknown option is.
+    std::erase_if(parsed.options, [](const po::option& option) {
+        return spelt_out_only(option.string_key) &&
+               (option.original_tokens.empty() || option.original_tokens.front() != "--" + option.string_key);
+    });
+    po::store(parsed, values);
     po::notify(values);
 
     command_line result;
-    if (values.count("help") != 0) {
+    result.action = action_of(values);
+    if (result.action == program_action::help) {
         result.help = true;
         return result;
     }
+    if (result.action == program_action::version || result.action == program_action::uninstall_service)
+        return result;
     for (const std::string& path : values_of(values, "path"))
         result.paths.push_back(strip_drive_prefix(path));
     result.excluded_processes = values_of(values, "excludeproc");
@@ -87,6 +126,10 @@ const char* help_banner() {
            "!!! IMPORTANT: please be sure to use double dashes (--) in front of arguments \n"
            "    (e.g. --path, not -path)\n"
            "\n";
+}
+
+std::string version_line() {
+    return std::string("Tallowick ") + TALLOWICK_VERSION;
 }
 
 } // namespace tallowick::app

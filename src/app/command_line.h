@@ -1,5 +1,7 @@
 #pragma once
 
+#include "output/datagram_fit.h"
+
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -8,12 +10,16 @@ namespace tallowick::app {
 
 inline constexpr std::size_t smallest_max_datagram = 1024;
 
+// What the program is asked to do; the agent's run unless one of the others.
+enum class program_action { run, help, version, install_service, uninstall_service, run_as_service };
+
 struct command_line {
     bool help = false;
-    std::vector<std::string> paths;              // drive prefix already cut off
-    std::vector<std::string> excluded_processes; // as typed
-    bool envelope = false;                       // --envelope
-    std::size_t max_datagram = 65507;            // --max-datagram N: the largest UDP payload by default
+    program_action action = program_action::run;
+    std::vector<std::string> paths;                          // drive prefix already cut off
+    std::vector<std::string> excluded_processes;             // as typed
+    bool envelope = false;                                   // --envelope
+    std::size_t max_datagram = output::max_datagram_payload; // --max-datagram N
 };
 
 // Parses the agent's arguments. Unknown options are ignored; a malformed
@@ -26,5 +32,8 @@ std::string strip_drive_prefix(const std::string& path);
 
 // The help banner, ten lines.
 const char* help_banner();
+
+// "Tallowick 0.2.0": the program's name and the version its version resource carries.
+std::string version_line();
 
 } // namespace tallowick::app

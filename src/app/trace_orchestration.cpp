@@ -132,6 +132,9 @@ class agent_voice {
     bool speaking_;
 };
 
+// How often a caller waiting for the sessions to process records looks again.
+constexpr std::chrono::milliseconds session_start_poll{50};
+
 std::uint32_t requested_workers() {
     const unsigned hardware = std::thread::hardware_concurrency();
     return hardware > 0 ? hardware - 1 : 0;
@@ -139,7 +142,7 @@ std::uint32_t requested_workers() {
 
 } // namespace
 
-int run_traces(const monitor::event_scope& scope, const run_settings& settings) {
+int run_traces(const monitor::event_scope& scope, const run_settings& settings, const run_hooks& hooks) {
     etw::manifest_trace file_session(u"Velmar_Trace_FileKernel");
     etw::kernel_logger_trace kernel_session(u"Velmar_Trace_WindowsKernel");
     etw::manifest_trace process_session(u"Velmar_Trace_ProcessThreadKernel");
@@ -198,7 +201,8 @@ int run_traces(const monitor::event_scope& scope, const run_settings& settings) 
     // line must not come before the announcement, and a Ctrl+C prompted by the
     // announcement must find the handler, not end the process with the
     // sessions left running.
-    install_interrupt_handler();
+    if (hooks.console_controls)
+        install_interrupt_handler();
     // From here on a blocked standard output costs console lines, never events.
     console::asynchronous_console console(&ledger);
     console::write_line("starting traces...", true);
@@ -219,6 +223,17 @@ int run_traces(const monitor::event_scope& scope, const run_settings& settings) 
         console::write_error_line(loss_line(news));
         agent.say([&news] { return events_lost_message(news); });
     });
+    if (status == 0 && hooks.sessions_running) {
+        // Only while starting; a session start reports to no one, so ask.
+        const auto all_processing = [&] {
+            return std::all_of(sessions.begin(), sessions.end(),
+                               [](const etw::trace_session* session) { return session->processing(); });
+        };
+        while (!stop_requested.load() && !failures.any() && !all_processing())
+            wait_for_wake_up(session_start_poll);
+        if (!stop_requested.load() && !failures.any())
+            hooks.sessions_running();
+    }
     if (status == 0) {
         auto next_status = std::chrono::steady_clock::now() + settings.status_interval;
         // Woken by Ctrl+C or a failing session, else only to read the counters.
@@ -233,6 +248,8 @@ int run_traces(const monitor::event_scope& scope, const run_settings& settings) 
         write_interrupt_lines();
         console::write_line("stopping traces...", true);
     }
+    if (hooks.stopping)
+        hooks.stopping();
 
     // A stop that reaches a session still starting is kept by it, so no thread
     // is left processing after this.

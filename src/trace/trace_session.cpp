@@ -69,6 +69,11 @@ void trace_session::start() {
         check_status(status);
 }
 
+bool trace_session::processing() const {
+    const std::lock_guard lock(state_mutex_);
+    return processing_;
+}
+
 bool trace_session::end_processing() {
     const std::lock_guard lock(state_mutex_);
     processing_ = false;

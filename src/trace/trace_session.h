@@ -49,6 +49,9 @@ class trace_session {
     // Throws the trace errors; std::logic_error while another start runs.
     void start();
 
+    // Whether start has set the session up and hands its records over now.
+    bool processing() const;
+
     // Stops the platform session by name and, once processing has read the
     // buffers the stop flushed and returned (at most `patience` later), closes
     // the consumer handle, which makes a running start return. Any thread;
