@@ -4,7 +4,6 @@
 #include "app/service_host.h"
 #include "console/console.h"
 #include "monitor/lookups.h"
-#include "output/datagram_fit.h"
 
 #include <cstdio>
 #include <exception>
@@ -41,7 +40,7 @@ int run_agent(int argc, const char* const* argv) {
             stored.push_back("--excludeproc=" + name);
         if (options.envelope)
             stored.emplace_back("--envelope");
-        if (options.max_datagram != output::max_datagram_payload)
+        if (options.max_datagram != largest_max_datagram)
             stored.push_back("--max-datagram=" + std::to_string(options.max_datagram));
         return install_service(stored);
     }

@@ -32,15 +32,17 @@ po::options_description option_table() {
     return table;
 }
 
+static_assert(largest_max_datagram == output::max_datagram_payload);
+
 // Digits only: "+2048", " 2048" or "2048x" are not a size someone meant.
 std::size_t max_datagram_of(const std::string& text) {
     std::size_t value = 0;
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || error != std::errc() || end != text.data() + text.size() ||
-        value < smallest_max_datagram || value > output::max_datagram_payload)
+        value < smallest_max_datagram || value > largest_max_datagram)
         throw std::invalid_argument("--max-datagram needs a number of bytes from " +
                                     std::to_string(smallest_max_datagram) + " to " +
-                                    std::to_string(output::max_datagram_payload) + ", not \"" + text + "\"");
+                                    std::to_string(largest_max_datagram) + ", not \"" + text + "\"");
     return value;
 }
 

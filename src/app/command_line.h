@@ -1,7 +1,5 @@
 #pragma once
 
-#include "output/datagram_fit.h"
-
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -9,6 +7,7 @@
 namespace tallowick::app {
 
 inline constexpr std::size_t smallest_max_datagram = 1024;
+inline constexpr std::size_t largest_max_datagram = 65507; // the largest UDP payload over IPv4
 
 // What the program is asked to do; the agent's run unless one of the others.
 enum class program_action { run, help, version, install_service, uninstall_service, run_as_service };
@@ -16,10 +15,10 @@ enum class program_action { run, help, version, install_service, uninstall_servi
 struct command_line {
     bool help = false;
     program_action action = program_action::run;
-    std::vector<std::string> paths;                          // drive prefix already cut off
-    std::vector<std::string> excluded_processes;             // as typed
-    bool envelope = false;                                   // --envelope
-    std::size_t max_datagram = output::max_datagram_payload; // --max-datagram N
+    std::vector<std::string> paths;                  // drive prefix already cut off
+    std::vector<std::string> excluded_processes;     // as typed
+    bool envelope = false;                           // --envelope
+    std::size_t max_datagram = largest_max_datagram; // --max-datagram N
 };
 
 // Parses the agent's arguments. Unknown options are ignored; a malformed

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "app/command_line.h"
 #include "monitor/event_scope.h"
-#include "output/datagram_fit.h"
 
 #include <chrono>
 #include <cstddef>
@@ -14,7 +14,7 @@ namespace tallowick::app {
 // How the run sends its datagrams.
 struct run_settings {
     bool envelope = false; // seal every message, and send the agent's own
-    std::size_t max_datagram = output::max_datagram_payload;
+    std::size_t max_datagram = largest_max_datagram;
     std::string_view version; // said in the "STARTED" message
     // How often an enveloped run sends its "STATUS" (looked at with the loss counters).
     std::chrono::milliseconds status_interval = std::chrono::seconds(60);
