@@ -8,6 +8,7 @@
 #include "console/console_writer.h"
 #include "decoding/errors.h"
 #include "monitor/file_provider_setup.h"
+#include "monitor/pending_attribution.h"
 #include "monitor/process_provider_setup.h"
 #include "monitor/process_tracker.h"
 #include "output/run_counters.h"
@@ -141,9 +142,12 @@ int run_traces(const monitor::event_scope& scope) {
     datagram_sink sink;
     // Emptied explicitly before the run summary, which counts what it sent.
     std::optional<pool::thread_pool> pool(std::in_place, requested_workers());
+    // After the pool, gone before it: what still waits is queued when it goes.
+    std::optional<monitor::pending_attribution> pending(std::in_place, tracker,
+                                                        [&kernel_session] { kernel_session.flush(); });
 
-    monitor::setup_filekernel_provider(*file_provider, *pool, scope, sink, tracker);
-    monitor::setup_kernel_process_provider(kernel_process_provider, *pool, scope, sink, tracker);
+    monitor::setup_filekernel_provider(*file_provider, *pool, scope, sink, tracker, &*pending);
+    monitor::setup_kernel_process_provider(kernel_process_provider, *pool, scope, sink, tracker, &*pending);
 
     kernel_session.enable(kernel_process_provider);
     file_session.enable(*file_provider);
@@ -198,7 +202,8 @@ int run_traces(const monitor::event_scope& scope) {
         console::write_error_line("tallowick: " + *failure);
         status = 1;
     }
-    pool.reset(); // runs every queued task first
+    pending.reset(); // queues what still waits, the sessions stopped
+    pool.reset();    // runs every queued task first
     console.finish();
     losses.check_final();
     // A run that failed before anything happened ends with its one line.

@@ -3,6 +3,7 @@
 #include "platform/system_api.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,9 @@ struct process_image_query {
     std::uint32_t open_error = 0;
 };
 process_image_query query_process_image(std::uint32_t process_id);
+
+// The creation time of the process (a FILETIME), when it can be opened.
+std::optional<std::int64_t> get_process_creation_time(std::uint32_t process_id);
 
 // The account name of the process's user, or "UNKNOWN".
 std::string get_process_owner(std::uint32_t process_id);

@@ -49,6 +49,16 @@ std::string get_process_image_path(std::uint32_t process_id) {
     return std::move(query.image);
 }
 
+std::optional<std::int64_t> get_process_creation_time(std::uint32_t process_id) {
+    platform::system_api& system = current_system();
+    const platform::open_result opened =
+        system.open_process(platform::process_query_limited_information, process_id);
+    if (opened.handle == 0)
+        return std::nullopt;
+    const owned_handle process(opened.handle);
+    return system.process_creation_time(process.get());
+}
+
 std::string get_process_owner(std::uint32_t process_id) {
     platform::system_api& system = current_system();
     const platform::open_result opened =

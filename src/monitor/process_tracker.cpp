@@ -18,7 +18,7 @@ process_tracker::lookup process_tracker::find_in(const std::vector<life>& lives,
         if (at->start > when)
             continue;
         if (!at->ended || when <= at->end)
-            return {verdict::covered, at->facts};
+            return {verdict::covered, at->facts, at->ended};
         // After the end of the id's last life: a process whose start is not
         // known yet. Between two lives: one we never saw.
         return {at == lives.rbegin() ? verdict::not_known : verdict::not_this, nullptr};
@@ -88,18 +88,39 @@ void process_tracker::ended_unseen(std::uint32_t pid, record_time when, process_
 }
 
 std::shared_ptr<const process_facts> process_tracker::seen(std::uint32_t pid, record_time when,
-                                                           process_facts facts) {
+                                                           process_facts facts,
+                                                           std::optional<record_time> created) {
     auto shared = std::make_shared<const process_facts>(std::move(facts));
     std::lock_guard lock(mutex_);
     std::vector<life>& lives = lives_[pid];
     const lookup known = find_in(lives, when);
     if (known.answer == verdict::covered)
         return known.facts;
-    if (known.answer == verdict::not_this)
+    if (known.answer == verdict::not_this || (created && *created > when))
         return nullptr;
-    const record_time start = lives.empty() ? beginning_of_time : lives.back().end;
+    record_time start = lives.empty() ? beginning_of_time : lives.back().end;
+    if (created)
+        start = std::max(start, *created);
     add_life(lives, {start, 0, false, shared});
     return shared;
+}
+
+void process_tracker::ran_before(std::uint32_t pid, std::optional<record_time> created, process_facts facts) {
+    auto shared = std::make_shared<const process_facts>(std::move(facts));
+    std::lock_guard lock(mutex_);
+    std::vector<life>& lives = lives_[pid];
+    if (!lives.empty() && !lives.back().ended)
+        return;
+    record_time start = lives.empty() ? beginning_of_time : lives.back().end;
+    if (created)
+        start = std::max(start, *created);
+    add_life(lives, {start, 0, false, std::move(shared)});
+}
+
+void process_tracker::progressed(record_time when) {
+    record_time known = progress_.load(std::memory_order_relaxed);
+    while (when > known && !progress_.compare_exchange_weak(known, when, std::memory_order_acq_rel)) {
+    }
 }
 
 void process_tracker::prune(record_time now) {

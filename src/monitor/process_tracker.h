@@ -1,9 +1,11 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <shared_mutex>
 #include <string>
 #include <unordered_map>
@@ -59,6 +61,7 @@ class process_tracker {
     struct lookup {
         verdict answer = verdict::not_known;
         std::shared_ptr<const process_facts> facts;
+        bool ended = false; // covered by a life whose end is known: final whatever comes
     };
 
     process_tracker() : process_tracker(limits{}) {}
@@ -75,7 +78,18 @@ class process_tracker {
     // A process seen alive at `when` without a start record, its facts learnt
     // by a live look-up then: unless a life covers `when` by now, opens one
     // from the end of the id's last life (or from the beginning of time).
-    std::shared_ptr<const process_facts> seen(std::uint32_t pid, record_time when, process_facts facts);
+    // `created`: the process's creation time where it could be read, so that
+    // the life opened for it does not reach back before it.
+    std::shared_ptr<const process_facts> seen(std::uint32_t pid, record_time when, process_facts facts,
+                                              std::optional<record_time> created = std::nullopt);
+    // A process the kernel's rundown named as running when its session
+    // started: a life from its creation (from the beginning of time where that
+    // could not be read), unless the id has an open life already.
+    void ran_before(std::uint32_t pid, std::optional<record_time> created, process_facts facts);
+    // How far the kernel session has delivered: the newest stamp of its
+    // records. A life not ended by then may still end before a later time.
+    void progressed(record_time when);
+    record_time progress() const { return progress_.load(std::memory_order_acquire); }
 
     lookup find(std::uint32_t pid, record_time when) const;
 
@@ -109,6 +123,7 @@ class process_tracker {
     std::size_t open_count_ = 0;
     std::size_t ended_count_ = 0;
     record_time newest_ = 0;
+    std::atomic<record_time> progress_{0};
 };
 
 } // namespace tallowick::monitor

@@ -184,6 +184,12 @@ std::optional<session_statistics> trace_session::query_statistics() {
     return statistics_of(*block.get());
 }
 
+bool trace_session::flush() {
+    session_properties block = fill_properties();
+    return current_tracing().control_trace(0, name_.c_str(), block.get(), sdk::event_trace_control_flush) ==
+           platform::error_success;
+}
+
 std::optional<session_statistics> trace_session::final_statistics() const {
     const std::lock_guard lock(state_mutex_);
     return final_statistics_;

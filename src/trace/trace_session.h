@@ -57,6 +57,9 @@ class trace_session {
     // The platform session's counters now, or nothing when it does not run or
     // cannot be asked. Any thread.
     std::optional<session_statistics> query_statistics();
+    // Has the platform hand the session's partly filled buffers to its
+    // consumer now, not at its next flush timer; false when it cannot. Any thread.
+    bool flush();
     // The counters the last stop of a running session reported.
     std::optional<session_statistics> final_statistics() const;
 

@@ -8,7 +8,8 @@ namespace {
 constexpr std::int64_t filetime_of_unix_epoch = 116'444'736'000'000'000;
 
 template <typename Clock> std::int64_t ticks_of() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count() / 100;
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count() /
+           100;
 }
 } // namespace
 

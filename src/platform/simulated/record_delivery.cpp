@@ -146,12 +146,11 @@ bool record_delivery::wait_for_processing(std::size_t count, lock_type& lock, co
     return !stop.stop_requested();
 }
 
-std::vector<std::shared_ptr<session_state>> record_delivery::delivering_takers(const EVENT_RECORD& record,
-                                                                              const session_state* only) const {
+std::vector<std::shared_ptr<session_state>>
+record_delivery::delivering_takers(const EVENT_RECORD& record, const session_state* only) const {
     std::vector<std::shared_ptr<session_state>> takers = sessions_.takers(record);
-    std::erase_if(takers, [&](const auto& taker) {
-        return taker->held || (only != nullptr && taker.get() != only);
-    });
+    std::erase_if(takers,
+                  [&](const auto& taker) { return taker->held || (only != nullptr && taker.get() != only); });
     return takers;
 }
 

@@ -90,7 +90,7 @@ class record_delivery {
     };
     struct consumer {
         std::shared_ptr<const session_state> session;
-        bool raw = false; // PROCESS_TRACE_MODE_RAW_TIMESTAMP: stamps unconverted
+        bool raw = false;               // PROCESS_TRACE_MODE_RAW_TIMESTAMP: stamps unconverted
         EVENT_TRACE_LOGFILEW logfile{}; // what the buffer callback is given
         std::u16string logger_name;     // logfile.LoggerName points here
         bool processing = false;

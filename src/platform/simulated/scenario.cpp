@@ -422,8 +422,8 @@ constexpr unsigned max_repeat_depth = 8;
 step read_step(object_reader& item, unsigned depth) {
     step result;
     result.delay_ms = static_cast<std::uint32_t>(item.number("delay_ms", u32_max, 0));
-    static const char* const kinds[] = {"file_open",     "file_delete", "file_rename", "file_create",
-                                        "process_start", "process_end", "record",      "interrupt",
+    static const char* const kinds[] = {"file_open",     "file_delete",  "file_rename", "file_create",
+                                        "process_start", "process_end",  "record",      "interrupt",
                                         "repeat",        "volume_mount", "hold",        "release"};
     const char* chosen = nullptr;
     for (const char* kind : kinds) {
@@ -436,9 +436,10 @@ step read_step(object_reader& item, unsigned depth) {
         }
     }
     if (chosen == nullptr)
-        throw scenario_error(item.where(),
-                             "a step needs one of file_open, file_delete, file_rename, file_create, "
-                             "process_start, process_end, record, interrupt, repeat, volume_mount, hold, release");
+        throw scenario_error(
+            item.where(),
+            "a step needs one of file_open, file_delete, file_rename, file_create, "
+            "process_start, process_end, record, interrupt, repeat, volume_mount, hold, release");
     object_reader body(item.require(chosen), item.where(chosen));
     const std::string_view kind = chosen;
     if (kind.substr(0, 5) == "file_") {

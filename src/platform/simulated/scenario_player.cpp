@@ -62,9 +62,9 @@ scenario_player::prepared_step scenario_player::prepare(const step& source, cons
                     prepared.record = build_record(describe_process_event(action.event));
                     if (action.image)
                         prepared.started =
-                            process_entry{action.event.process_id, *action.image,   action.event.user_sid,
-                                          process_access::full, action.event.parent_id,
-                                          utf16_to_utf8(action.event.command_line)};
+                            process_entry{action.event.process_id, *action.image,
+                                          action.event.user_sid,   process_access::full,
+                                          action.event.parent_id,  utf16_to_utf8(action.event.command_line)};
                 } else if constexpr (std::is_same_v<action_type, process_end_step>) {
                     prepared.record = build_record(describe_process_event(action.event));
                     prepared.ended = action.event.process_id;

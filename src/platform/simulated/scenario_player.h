@@ -68,7 +68,7 @@ class scenario_player {
         std::optional<std::uint32_t> ended;
         std::optional<volume_entry> mounted;
         std::optional<session_hold_step> hold; // a hold or a release
-        std::uint32_t times = 0; // a repeat: plays `body` this many times
+        std::uint32_t times = 0;               // a repeat: plays `body` this many times
         std::vector<prepared_step> body;
     };
 

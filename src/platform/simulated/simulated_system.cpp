@@ -1,7 +1,7 @@
 #include "platform/simulated/simulated_system.h"
 
-#include "platform/simulated/sid_text.h"
 #include "platform/simulated/machine_clock.h"
+#include "platform/simulated/sid_text.h"
 #include "platform/windows_facts.h"
 
 #include "platform/utf_codec.h"

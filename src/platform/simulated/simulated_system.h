@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
-#include <vector>
 #include <unordered_map>
+#include <vector>
 
 namespace tallowick::platform::simulated {
 

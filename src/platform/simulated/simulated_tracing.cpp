@@ -12,7 +12,8 @@
 namespace tallowick::platform::simulated {
 namespace {
 
-// How often the flush timers are looked at, and a timer of 0 taken as 1 s.
+// The shortest wait between two looks at the flush timers, and a timer of 0
+// taken as 1 s.
 constexpr auto timer_tick = std::chrono::milliseconds(50);
 constexpr std::uint32_t default_flush_timer_s = 1;
 
@@ -48,20 +49,24 @@ simulated_tracing::~simulated_tracing() {
 
 void simulated_tracing::run_flush_timers(const std::stop_token& stop) {
     std::unique_lock lock(mutex_);
+    auto next = std::chrono::steady_clock::now() + std::chrono::seconds(default_flush_timer_s);
     while (!stop.stop_requested()) {
-        timer_wake_.wait_for(lock, timer_tick, [&] { return stop.stop_requested(); });
+        timer_wake_.wait_until(lock, next, [&] { return stop.stop_requested(); });
         const auto now = std::chrono::steady_clock::now();
+        next = now + std::chrono::seconds(default_flush_timer_s);
+        // Each session's timer runs from its own start, so sessions hand their
+        // buffers over at moments of their own.
         sessions_.for_each_session([&](session_state& session) {
-            const std::uint32_t timer_s =
-                session.buffers->settings().flush_timer_s == 0 ? default_flush_timer_s
-                                                               : session.buffers->settings().flush_timer_s;
+            const std::uint32_t setting = session.buffers->settings().flush_timer_s;
+            const auto timer = std::chrono::seconds(setting == 0 ? default_flush_timer_s : setting);
             auto [at, fresh] = flushed_.try_emplace(&session, now);
-            if (fresh || now - at->second < std::chrono::seconds(timer_s))
-                return;
-            at->second = now;
-            if (!session.held)
+            if (!fresh && now - at->second >= timer) {
+                at->second = now;
                 consumers_.flush(session);
+            }
+            next = std::min(next, at->second + timer);
         });
+        next = std::max(next, now + timer_tick);
     }
 }
 

@@ -12,8 +12,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <map>
 #include <mutex>
 #include <random>
@@ -62,7 +62,8 @@ class simulated_tracing final : public tracing_api {
     std::int64_t system_time_of(std::int64_t counter) const { return counter + clock_base_; }
     // The hold and release steps: false when no session has that name.
     bool hold(std::u16string_view session);
-    bool release(std::u16string_view session, std::chrono::milliseconds patience, const std::stop_token& stop);
+    bool release(std::u16string_view session, std::chrono::milliseconds patience,
+                 const std::stop_token& stop);
     // Makes TDH know the record, for as long as it may be delivered.
     void describe(const built_record& record) { tdh_.add(record); }
     void forget(const built_record& record) { tdh_.remove(record); }
@@ -145,7 +146,7 @@ class simulated_tracing final : public tracing_api {
     std::mt19937_64 guid_source_;
     std::atomic<std::int64_t> last_time_stamp_{0};
     const simulated_system* system_;
-    const std::int64_t clock_base_; // system time less the counter, at construction
+    const std::int64_t clock_base_;             // system time less the counter, at construction
     std::vector<built_record> rundown_records_; // described to TDH while the machine lives
     std::map<const session_state*, std::chrono::steady_clock::time_point> flushed_; // lock held
     std::condition_variable_any timer_wake_;
