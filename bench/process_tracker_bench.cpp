@@ -9,6 +9,7 @@
 #include "platform/simulated/simulated_system.h"
 
 #include <benchmark/benchmark.h>
+#include <limits>
 
 #include <algorithm>
 #include <cstdint>
@@ -109,7 +110,8 @@ void learn_at_process_record(benchmark::State& state) {
     const tallowick::platform::scoped_system installed(system);
     const std::uint32_t pid = pid_of(live_processes) + 8;
     for (auto _ : state)
-        benchmark::DoNotOptimize(tallowick::monitor::learn_process_facts(pid, "tool.exe", alice_sid));
+        benchmark::DoNotOptimize(tallowick::monitor::learn_process_facts(
+            pid, std::numeric_limits<tallowick::monitor::record_time>::max(), "tool.exe", alice_sid));
     state.SetItemsProcessed(state.iterations());
 }
 

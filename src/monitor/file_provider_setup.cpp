@@ -49,6 +49,7 @@ void attribute_then(const EVENT_RECORD& record, process_tracker& tracker, pendin
                     Queue queue) {
     const std::uint32_t pid = record.EventHeader.ProcessId;
     const record_time when = record.EventHeader.TimeStamp.QuadPart;
+    tracker.file_progressed(when);
     if (pending == nullptr)
         queue(attribute_file_record(tracker, pid, when));
     else

@@ -61,9 +61,18 @@ std::optional<event_origin> attribute_waiting(process_tracker& tracker, std::uin
             return decided(tracker, when, std::move(known.facts));
         }
         const std::optional<std::int64_t> created = get_process_creation_time(pid);
-        if (created && *created <= when)
+        if (!created || *created > when)
+            return std::nullopt;
+        // A start is logged after its process's creation: a life that began
+        // before the live process was created is an older one's.
+        if (known.start >= *created)
             return decided(tracker, when, std::move(known.facts));
-        return std::nullopt;
+        process_image_query image = query_process_image(pid);
+        if (image.image.empty())
+            return std::nullopt;
+        return decided(tracker, when,
+                       std::make_shared<const process_facts>(
+                           process_facts{std::move(image.image), get_process_owner(pid)}));
     }
     // Nothing known of the time: a process older than the agent the rundown
     // did not name, or one whose start is still on its way.
@@ -85,9 +94,14 @@ event_origin attribute_file_record(process_tracker& tracker, std::uint32_t pid, 
     return {when, std::move(known.facts), &tracker};
 }
 
-process_facts learn_process_facts(std::uint32_t pid, const std::string& image_file_name,
+process_facts learn_process_facts(std::uint32_t pid, record_time when, const std::string& image_file_name,
                                   const std::string& user_sid) {
-    process_facts facts{query_process_image(pid).image, get_process_owner(pid)};
+    process_facts facts{std::string(), std::string(unknown_owner)};
+    process_image_query image = query_process_image(pid);
+    const std::optional<std::int64_t> created = get_process_creation_time(pid);
+    // A process refused to the agent cannot tell its creation: named as ever.
+    if (image.image == access_denied_name || (created && *created <= when))
+        facts = {std::move(image.image), get_process_owner(pid)};
     if (facts.image.empty())
         facts.image = image_file_name;
     if (facts.owner == unknown_owner && !user_sid.empty())

@@ -44,10 +44,11 @@ std::optional<event_origin> attribute_waiting(process_tracker& tracker, std::uin
 // live look-up bounded by the process's creation time.
 event_origin attribute_file_record(process_tracker& tracker, std::uint32_t pid, record_time when);
 
-// Learnt once, on the kernel session's thread, for a process start or end
-// record: the live image path and owner, or else what the record says (its
-// image file name, the account of its user SID).
-process_facts learn_process_facts(std::uint32_t pid, const std::string& image_file_name,
+// Learnt once, for a process record stamped `when`: the live image path and
+// owner of the process under the id, when it was created by then (a later one
+// took the id after the record's process ended), or else what the record says
+// (its image file name, the account of its user SID).
+process_facts learn_process_facts(std::uint32_t pid, record_time when, const std::string& image_file_name,
                                   const std::string& user_sid);
 
 // The image and owner a file task reports for an event.

@@ -28,11 +28,11 @@ void track(process_tracker& tracker, int opcode, std::uint32_t pid, record_time 
     if (opcode == platform::rundown_start_opcode) {
         // Running since before the session: its life from its creation.
         tracker.ran_before(pid, get_process_creation_time(pid),
-                           learn_process_facts(pid, image_file_name, user_sid.sid_string));
+                           learn_process_facts(pid, when, image_file_name, user_sid.sid_string));
     } else if (opcode == platform::process_start_opcode)
-        tracker.started(pid, when, learn_process_facts(pid, image_file_name, user_sid.sid_string));
+        tracker.started(pid, when, learn_process_facts(pid, when, image_file_name, user_sid.sid_string));
     else if (opcode == platform::process_end_opcode && !tracker.ended(pid, when))
-        tracker.ended_unseen(pid, when, learn_process_facts(pid, image_file_name, user_sid.sid_string));
+        tracker.ended_unseen(pid, when, learn_process_facts(pid, when, image_file_name, user_sid.sid_string));
 }
 // The parent's image as the tracker knows it at the child's start: its life
 // covering that time; "" when the time belongs to no life it can name; nothing

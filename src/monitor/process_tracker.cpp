@@ -13,17 +13,17 @@ constexpr record_time beginning_of_time = std::numeric_limits<record_time>::min(
 process_tracker::process_tracker(limits bounds) : limits_(bounds) {}
 
 process_tracker::lookup process_tracker::find_in(const std::vector<life>& lives, record_time when) {
-    // The latest life that started by `when`; lives of one id are few.
-    for (auto at = lives.rbegin(); at != lives.rend(); ++at) {
-        if (at->start > when)
-            continue;
-        if (!at->ended || when <= at->end)
-            return {verdict::covered, at->facts, at->ended};
-        // After the end of the id's last life: a process whose start is not
-        // known yet. Between two lives: one we never saw.
-        return {at == lives.rbegin() ? verdict::not_known : verdict::not_this, nullptr};
-    }
-    return {lives.empty() ? verdict::not_known : verdict::not_this, nullptr};
+    // The latest life that started by `when`: lives are in start order.
+    const auto after = std::upper_bound(lives.begin(), lives.end(), when,
+                                        [](record_time time, const life& each) { return time < each.start; });
+    if (after == lives.begin())
+        return {lives.empty() ? verdict::not_known : verdict::not_this, nullptr};
+    const life& at = *(after - 1);
+    if (!at.ended || when <= at.end)
+        return {verdict::covered, at.facts, at.ended, at.start};
+    // After the end of the id's last life: a process whose start is not known
+    // yet. Between two lives: one we never saw.
+    return {after == lives.end() ? verdict::not_known : verdict::not_this, nullptr};
 }
 
 process_tracker::lookup process_tracker::find(std::uint32_t pid, record_time when) const {
@@ -56,6 +56,18 @@ void process_tracker::started(std::uint32_t pid, record_time when, process_facts
     auto shared = std::make_shared<const process_facts>(std::move(facts));
     std::lock_guard lock(mutex_);
     std::vector<life>& lives = lives_[pid];
+    const auto later = std::upper_bound(lives.begin(), lives.end(), when,
+                                        [](record_time time, const life& each) { return time < each.start; });
+    if (later != lives.end()) {
+        // A later life is known already, learnt by a live look-up before this
+        // start record came: this one ended, at the latest, when that began.
+        const record_time until = later->start;
+        lives.insert(later, {when, until, true, std::move(shared)});
+        ++ended_count_;
+        ended_order_.push_back({pid, until});
+        prune(when);
+        return;
+    }
     if (!lives.empty() && !lives.back().ended)
         end_life(pid, lives.back(), when);
     add_life(lives, {when, 0, false, std::move(shared)});
@@ -65,9 +77,21 @@ void process_tracker::started(std::uint32_t pid, record_time when, process_facts
 bool process_tracker::ended(std::uint32_t pid, record_time when) {
     std::lock_guard lock(mutex_);
     const auto found = lives_.find(pid);
-    if (found == lives_.end() || found->second.empty() || found->second.back().ended)
+    if (found == lives_.end())
         return false;
-    end_life(pid, found->second.back(), when);
+    std::vector<life>& lives = found->second;
+    auto after = std::upper_bound(lives.begin(), lives.end(), when,
+                                  [](record_time time, const life& each) { return time < each.start; });
+    if (after == lives.begin())
+        return false;
+    life& ending = *(after - 1);
+    if (!ending.ended) {
+        end_life(pid, ending, when);
+    } else if (after != lives.end() && when <= ending.end) {
+        ending.end = std::max(when, ending.start); // its end known now, before the next life
+    } else {
+        return false;
+    }
     prune(when);
     return true;
 }
@@ -123,10 +147,20 @@ void process_tracker::progressed(record_time when) {
     }
 }
 
+void process_tracker::file_progressed(record_time when) {
+    record_time known = file_progress_.load(std::memory_order_relaxed);
+    while (when > known && !file_progress_.compare_exchange_weak(known, when, std::memory_order_relaxed)) {
+    }
+}
+
 void process_tracker::prune(record_time now) {
     newest_ = std::max(newest_, now);
+    // A file session behind the kernel session may still ask about lives
+    // that ended a grace period before the kernel's time.
+    const record_time file = file_progress_.load(std::memory_order_relaxed);
+    const record_time slowest = file == 0 ? newest_ : std::min(newest_, file);
     while (!ended_order_.empty() &&
-           (ended_order_.size() > limits_.max_ended || ended_order_.front().end < newest_ - limits_.grace)) {
+           (ended_order_.size() > limits_.max_ended || ended_order_.front().end < slowest - limits_.grace)) {
         const ended_life oldest = ended_order_.front();
         ended_order_.pop_front();
         const auto found = lives_.find(oldest.pid);

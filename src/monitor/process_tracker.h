@@ -39,7 +39,8 @@ struct process_facts {
 //
 // Memory: one entry per live process (or per process seen alive and whose end
 // never came), plus ended lives, which are kept while events may still refer
-// to them: `grace` of record time after their end, never more than `max_ended`
+// to them: `grace` of record time after their end, measured against the
+// slower of the kernel and the file session, never more than `max_ended`
 // of them (the oldest go first), and never more than `max_lives_per_id` lives
 // of one process id (an id reused faster than that within the grace period
 // loses its oldest lives first).
@@ -48,7 +49,7 @@ class process_tracker {
     struct limits {
         record_time grace = 10 * 10'000'000LL; // 10 s
         std::size_t max_ended = 8192;
-        std::size_t max_lives_per_id = 32;
+        std::size_t max_lives_per_id = 1024;
     };
 
     // What the tracker can say about a process id at a time.
@@ -61,7 +62,8 @@ class process_tracker {
     struct lookup {
         verdict answer = verdict::not_known;
         std::shared_ptr<const process_facts> facts;
-        bool ended = false; // covered by a life whose end is known: final whatever comes
+        bool ended = false;    // covered by a life whose end is known: final whatever comes
+        record_time start = 0; // of the covering life
     };
 
     process_tracker() : process_tracker(limits{}) {}
@@ -90,6 +92,9 @@ class process_tracker {
     // records. A life not ended by then may still end before a later time.
     void progressed(record_time when);
     record_time progress() const { return progress_.load(std::memory_order_acquire); }
+    // How far the file session has delivered: ended lives are kept until it
+    // too is past their grace.
+    void file_progressed(record_time when);
 
     lookup find(std::uint32_t pid, record_time when) const;
 
@@ -124,6 +129,7 @@ class process_tracker {
     std::size_t ended_count_ = 0;
     record_time newest_ = 0;
     std::atomic<record_time> progress_{0};
+    std::atomic<record_time> file_progress_{0};
 };
 
 } // namespace tallowick::monitor

@@ -31,6 +31,8 @@ simulated::machine_inventory process_machine() {
          process_access::full},
         {locked, volume + "\\Windows\\System32\\smss.exe", "S-1-5-18", process_access::denied},
     };
+    for (simulated::process_entry& process : model.processes)
+        process.creation_time = 1; // before every time stamp the tests give
     model.accounts.push_back({alice, "alice", "DESKTOP-1"});
     model.accounts.push_back({juergen, "J\xc3\xbcrgen", "DESKTOP-1"});
     return model;

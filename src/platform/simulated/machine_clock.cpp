@@ -21,4 +21,9 @@ std::int64_t performance_counter_now() {
     return ticks_of<std::chrono::steady_clock>();
 }
 
+std::int64_t counter_base() {
+    static const std::int64_t base = filetime_now() - performance_counter_now();
+    return base;
+}
+
 } // namespace tallowick::platform::simulated

@@ -11,5 +11,8 @@ namespace tallowick::platform::simulated {
 std::int64_t filetime_now();
 std::int64_t performance_counter_now();
 inline constexpr std::int64_t performance_frequency = 10'000'000;
+// System time less the counter, taken once: the base a session's stamps are
+// converted with while nobody sets the system clock.
+std::int64_t counter_base();
 
 } // namespace tallowick::platform::simulated

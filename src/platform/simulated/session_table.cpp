@@ -168,7 +168,7 @@ std::uint32_t session_table::start(TRACEHANDLE* handle, const char16_t* name,
     session->kernel_logger = kernel_name || system_logger_mode;
     session->log_file_mode = properties->LogFileMode;
     session->started_at = filetime_now();
-    session->clock_base = session->started_at - performance_counter_now();
+    session->clock_base = counter_base();
     session->buffers = std::make_unique<realtime_buffers>(buffer_settings::of(*properties, processors_));
     if (session->kernel_logger)
         session->group_masks[0] = properties->EnableFlags;

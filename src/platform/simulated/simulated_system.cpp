@@ -106,7 +106,7 @@ void simulated_system::add_process(const process_entry& process) {
     auto state = std::make_shared<process_state>();
     state->entry = process;
     if (state->entry.creation_time == 0)
-        state->entry.creation_time = filetime_now();
+        state->entry.creation_time = performance_counter_now() + counter_base();
     state->image = widen(process.image);
     if (!process.user_sid.empty())
         state->user_sid = sid_or_throw(process.user_sid);

@@ -29,7 +29,7 @@ simulated_tracing::simulated_tracing(const machine_config& machine, const simula
     : version_(reported_version::of(machine.major_version, machine.minor_version)),
       start_delay_(machine.session_start_delay_ms), delivery_(machine.delivery),
       providers_(machine.providers), sessions_(machine), guid_source_(std::random_device{}()),
-      system_(system), clock_base_(filetime_now() - performance_counter_now()) {
+      system_(system), clock_base_(counter_base()) {
     if (delivery_ == delivery_mode::real_time)
         flush_timers_ = std::jthread([this](std::stop_token stop) { run_flush_timers(std::move(stop)); });
 }
