@@ -132,13 +132,18 @@ void trace_session::open_session() {
     EVENT_TRACE_LOGFILEW logfile{};
     // The name outlives the consumer handle.
     logfile.LoggerName = reinterpret_cast<sdk::wide_char*>(name_.data());
-    logfile.ProcessTraceMode = sdk::process_trace_mode_event_record | sdk::process_trace_mode_real_time;
+    // Raw stamps: the sessions' own conversions start from their own starts
+    // and do not compare (an attached leftover session's least of all).
+    logfile.ProcessTraceMode = sdk::process_trace_mode_event_record | sdk::process_trace_mode_real_time |
+                               sdk::process_trace_mode_raw_timestamp;
     logfile.Context = this;
     logfile.EventRecordCallback = record_callback();
     logfile.BufferCallback = &trace_session::on_buffer;
     consumer_handle_ = current_tracing().open_trace(&logfile);
     if (consumer_handle_ == invalid_handle)
         throw open_trace_failure();
+    clock_ = &record_clock::agent();
+    clock_type_ = logfile.LogfileHeader.ReservedFlags;
 }
 
 void trace_session::close_session() {

@@ -299,6 +299,18 @@ std::int32_t simulated_tracing::verify_version_info(OSVERSIONINFOEXW* info, std:
     return simulated::verify_version_info(version_, *info, type_mask, condition_mask);
 }
 
+std::int64_t simulated_tracing::query_performance_counter() {
+    return performance_counter_now();
+}
+
+std::int64_t simulated_tracing::query_performance_frequency() {
+    return performance_frequency;
+}
+
+std::int64_t simulated_tracing::system_time() {
+    return filetime_now();
+}
+
 hresult simulated_tracing::co_create_guid(GUID* guid) {
     if (guid == nullptr)
         return e_pointer;
