@@ -29,7 +29,8 @@ event_origin live_if_created_by(process_tracker& tracker, std::uint32_t pid, rec
         return origin;
     const std::optional<std::int64_t> created = get_process_creation_time(pid);
     if (created && *created <= when)
-        origin.facts = tracker.seen(pid, when, {std::move(image.image), get_process_owner(pid)}, created);
+        origin.facts =
+            tracker.seen(pid, when, {std::move(image.image), "", get_process_owner_sid(pid)}, created);
     return origin;
 }
 
@@ -72,7 +73,7 @@ std::optional<event_origin> attribute_waiting(process_tracker& tracker, std::uin
             return std::nullopt;
         return decided(tracker, when,
                        std::make_shared<const process_facts>(
-                           process_facts{std::move(image.image), get_process_owner(pid)}));
+                           process_facts{std::move(image.image), "", get_process_owner_sid(pid)}));
     }
     // Nothing known of the time: a process older than the agent the rundown
     // did not name, or one whose start is still on its way.
@@ -96,16 +97,19 @@ event_origin attribute_file_record(process_tracker& tracker, std::uint32_t pid, 
 
 process_facts learn_process_facts(std::uint32_t pid, record_time when, const std::string& image_file_name,
                                   const std::string& user_sid) {
-    process_facts facts{std::string(), std::string(unknown_owner)};
+    // The owner's SID only: its account is looked up by the workers.
+    process_facts facts{std::string(), std::string(), std::string()};
     process_image_query image = query_process_image(pid);
     const std::optional<std::int64_t> created = get_process_creation_time(pid);
     // A process refused to the agent cannot tell its creation: named as ever.
     if (image.image == access_denied_name || (created && *created <= when))
-        facts = {std::move(image.image), get_process_owner(pid)};
+        facts = {std::move(image.image), std::string(), get_process_owner_sid(pid)};
     if (facts.image.empty())
         facts.image = image_file_name;
-    if (facts.owner == unknown_owner && !user_sid.empty())
-        facts.owner = get_account_name(user_sid);
+    if (facts.owner_sid.empty())
+        facts.owner_sid = user_sid;
+    if (facts.owner_sid.empty())
+        facts.owner = std::string(unknown_owner);
     return facts;
 }
 
@@ -124,13 +128,19 @@ process_identity identify_process(std::uint32_t pid, const event_origin& origin)
     }
     if (facts) {
         if (facts->image.empty())
-            return {std::string(unknown_process_name), false, facts->owner};
-        return {facts->image, true, facts->owner};
+            return {std::string(unknown_process_name), false, owner_name(*facts)};
+        return {facts->image, true, owner_name(*facts)};
     }
     std::string image = get_process_image_path(pid);
     if (image.empty())
         return {std::string(unknown_process_name), false, std::nullopt};
     return {std::move(image), true, std::nullopt};
+}
+
+std::string owner_name(const process_facts& facts) {
+    if (!facts.owner.empty())
+        return facts.owner;
+    return facts.owner_sid.empty() ? std::string(unknown_owner) : get_account_name(facts.owner_sid);
 }
 
 std::string owner_of(std::uint32_t pid, const process_identity& identity) {

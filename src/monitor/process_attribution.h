@@ -65,6 +65,8 @@ inline constexpr std::string_view unknown_process_name = "UNKNOWN";
 // nothing of that time and the origin is not final, the live look-up (which
 // may print its "PROC ID FALLBACK ERROR: " line).
 process_identity identify_process(std::uint32_t pid, const event_origin& origin);
+// The facts' owner: its account name, looked up by its SID where not known yet.
+std::string owner_name(const process_facts& facts);
 // The owner known with the identity, else the live look-up.
 std::string owner_of(std::uint32_t pid, const process_identity& identity);
 

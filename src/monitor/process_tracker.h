@@ -19,10 +19,14 @@ using record_time = std::int64_t;
 
 // What the agent learnt about one life of a process id, once, while the
 // process was alive: its image path in drive form ("" when it could not be
-// learnt) and its owner ("UNKNOWN" when it could not).
+// learnt) and its owner: the account name ("UNKNOWN" when it could not be
+// learnt), or, where it is "", the SID whose account the worker reporting an
+// event looks up (an account look-up may ask a domain controller: never on a
+// session thread).
 struct process_facts {
     std::string image;
     std::string owner;
+    std::string owner_sid = {};
 };
 
 // The lives of process ids, fed from the process records as they arrive, so

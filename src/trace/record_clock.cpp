@@ -28,7 +28,8 @@ std::int64_t record_clock::system_time_of(std::int64_t raw, std::uint32_t clock_
         return raw;
     // Whole seconds and the rest apart: no product overflows for any frequency.
     const std::int64_t delta = raw - counter_;
-    return system_time_ + delta / frequency_ * ticks_per_second + delta % frequency_ * ticks_per_second / frequency_;
+    return system_time_ + delta / frequency_ * ticks_per_second +
+           delta % frequency_ * ticks_per_second / frequency_;
 }
 
 } // namespace etw

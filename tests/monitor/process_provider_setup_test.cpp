@@ -1,3 +1,4 @@
+#include "monitor/process_attribution.h"
 #include "monitor/process_provider_setup.h"
 #include "monitor/process_tracker.h"
 
@@ -204,7 +205,7 @@ TEST_F(ProcessProvider, TheTrackerLearnsEveryLifeFromItsRecords) {
         ASSERT_EQ(found != nullptr, test.facts.has_value()) << test.pid << " at " << test.when;
         if (found) {
             EXPECT_EQ(found->image, test.facts->image) << test.pid;
-            EXPECT_EQ(found->owner, test.facts->owner) << test.pid;
+            EXPECT_EQ(owner_name(*found), test.facts->owner) << test.pid;
         }
     }
     simulated::process_event locked_end = end_of("smss.exe");
@@ -213,7 +214,7 @@ TEST_F(ProcessProvider, TheTrackerLearnsEveryLifeFromItsRecords) {
     const auto ended_unseen = tracker.find(locked, 399).facts;
     ASSERT_NE(ended_unseen, nullptr);
     EXPECT_EQ(ended_unseen->image, "ACCESS_DENIED");
-    EXPECT_EQ(ended_unseen->owner, "alice"); // the record's user, where the token is refused
+    EXPECT_EQ(owner_name(*ended_unseen), "alice"); // the record's user, where the token is refused
     EXPECT_EQ(tracker.open_lives(), 1u);
 }
 

@@ -18,11 +18,11 @@ TEST(RecordClock, PutsCounterStampsIntoSystemTimeByOneBase) {
     constexpr std::int64_t base_time = 133'000'000'000'000'000;
     const clock_case cases[] = {
         {10'000'000, base_counter + 15'000'000, 1, base_time + 15'000'000}, // 1.5 s later
-        {10'000'000, base_counter - 10, 1, base_time - 10},                  // before the base
-        {3'579'545, base_counter + 3'579'545, 1, base_time + 10'000'000},    // another frequency
+        {10'000'000, base_counter - 10, 1, base_time - 10},                 // before the base
+        {3'579'545, base_counter + 3'579'545, 1, base_time + 10'000'000},   // another frequency
         // A day of a 3 GHz counter: no product overflows.
         {3'000'000'000, base_counter + 86'400LL * 3'000'000'000, 1, base_time + 86'400LL * 10'000'000},
-        {10'000'000, 42, 2, 42},        // system-time clock: already system time
+        {10'000'000, 42, 2, 42},                      // system-time clock: already system time
         {0, base_counter + 99, 1, base_counter + 99}, // no counter: left as it is
     };
     for (const clock_case& test : cases) {

@@ -120,8 +120,7 @@ session_table::session_table(const machine_config& machine)
         session->name = utf8_to_utf16(running.name);
         session->leftover = true;
         // Started earlier, its conversion base taken then.
-        session->clock_base =
-            filetime_now() - performance_counter_now() + std::int64_t{running.clock_ahead_ms} * 10'000;
+        session->clock_base = counter_base() + std::int64_t{running.clock_ahead_ms} * 10'000;
         session->started_at = filetime_now();
         session->stop_status = running.stop_status;
         session->logger_id = next_logger_id_++;
