@@ -2,6 +2,10 @@
 
 #include <chrono>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace tallowick::platform::simulated {
 namespace {
 // 100-nanosecond intervals from 1601 to 1970: a FILETIME of the Unix epoch.
@@ -18,6 +22,18 @@ std::int64_t filetime_now() {
 }
 
 std::int64_t performance_counter_now() {
+#if defined(_WIN32)
+    // Built for Windows (the harness under Wine), the machine's counter is the
+    // system's own, as the agent reads it itself to convert raw stamps; in
+    // 100-nanosecond units, which it is where it ticks 10 MHz (Wine's does).
+    LARGE_INTEGER counter{};
+    LARGE_INTEGER frequency{};
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    if (frequency.QuadPart > 0)
+        return counter.QuadPart / frequency.QuadPart * performance_frequency +
+               counter.QuadPart % frequency.QuadPart * performance_frequency / frequency.QuadPart;
+#endif
     return ticks_of<std::chrono::steady_clock>();
 }
 
