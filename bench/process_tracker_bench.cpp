@@ -3,7 +3,10 @@
 // time (what each file record pays), a start and an end (what each process
 // record pays on top of learning the process), and, beside them, learning a
 // process live from the simulated machine and the whole naming of a file
-// record. The look-up is also measured with readers on several threads at once.
+// record. The look-up is also measured with readers on several threads at once,
+// and a record that waits for the kernel session: parked, then decided on the
+// waiting thread once the kernel session has delivered past it.
+#include "monitor/pending_attribution.h"
 #include "monitor/process_attribution.h"
 #include "monitor/process_tracker.h"
 #include "platform/simulated/simulated_system.h"
@@ -12,10 +15,12 @@
 #include <limits>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -128,6 +133,31 @@ void name_file_record(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// A record of a process whose end may still be on its way: parked, decided
+// by the waiting thread after the kernel session's progress, its task resumed.
+void park_until_kernel_progress(benchmark::State& state) {
+    simulated::simulated_system system;
+    const tallowick::platform::scoped_system installed(system);
+    process_tracker tracker;
+    tracker.started(4242, 100, {"C:\\Tools\\tool.exe", "alice"});
+    tallowick::monitor::pending_attribution pending(tracker, {});
+    constexpr int batch = 1000;
+    std::atomic<int> resumed{0};
+    record_time when = 1000;
+    for (auto _ : state) {
+        resumed.store(0);
+        for (int i = 0; i < batch; ++i)
+            pending.attribute(4242, ++when, [&](tallowick::monitor::event_origin origin) {
+                benchmark::DoNotOptimize(origin.facts.get());
+                resumed.fetch_add(1);
+            });
+        pending.kernel_progressed(when);
+        while (resumed.load() < batch)
+            std::this_thread::yield();
+    }
+    state.SetItemsProcessed(state.iterations() * batch);
+}
+
 } // namespace
 
 BENCHMARK(lookup_at_file_record);
@@ -136,5 +166,6 @@ BENCHMARK(lookup_at_file_record)->Threads(4)->UseRealTime();
 BENCHMARK(name_file_record);
 BENCHMARK(start_and_end);
 BENCHMARK(learn_at_process_record);
+BENCHMARK(park_until_kernel_progress)->UseRealTime();
 
 BENCHMARK_MAIN();

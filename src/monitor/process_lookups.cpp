@@ -16,10 +16,13 @@ using platform::current_system;
 
 namespace {
 
+// Names as the installed system answers them: another system (a test's
+// machine) starts it afresh.
 class account_cache {
   public:
     std::optional<std::string> find(const std::string& sid_text) {
         const std::lock_guard lock(mutex_);
+        same_system();
         const auto found = names_.find(sid_text);
         if (found == names_.end())
             return std::nullopt;
@@ -27,13 +30,22 @@ class account_cache {
     }
     void keep(const std::string& sid_text, const std::string& name) {
         const std::lock_guard lock(mutex_);
+        same_system();
         if (names_.size() >= account_cache_entries)
             names_.clear();
         names_.insert_or_assign(sid_text, name);
     }
 
   private:
+    void same_system() {
+        const platform::system_api* installed = &current_system();
+        if (installed != system_)
+            names_.clear();
+        system_ = installed;
+    }
+
     std::mutex mutex_;
+    const platform::system_api* system_ = nullptr;
     std::unordered_map<std::string, std::string> names_;
 };
 

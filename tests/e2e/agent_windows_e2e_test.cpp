@@ -288,15 +288,18 @@ TEST_F(AgentUnderWine, AnOpenIsNamedByTheStartOfAProcessThatCannotBeOpened) {
     EXPECT_EQ(std::count(result.console.begin(), result.console.end(), "PROC ID FALLBACK ERROR: 87"), 1);
 }
 
-// An image path longer than MAX_PATH (its device form longer still) is read
-// whole: the open names the program by its full path.
-TEST_F(AgentUnderWine, AProgramWithAnImagePathLongerThanMaxPathIsNamedByItsFullPath) {
-    const fs::path deep = fs::path(std::wstring(110, L'a')) / std::wstring(110, L'b');
+// An image whose device path is longer than MAX_PATH (its drive path, which a
+// program can still be started from, is not) is read whole: the open names
+// the program by its full path.
+TEST_F(AgentUnderWine, AProgramWhoseDevicePathIsLongerThanMaxPathIsNamedByItsFullPath) {
+    const std::size_t room = 250 - drive_path("tallowick_idle_child.exe").size();
+    const fs::path deep = fs::path(std::wstring(room / 2, L'a')) / std::wstring(room - room / 2 - 1, L'b');
     fs::create_directories(in_folder(deep));
     fs::copy_file(in_folder("tallowick_idle_child.exe"), in_folder(deep / "tallowick_idle_child.exe"),
                   fs::copy_options::overwrite_existing);
     const std::string image = drive_path(deep / "tallowick_idle_child.exe");
-    ASSERT_GT(image.size(), 260u);
+    ASSERT_LT(image.size(), 260u);
+    ASSERT_GT(device_path(deep / "tallowick_idle_child.exe").size(), 260u);
     child_process deep_child(image, {});
     const std::string pid = std::to_string(deep_child.pid());
     const agent_run result =
