@@ -42,9 +42,10 @@ std::optional<event_origin> attribute_now(const process_tracker& tracker, std::u
     const bool delivered_past = when <= tracker.progress();
     if (known.answer == process_tracker::verdict::covered && (known.ended || delivered_past))
         return decided(tracker, when, std::move(known.facts));
-    // Before or between lives the kernel session has told of, in order: no
-    // later record can fill that gap.
-    if (known.answer == process_tracker::verdict::not_this)
+    // Before or between lives, once the kernel session has delivered past the
+    // time: its records come in order, no later one fills that gap. (Before,
+    // a start may still come for a gap before a life a look-up learnt.)
+    if (known.answer == process_tracker::verdict::not_this && delivered_past)
         return decided(tracker, when, nullptr);
     return std::nullopt;
 }
@@ -55,6 +56,11 @@ std::optional<event_origin> attribute_waiting(process_tracker& tracker, std::uin
         return now;
     process_tracker::lookup known = tracker.find(pid, when);
     const bool delivered_past = when <= tracker.progress();
+    if (known.answer == process_tracker::verdict::not_this) {
+        if (bound_passed)
+            return decided(tracker, when, nullptr);
+        return std::nullopt;
+    }
     if (known.answer == process_tracker::verdict::covered) {
         // An open life that began by the time: the process alive now under the
         // id and created by then is the author; otherwise its end may be on its way.

@@ -65,6 +65,10 @@ void process_tracker::started(std::uint32_t pid, record_time when, process_facts
         lives.insert(later, {when, until, true, std::move(shared)});
         ++ended_count_;
         ended_order_.push_back({pid, until});
+        if (lives.size() > std::max<std::size_t>(limits_.max_lives_per_id, 2)) {
+            lives.erase(lives.begin());
+            --ended_count_;
+        }
         prune(when);
         return;
     }
