@@ -12,7 +12,7 @@ constexpr record_time beginning_of_time = std::numeric_limits<record_time>::min(
 
 process_tracker::process_tracker(limits bounds) : limits_(bounds) {}
 
-process_tracker::lookup process_tracker::find_in(const std::vector<life>& lives, record_time when) {
+process_tracker::lookup process_tracker::find_in(const std::deque<life>& lives, record_time when) {
     // The latest life that started by `when`: lives are in start order.
     const auto after = std::upper_bound(lives.begin(), lives.end(), when,
                                         [](record_time time, const life& each) { return time < each.start; });
@@ -42,7 +42,7 @@ void process_tracker::end_life(std::uint32_t pid, life& open, record_time when) 
     ended_order_.push_back({pid, open.end});
 }
 
-void process_tracker::add_life(std::vector<life>& lives, life added) {
+void process_tracker::add_life(std::deque<life>& lives, life added) {
     // Only the last life can be open: the first of several has ended.
     if (lives.size() >= std::max<std::size_t>(limits_.max_lives_per_id, 2)) {
         lives.erase(lives.begin());
@@ -55,7 +55,7 @@ void process_tracker::add_life(std::vector<life>& lives, life added) {
 void process_tracker::started(std::uint32_t pid, record_time when, process_facts facts) {
     auto shared = std::make_shared<const process_facts>(std::move(facts));
     std::lock_guard lock(mutex_);
-    std::vector<life>& lives = lives_[pid];
+    std::deque<life>& lives = lives_[pid];
     const auto later = std::upper_bound(lives.begin(), lives.end(), when,
                                         [](record_time time, const life& each) { return time < each.start; });
     if (later != lives.end()) {
@@ -83,7 +83,7 @@ bool process_tracker::ended(std::uint32_t pid, record_time when) {
     const auto found = lives_.find(pid);
     if (found == lives_.end())
         return false;
-    std::vector<life>& lives = found->second;
+    std::deque<life>& lives = found->second;
     auto after = std::upper_bound(lives.begin(), lives.end(), when,
                                   [](record_time time, const life& each) { return time < each.start; });
     if (after == lives.begin())
@@ -103,7 +103,7 @@ bool process_tracker::ended(std::uint32_t pid, record_time when) {
 void process_tracker::ended_unseen(std::uint32_t pid, record_time when, process_facts facts) {
     auto shared = std::make_shared<const process_facts>(std::move(facts));
     std::lock_guard lock(mutex_);
-    std::vector<life>& lives = lives_[pid];
+    std::deque<life>& lives = lives_[pid];
     if (!lives.empty() && !lives.back().ended) {
         // Seen alive meanwhile: that life is the one ending.
         end_life(pid, lives.back(), when);
@@ -120,7 +120,7 @@ std::shared_ptr<const process_facts> process_tracker::seen(std::uint32_t pid, re
                                                            std::optional<record_time> created) {
     auto shared = std::make_shared<const process_facts>(std::move(facts));
     std::lock_guard lock(mutex_);
-    std::vector<life>& lives = lives_[pid];
+    std::deque<life>& lives = lives_[pid];
     const lookup known = find_in(lives, when);
     if (known.answer == verdict::covered)
         return known.facts;
@@ -136,7 +136,7 @@ std::shared_ptr<const process_facts> process_tracker::seen(std::uint32_t pid, re
 void process_tracker::ran_before(std::uint32_t pid, std::optional<record_time> created, process_facts facts) {
     auto shared = std::make_shared<const process_facts>(std::move(facts));
     std::lock_guard lock(mutex_);
-    std::vector<life>& lives = lives_[pid];
+    std::deque<life>& lives = lives_[pid];
     if (!lives.empty() && !lives.back().ended)
         return;
     record_time start = lives.empty() ? beginning_of_time : lives.back().end;
@@ -170,7 +170,7 @@ void process_tracker::prune(record_time now) {
         const auto found = lives_.find(oldest.pid);
         if (found == lives_.end())
             continue;
-        std::vector<life>& lives = found->second;
+        std::deque<life>& lives = found->second;
         // Lives of one id end in start order: its oldest ended life is its
         // first, unless that one was dropped already for the id's bound.
         if (!lives.empty() && lives.front().ended && lives.front().end == oldest.end) {

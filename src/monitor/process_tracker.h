@@ -9,7 +9,6 @@
 #include <shared_mutex>
 #include <string>
 #include <unordered_map>
-#include <vector>
 
 namespace tallowick::monitor {
 
@@ -117,9 +116,9 @@ class process_tracker {
         record_time end;
     };
 
-    static lookup find_in(const std::vector<life>& lives, record_time when);
+    static lookup find_in(const std::deque<life>& lives, record_time when);
     // Adds a life to the id's, dropping its oldest beyond the bound (lock held).
-    void add_life(std::vector<life>& lives, life added);
+    void add_life(std::deque<life>& lives, life added);
     // Ends the id's open life at `when` (lock held).
     void end_life(std::uint32_t pid, life& open, record_time when);
     // Lets go of ended lives beyond the grace period or the count (lock held).
@@ -127,7 +126,7 @@ class process_tracker {
 
     const limits limits_;
     mutable std::shared_mutex mutex_;
-    std::unordered_map<std::uint32_t, std::vector<life>> lives_; // per id, in start order
+    std::unordered_map<std::uint32_t, std::deque<life>> lives_; // per id, in start order
     std::deque<ended_life> ended_order_; // in end order; entries of lives dropped already linger
     std::size_t open_count_ = 0;
     std::size_t ended_count_ = 0;
