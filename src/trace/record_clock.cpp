@@ -17,8 +17,10 @@ const record_clock& record_clock::agent() {
     // Kept once the platform has a counter; asked again until then.
     if (!clock || clock->frequency_ <= 0) {
         tallowick::platform::tracing_api& tracing = tallowick::platform::current_tracing();
-        clock.emplace(tracing.query_performance_counter(), tracing.query_performance_frequency(),
-                      tracing.system_time());
+        // The counter first: the base errs, if at all, by the moment between
+        // the two readings, towards later stamps.
+        const std::int64_t counter = tracing.query_performance_counter();
+        clock.emplace(counter, tracing.query_performance_frequency(), tracing.system_time());
     }
     return *clock;
 }

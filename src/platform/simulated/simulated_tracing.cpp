@@ -308,7 +308,9 @@ std::int64_t simulated_tracing::query_performance_frequency() {
 }
 
 std::int64_t simulated_tracing::system_time() {
-    return filetime_now();
+    // From the counter, as the machine stamps and converts: exact, not two
+    // clocks read a moment apart.
+    return system_time_of(performance_counter_now());
 }
 
 hresult simulated_tracing::co_create_guid(GUID* guid) {
