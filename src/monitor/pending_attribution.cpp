@@ -1,5 +1,9 @@
 #include "monitor/pending_attribution.h"
 
+#include "monitor/lookups.h"
+
+#include <optional>
+#include <unordered_map>
 #include <utility>
 
 namespace tallowick::monitor {
@@ -35,6 +39,7 @@ void pending_attribution::attribute(std::uint32_t pid, record_time when, resume_
     }
     const std::lock_guard lock(mutex_);
     parked_.push_back({pid, when, std::chrono::steady_clock::now() + max_wait, std::move(resume)});
+    fresh_ = true;
     wake_.notify_all();
 }
 
@@ -59,11 +64,18 @@ std::size_t pending_attribution::decided_at_bound() const {
 
 void pending_attribution::decide(std::deque<parked>& batch, bool final) {
     const auto now = std::chrono::steady_clock::now();
+    // One creation-time look-up per id and pass, read after every record of
+    // the batch came: it proves the author of all of them alike.
+    std::unordered_map<std::uint32_t, std::optional<std::int64_t>> created;
+    for (const parked& entry : batch)
+        if (!created.contains(entry.pid))
+            created.emplace(entry.pid, get_process_creation_time(entry.pid));
     std::deque<parked> still;
     std::size_t at_bound = 0;
     for (parked& entry : batch) {
         const bool bound_passed = final || now >= entry.deadline;
-        std::optional<event_origin> origin = attribute_waiting(tracker_, entry.pid, entry.when, bound_passed);
+        std::optional<event_origin> origin =
+            attribute_waiting(tracker_, entry.pid, entry.when, bound_passed, &created.at(entry.pid));
         if (!origin) {
             still.push_back(std::move(entry));
             continue;
@@ -85,8 +97,10 @@ void pending_attribution::run(const std::stop_token& stop) {
         if (parked_.empty())
             wake_.wait(lock, [&] { return stop.stop_requested() || !parked_.empty(); });
         else
-            wake_.wait_for(lock, recheck_interval, [&] { return stop.stop_requested() || progressed_; });
+            wake_.wait_for(lock, recheck_interval,
+                           [&] { return stop.stop_requested() || progressed_ || fresh_; });
         progressed_ = false;
+        fresh_ = false;
         if (parked_.empty() || stop.stop_requested())
             continue;
         std::deque<parked> batch;

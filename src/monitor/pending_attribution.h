@@ -66,6 +66,7 @@ class pending_attribution {
     std::condition_variable_any wake_;
     std::deque<parked> parked_;
     bool progressed_ = false;
+    bool fresh_ = false; // records parked since the last pass
     std::size_t decided_at_bound_ = 0;
     std::jthread thread_; // last: it starts once everything else exists
 };

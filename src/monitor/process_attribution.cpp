@@ -51,7 +51,8 @@ std::optional<event_origin> attribute_now(const process_tracker& tracker, std::u
 }
 
 std::optional<event_origin> attribute_waiting(process_tracker& tracker, std::uint32_t pid, record_time when,
-                                              bool bound_passed) {
+                                              bool bound_passed,
+                                              const std::optional<std::int64_t>* created_now) {
     if (auto now = attribute_now(tracker, pid, when))
         return now;
     process_tracker::lookup known = tracker.find(pid, when);
@@ -67,7 +68,8 @@ std::optional<event_origin> attribute_waiting(process_tracker& tracker, std::uin
         if (bound_passed) {
             return decided(tracker, when, std::move(known.facts));
         }
-        const std::optional<std::int64_t> created = get_process_creation_time(pid);
+        const std::optional<std::int64_t> created =
+            created_now != nullptr ? *created_now : get_process_creation_time(pid);
         if (!created || *created > when)
             return std::nullopt;
         // A start is logged after its process's creation: a life that began

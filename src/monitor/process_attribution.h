@@ -36,9 +36,11 @@ std::optional<event_origin> attribute_now(const process_tracker& tracker, std::u
 // answer; before it, a process alive now and created by the time is the
 // author; once `bound_passed`, the best the tracker knows: a life that began
 // by the time (never one that began after it), else a live look-up bounded by
-// the process's creation time, else UNKNOWN.
+// the process's creation time, else UNKNOWN. `created_now`: the creation time
+// of the process under the id, read after the record came (none: read here).
 std::optional<event_origin> attribute_waiting(process_tracker& tracker, std::uint32_t pid, record_time when,
-                                              bool bound_passed);
+                                              bool bound_passed,
+                                              const std::optional<std::int64_t>* created_now = nullptr);
 
 // Without waiting (no kernel session to wait for): the tracker's life, else a
 // live look-up bounded by the process's creation time.
