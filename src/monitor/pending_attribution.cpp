@@ -18,6 +18,12 @@ pending_attribution::pending_attribution(process_tracker& tracker, std::function
       thread_([this](std::stop_token stop) { run(stop); }) {}
 
 pending_attribution::~pending_attribution() {
+    finish();
+}
+
+void pending_attribution::finish() {
+    if (!thread_.joinable())
+        return;
     thread_.request_stop();
     {
         const std::lock_guard lock(mutex_);
@@ -57,6 +63,11 @@ std::size_t pending_attribution::waiting() const {
     return parked_.size();
 }
 
+std::size_t pending_attribution::unnamed() const {
+    const std::lock_guard lock(mutex_);
+    return unnamed_;
+}
+
 std::size_t pending_attribution::decided_at_bound() const {
     const std::lock_guard lock(mutex_);
     return decided_at_bound_;
@@ -72,6 +83,7 @@ void pending_attribution::decide(std::deque<parked>& batch, bool final) {
             created.emplace(entry.pid, get_process_creation_time(entry.pid));
     std::deque<parked> still;
     std::size_t at_bound = 0;
+    std::size_t nameless = 0;
     for (parked& entry : batch) {
         const bool bound_passed = final || now >= entry.deadline;
         std::optional<event_origin> origin =
@@ -82,11 +94,14 @@ void pending_attribution::decide(std::deque<parked>& batch, bool final) {
         }
         if (bound_passed && entry.when > tracker_.progress())
             ++at_bound;
+        if (!origin->facts)
+            ++nameless;
         entry.resume(std::move(*origin));
     }
     batch.swap(still);
     const std::lock_guard lock(mutex_);
     decided_at_bound_ += at_bound;
+    unnamed_ += nameless;
 }
 
 void pending_attribution::run(const std::stop_token& stop) {

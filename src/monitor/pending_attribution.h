@@ -32,7 +32,7 @@ class pending_attribution {
 
     // `flush_kernel`: asks the kernel session to flush (may be empty).
     pending_attribution(process_tracker& tracker, std::function<void()> flush_kernel);
-    // Decides what still waits at once, as its bound had passed.
+    // Decides what still waits at once, as its bound had passed (see finish).
     ~pending_attribution();
     pending_attribution(const pending_attribution&) = delete;
     pending_attribution& operator=(const pending_attribution&) = delete;
@@ -45,9 +45,15 @@ class pending_attribution {
     // The kernel session delivered a record stamped `when`.
     void kernel_progressed(record_time when);
 
+    // Stops waiting: decides what still waits at once, as its bound had passed.
+    // Once the sessions have stopped; harmless twice.
+    void finish();
+
     std::size_t waiting() const;
     // Records decided only at the bound, the kernel session silent past them.
     std::size_t decided_at_bound() const;
+    // Records that waited and that nothing could name (sent as UNKNOWN).
+    std::size_t unnamed() const;
 
   private:
     struct parked {
@@ -68,6 +74,7 @@ class pending_attribution {
     bool progressed_ = false;
     bool fresh_ = false; // records parked since the last pass
     std::size_t decided_at_bound_ = 0;
+    std::size_t unnamed_ = 0;
     std::jthread thread_; // last: it starts once everything else exists
 };
 

@@ -35,7 +35,8 @@ class PendingAttribution : public ::testing::Test {
     std::future<event_origin> attribute(std::uint32_t pid, record_time when) {
         auto promise = std::make_shared<std::promise<event_origin>>();
         std::future<event_origin> decided = promise->get_future();
-        pending->attribute(pid, when, [promise](event_origin origin) { promise->set_value(std::move(origin)); });
+        pending->attribute(pid, when,
+                           [promise](event_origin origin) { promise->set_value(std::move(origin)); });
         return decided;
     }
     static std::string image_of(const event_origin& origin) {
