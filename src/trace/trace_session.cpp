@@ -143,7 +143,10 @@ void trace_session::open_session() {
     if (consumer_handle_ == invalid_handle)
         throw open_trace_failure();
     clock_ = &record_clock::agent();
-    clock_type_ = logfile.LogfileHeader.ReservedFlags;
+    // 0 where the platform says nothing: the clock the agent's own sessions are
+    // created with.
+    clock_type_ = logfile.LogfileHeader.ReservedFlags != 0 ? logfile.LogfileHeader.ReservedFlags
+                                                           : performance_counter_clock;
 }
 
 void trace_session::close_session() {
