@@ -16,6 +16,7 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 #include <utility>
 
 namespace tallowick::monitor {
@@ -52,6 +53,8 @@ void attribute_then(const EVENT_RECORD& record, process_tracker& tracker, pendin
     tracker.file_progressed(when);
     if (pending == nullptr)
         queue(attribute_file_record(tracker, pid, when));
+    else if (std::optional<event_origin> now = attribute_now(tracker, pid, when))
+        queue(std::move(*now)); // the usual case: no task object to make
     else
         pending->attribute(pid, when, std::move(queue));
 }

@@ -44,9 +44,13 @@ void pending_attribution::attribute(std::uint32_t pid, record_time when, resume_
         return;
     }
     const std::lock_guard lock(mutex_);
+    const bool first = parked_.empty();
     parked_.push_back({pid, when, std::chrono::steady_clock::now() + max_wait, std::move(resume)});
     fresh_ = true;
-    wake_.notify_all();
+    // Woken for the first only: the others are looked at within a pass, and
+    // a wake-up per record would cost the session thread a system call each.
+    if (first)
+        wake_.notify_all();
 }
 
 void pending_attribution::kernel_progressed(record_time when) {
