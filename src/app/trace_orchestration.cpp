@@ -19,6 +19,7 @@
 #include "trace/manifest_trace.h"
 #include "trace/provider.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <exception>
@@ -76,11 +77,16 @@ void run_session(etw::trace_session& session, session_failures& failures,
 }
 
 // Stops every session (a failing stop does not keep the others running).
+// After the console's close the stops share a part of the close budget.
 bool stop_all(const std::array<etw::trace_session*, 3>& sessions) {
+    const std::chrono::milliseconds patience =
+        close_deadline() ? std::chrono::duration_cast<std::chrono::milliseconds>(close_budget) / 4 /
+                               static_cast<int>(sessions.size())
+                         : etw::trace_session::last_buffers_patience;
     bool clean = true;
     for (etw::trace_session* session : sessions) {
         try {
-            session->stop();
+            session->stop(patience);
         } catch (const etw::need_to_be_admin_failure& error) {
             // A leftover session we attached to because we may not stop it:
             // still not ours to stop. Our consumer is closed all the same.
@@ -100,6 +106,11 @@ bool stop_all(const std::array<etw::trace_session*, 3>& sessions) {
 
 // How often the sessions' lost-event counters are read while running.
 constexpr std::chrono::seconds loss_check_interval{2};
+// How long the exit waits for a console that does not take its last lines.
+constexpr std::chrono::seconds exit_patience{5};
+// After the console's close, the console's last lines keep 1/console_share of
+// the budget; the queue's drain has the rest after the stop.
+constexpr int console_share = 4;
 
 std::uint32_t requested_workers() {
     const unsigned hardware = std::thread::hardware_concurrency();
@@ -205,21 +216,38 @@ int run_traces(const monitor::event_scope& scope) {
     pending->finish(); // queues what still waits, the sessions stopped
     const std::size_t unnamed = pending->unnamed();
     pending.reset();
-    pool.reset(); // runs every queued task first
-    console.finish();
-    losses.check_final();
-    // A run that failed before anything happened ends with its one line.
-    if (status == 0 ||
-        anything_counted(sink.sent(), output::counters(), console::lines_dropped(), losses.totals())) {
-        for (const std::string& line :
-             run_summary(sink.sent(), output::counters(), console::lines_dropped(), losses.totals()))
-            console::write_error_line(line);
+    // After the console's close Windows ends the process soon: what the
+    // budget leaves queued is named, not lost unnoticed.
+    const auto deadline = close_deadline();
+    if (deadline) {
+        if (const std::size_t unsent = pool->drain_until(*deadline - close_budget / console_share))
+            console::write_error_line("tallowick: the stop's time ran out: " + std::to_string(unsent) +
+                                      " queued events were not reported");
     }
-    // Not lost: sent, as "UNKNOWN"; said here so that it is counted, not hidden.
-    if (unnamed != 0)
-        console::write_error_line("tallowick: run summary: file events sent as UNKNOWN after waiting for "
-                                  "the kernel session: " +
-                                  std::to_string(unnamed));
+    pool.reset(); // runs every queued task first
+    losses.check_final();
+    // The summary comes once standard output is done with, so that it counts
+    // the lines dropped there; standard error still writes it on its own thread.
+    const auto patience =
+        deadline ? std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  *deadline - std::chrono::steady_clock::now()),
+                              std::chrono::milliseconds(0), std::chrono::milliseconds(exit_patience))
+                 : std::chrono::milliseconds(exit_patience);
+    console.finish(patience, [&] {
+        // A run that failed before anything happened ends with its one line.
+        if (status == 0 ||
+            anything_counted(sink.sent(), output::counters(), console::lines_dropped(), losses.totals())) {
+            for (const std::string& line :
+                 run_summary(sink.sent(), output::counters(), console::lines_dropped(), losses.totals()))
+                console::write_error_line(line);
+        }
+        // Not lost: sent, as "UNKNOWN"; said here so that it is counted, not hidden.
+        if (unnamed != 0)
+            console::write_error_line("tallowick: run summary: file events sent as UNKNOWN after waiting "
+                                      "for the kernel session: " +
+                                      std::to_string(unnamed));
+    });
+    announce_run_finished();
     return status;
 }
 

@@ -33,6 +33,7 @@ class kernel_logger_trace final : public trace_session {
     void request_rundown() override;
     PEVENT_RECORD_CALLBACK record_callback() const override { return &kernel_logger_trace::on_kernel_record; }
     std::optional<std::string> attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) override;
+    std::optional<std::string> replacement_notice() const override;
 
     kernel_provider_list providers_;
 };

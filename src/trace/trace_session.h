@@ -5,6 +5,8 @@
 #include "trace/record_clock.h"
 #include "trace/session_properties.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <mutex>
@@ -46,10 +48,13 @@ class trace_session {
     // Throws the trace errors; std::logic_error while another start runs.
     void start();
 
-    // Stops the platform session by name and closes the consumer handle, which
-    // makes a running start return. Any thread; harmless twice. The handle is
-    // closed even when the stop call fails, then that failure is thrown.
-    void stop();
+    // Stops the platform session by name and, once processing has read the
+    // buffers the stop flushed and returned (at most `patience` later), closes
+    // the consumer handle, which makes a running start return. Any thread;
+    // harmless twice. The handle is closed even when the stop call fails, then
+    // that failure is thrown.
+    static constexpr std::chrono::milliseconds last_buffers_patience{2000};
+    void stop(std::chrono::milliseconds patience = last_buffers_patience);
 
     // The buffers the session asks for when it registers; before `start` only.
     void size_buffers(const session_buffers& buffers) { buffers_ = buffers; }
@@ -85,6 +90,9 @@ class trace_session {
     // id in Wnode.HistoricalContext, EnableFlags), cannot deliver what our
     // providers write; nothing when it can.
     virtual std::optional<std::string> attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) = 0;
+    // Said on standard error before a running session of our name is stopped to
+    // take its place, where that name may be another tool's; nothing when not.
+    virtual std::optional<std::string> replacement_notice() const { return std::nullopt; }
 
     // Valid after a registration of our own; invalid after attaching.
     TRACEHANDLE controller_handle() const { return controller_handle_; }
@@ -141,6 +149,7 @@ class trace_session {
     // Serialises start-up and stop, and guards the handles and the two flags
     // below; never held while records are delivered.
     mutable std::mutex state_mutex_;
+    std::condition_variable processing_ended_;
     bool processing_ = false;
     bool stop_requested_ = false; // a stop no start has answered yet
     std::optional<session_statistics> final_statistics_;

@@ -141,17 +141,27 @@ bool simulated_tracing::wait_for_processing(std::size_t count, const std::stop_t
 delivery_outcome simulated_tracing::deliver(built_record& record, std::chrono::milliseconds patience,
                                             const std::stop_token& stop, std::int64_t stamp) {
     record.record().EventHeader.TimeStamp.QuadPart = stamp != 0 ? stamp : next_time_stamp();
+    std::size_t generated = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        sessions_.for_each_session([&](const session_state& session) {
+            if (session.generates(record.record()))
+                ++generated;
+        });
+    }
     if (delivery_ == delivery_mode::real_time) {
         const std::lock_guard lock(mutex_);
         delivery_outcome outcome;
         outcome.consumers = consumers_.write(record.record());
+        outcome.generated = generated;
         return outcome;
     }
     tdh_.add(record);
-    const delivery_outcome outcome = stoppable([&](std::unique_lock<std::mutex>& lock) {
+    delivery_outcome outcome = stoppable([&](std::unique_lock<std::mutex>& lock) {
         return consumers_.deliver(record.record(), patience, lock, stop);
     });
     tdh_.remove(record);
+    outcome.generated = generated;
     return outcome;
 }
 
@@ -206,7 +216,7 @@ std::uint32_t simulated_tracing::control_trace(trace_handle handle, const char16
         stopped->held = false;
         run_down(*stopped, rundown_end_opcode, false);
         flushed_.erase(stopped.get());
-        consumers_.flush(*stopped);
+        consumers_.flush_stopped(*stopped);
         consumers_.sessions_changed(); // a query changes nothing: nobody is woken for it
     }
     return status;
