@@ -34,9 +34,10 @@ template <typename List> bool ends_with_any(std::string_view text, const List& e
 
 void report_start(unsigned int process_id, const std::string& image_name, const std::string& command_line,
                   const etw::sid& user_sid, unsigned int parent_process_id, const event_scope& scope,
-                  message_sink& sink, record_time when) {
+                  message_sink& sink, const std::optional<std::string>& parent_image, record_time when) {
     const std::string user = get_account_name(user_sid.sid_string);
-    const std::string parent_name = lower_case(get_process_image_path(parent_process_id));
+    const std::string parent_name =
+        lower_case(parent_image ? *parent_image : get_process_image_path(parent_process_id));
     if (ends_with_any(parent_name, scope.excluded_agent_images))
         return;
     console::write_line("DEBUG PROCESS STARTED: " + std::to_string(process_id) + " " + image_name + " " +
@@ -58,7 +59,7 @@ void report_end(unsigned int process_id, const std::string& image_name, message_
 void handle_process_event(int opcode, unsigned int process_id, const std::string& command_line,
                           const std::string& image_file_name, const etw::sid& user_sid,
                           unsigned int parent_process_id, const event_scope& scope, message_sink& sink,
-                          record_time when) {
+                          const std::optional<std::string>& parent_image, record_time when) {
     if (is_excluded_command_line(command_line))
         return;
     // Lowered first, so only built-in entries written in lower case can match;
@@ -68,7 +69,8 @@ void handle_process_event(int opcode, unsigned int process_id, const std::string
         is_user_excluded(image_name, scope.excluded_processes))
         return;
     if (opcode == platform::process_start_opcode)
-        report_start(process_id, image_name, command_line, user_sid, parent_process_id, scope, sink, when);
+        report_start(process_id, image_name, command_line, user_sid, parent_process_id, scope, sink,
+                     parent_image, when);
     else if (opcode == platform::process_end_opcode)
         report_end(process_id, image_name, sink, when);
 }

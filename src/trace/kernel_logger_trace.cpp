@@ -45,6 +45,7 @@ void kernel_logger_trace::on_kernel_record(EVENT_RECORD* record) {
     auto& session = session_of<kernel_logger_trace>(*record);
     if (session.take_loss_record(*record))
         return;
+    session.restamp(*record);
     session.deliver([&] { dispatch_kernel_record(*record, session.providers_, session.context()); });
 }
 

@@ -30,6 +30,7 @@ void manifest_trace::on_user_record(EVENT_RECORD* record) {
     auto& session = session_of<manifest_trace>(*record);
     if (session.take_loss_record(*record))
         return;
+    session.restamp(*record);
     session.deliver([&] { dispatch_user_record(*record, session.providers_, session.context()); });
 }
 
