@@ -60,10 +60,15 @@ void process_event_callback(const EVENT_RECORD& record, const etw::trace_context
             platform::valid_utf8(parser.read_property<std::string>(u"ImageFileName"));
         etw::sid user_sid = parser.read_property<etw::sid>(u"UserSID");
         const auto parent_id = parser.read_property<std::uint32_t>(u"ParentId");
-        track(tracker, opcode, process_id, record.EventHeader.TimeStamp.QuadPart, image_file_name, user_sid);
+        const record_time when = record.EventHeader.TimeStamp.QuadPart;
+        track(tracker, opcode, process_id, when, image_file_name, user_sid);
+        // Excluded on the path the tracker learnt, not on the kernel's short name.
+        const process_tracker::lookup known = tracker.find(process_id, when);
+        std::string image_path = known.facts ? known.facts->image : std::string();
         pool.enqueue_task(handle_process_event, opcode, static_cast<unsigned int>(process_id),
-                          std::move(command_line), std::move(image_file_name), std::move(user_sid),
-                          static_cast<unsigned int>(parent_id), std::cref(scope), std::ref(sink));
+                          std::move(command_line), std::move(image_file_name), std::move(image_path),
+                          std::move(user_sid), static_cast<unsigned int>(parent_id), std::cref(scope),
+                          std::ref(sink));
     } catch (const std::exception& error) {
         console::write_line(std::string("WINDOWS KERNEL PROCESS HANDLER CAUGHT ERROR: ") + error.what(),
                             true);
