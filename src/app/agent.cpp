@@ -25,6 +25,10 @@ int run_agent(int argc, const char* const* argv) {
         std::fputs(help_banner(), stdout);
         return 0;
     }
+    // A mistyped option ("--paht") would otherwise leave the agent reporting
+    // what the user never asked for without a word.
+    for (const std::string& ignored : options.ignored)
+        console::write_error_line(ignored_argument_line(ignored));
     // Read by every worker until the sessions and the pool are gone: it lives here, above them.
     const monitor::event_scope scope =
         agent_scope(std::move(options.paths), std::move(options.excluded_processes));

@@ -42,10 +42,13 @@ std::string strip_drive_prefix(const std::string& path) {
 command_line parse_command_line(int argc, const char* const* argv) {
     const po::options_description table = option_table();
     po::variables_map values;
-    po::store(po::command_line_parser(argc, argv).options(table).allow_unregistered().run(), values);
+    const po::parsed_options parsed =
+        po::command_line_parser(argc, argv).options(table).allow_unregistered().run();
+    po::store(parsed, values);
     po::notify(values);
 
     command_line result;
+    result.ignored = po::collect_unrecognized(parsed.options, po::include_positional);
     if (values.count("help") != 0) {
         result.help = true;
         return result;
@@ -54,6 +57,12 @@ command_line parse_command_line(int argc, const char* const* argv) {
         result.paths.push_back(strip_drive_prefix(path));
     result.excluded_processes = values_of(values, "excludeproc");
     return result;
+}
+
+std::string ignored_argument_line(const std::string& argument) {
+    if (argument.starts_with('-'))
+        return "tallowick: unknown option \"" + argument + "\" ignored";
+    return "tallowick: argument \"" + argument + "\" ignored: no option takes it";
 }
 
 const char* help_banner() {
