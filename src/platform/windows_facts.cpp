@@ -20,6 +20,7 @@ static_assert(error_already_exists == ERROR_ALREADY_EXISTS);
 static_assert(error_more_data == ERROR_MORE_DATA);
 static_assert(error_not_found == ERROR_NOT_FOUND);
 static_assert(error_not_all_assigned == ERROR_NOT_ALL_ASSIGNED);
+static_assert(error_active_connections == ERROR_ACTIVE_CONNECTIONS);
 static_assert(error_no_system_resources == ERROR_NO_SYSTEM_RESOURCES);
 static_assert(error_timeout == ERROR_TIMEOUT);
 static_assert(error_wmi_instance_not_found == ERROR_WMI_INSTANCE_NOT_FOUND);

@@ -23,6 +23,7 @@ inline constexpr std::uint32_t error_already_exists = 183;
 inline constexpr std::uint32_t error_more_data = 234;
 inline constexpr std::uint32_t error_not_found = 1168;
 inline constexpr std::uint32_t error_not_all_assigned = 1300;
+inline constexpr std::uint32_t error_active_connections = 1230; // a stop of a session already stopping
 inline constexpr std::uint32_t error_no_system_resources = 1450;
 inline constexpr std::uint32_t error_timeout = 1460;
 inline constexpr std::uint32_t error_wmi_instance_not_found = 4201;
