@@ -48,22 +48,21 @@ void loss_watch::take(std::size_t index, const etw::session_statistics& seen) {
     report_(line);
 }
 
-bool anything_counted(const sent_datagrams& sent, const output::run_counters& output,
-                      std::uint64_t console_lines_dropped,
-                      const std::vector<loss_watch::session_total>& lost) {
-    for (const auto& count : sent.by_kind)
+bool anything_counted(const run_totals& totals) {
+    for (const auto& count : totals.sent.by_kind)
         if (count.load() != 0)
             return true;
-    for (const auto& session : lost)
+    for (const auto& session : totals.lost)
         if (session.lost.events_lost != 0 || session.lost.realtime_buffers_lost != 0)
             return true;
-    return output.messages_shortened.load() != 0 || output.send_failures.load() != 0 ||
-           console_lines_dropped != 0;
+    return totals.output.messages_shortened.load() != 0 || totals.output.send_failures.load() != 0 ||
+           totals.console_lines_dropped != 0 || totals.sessions_restored != 0;
 }
 
-std::vector<std::string> run_summary(const sent_datagrams& sent, const output::run_counters& output,
-                                     std::uint64_t console_lines_dropped,
-                                     const std::vector<loss_watch::session_total>& lost) {
+std::vector<std::string> run_summary(const run_totals& totals) {
+    const sent_datagrams& sent = totals.sent;
+    const output::run_counters& output = totals.output;
+    const std::vector<loss_watch::session_total>& lost = totals.lost;
     const auto of = [&](monitor::message_kind kind) { return std::to_string(sent.of(kind)); };
     std::vector<std::string> lines;
     lines.push_back("tallowick: run summary: datagrams sent: " + of(monitor::message_kind::file_system) +
@@ -72,7 +71,7 @@ std::vector<std::string> run_summary(const sent_datagrams& sent, const output::r
     lines.push_back(
         "tallowick: run summary: messages shortened: " + std::to_string(output.messages_shortened.load()) +
         ", send failures: " + std::to_string(output.send_failures.load()) +
-        ", console lines dropped: " + std::to_string(console_lines_dropped));
+        ", console lines dropped: " + std::to_string(totals.console_lines_dropped));
     std::string sessions = "tallowick: run summary: events lost:";
     for (std::size_t i = 0; i < lost.size(); ++i) {
         sessions += (i == 0 ? " " : ", ") + lost[i].name + " " + std::to_string(lost[i].lost.events_lost);
@@ -80,6 +79,7 @@ std::vector<std::string> run_summary(const sent_datagrams& sent, const output::r
             sessions += " (and " + std::to_string(lost[i].lost.realtime_buffers_lost) + " buffers)";
     }
     lines.push_back(sessions);
+    lines.push_back("tallowick: run summary: sessions restored: " + std::to_string(totals.sessions_restored));
     return lines;
 }
 

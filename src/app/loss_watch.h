@@ -41,14 +41,20 @@ class loss_watch {
     std::vector<session_total> totals_;
 };
 
+// What the run summary sums up.
+struct run_totals {
+    const sent_datagrams& sent;
+    const output::run_counters& output;
+    std::uint64_t console_lines_dropped = 0;
+    const std::vector<loss_watch::session_total>& lost;
+    std::uint64_t sessions_restored = 0;
+};
+
 // The run summary: datagrams sent by kind, messages shortened, send failures,
-// console lines dropped and what each session lost, in a few lines.
+// console lines dropped, what each session lost and how often a session was
+// restored after an outside change, in a few lines.
 // Whether the summary would have anything but zeros.
-bool anything_counted(const sent_datagrams& sent, const output::run_counters& output,
-                      std::uint64_t console_lines_dropped,
-                      const std::vector<loss_watch::session_total>& lost);
-std::vector<std::string> run_summary(const sent_datagrams& sent, const output::run_counters& output,
-                                     std::uint64_t console_lines_dropped,
-                                     const std::vector<loss_watch::session_total>& lost);
+bool anything_counted(const run_totals& totals);
+std::vector<std::string> run_summary(const run_totals& totals);
 
 } // namespace tallowick::app

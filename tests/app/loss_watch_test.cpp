@@ -59,11 +59,12 @@ TEST(LossWatch, SaysOnceWhenASessionsCountersGrewAndSumsUpAtStop) {
     output::run_counters output;
     output.messages_shortened = 1;
     output.send_failures = 2;
-    EXPECT_EQ(run_summary(sent, output, 3, watch.totals()),
+    EXPECT_EQ(run_summary({sent, output, 3, watch.totals(), 4}),
               (std::vector<std::string>{
                   "tallowick: run summary: datagrams sent: 2 file system, 0 process start, 1 process end",
                   "tallowick: run summary: messages shortened: 1, send failures: 2, console lines dropped: 3",
-                  "tallowick: run summary: events lost: File 20, Other 12"}));
+                  "tallowick: run summary: events lost: File 20, Other 12",
+                  "tallowick: run summary: sessions restored: 4"}));
 }
 
 } // namespace

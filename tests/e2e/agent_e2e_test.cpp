@@ -83,7 +83,8 @@ TEST_F(AgentEndToEnd, DemoScenarioReportsExactlyTheWorkday) {
               "tallowick: run summary: datagrams sent: 7 file system, 3 process start, 4 process end\n"
               "tallowick: run summary: messages shortened: 0, send failures: 0, console lines dropped: 0\n"
               "tallowick: run summary: events lost: Velmar_Trace_WindowsKernel 0, Velmar_Trace_FileKernel 0, "
-              "Velmar_Trace_ProcessThreadKernel 0\n");
+              "Velmar_Trace_ProcessThreadKernel 0\n"
+              "tallowick: run summary: sessions restored: 0\n");
 
     const std::string word =
         R"("Process_Name":"C:\\Program Files\\Microsoft Office\\root\\Office16\\WINWORD.EXE","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
