@@ -36,8 +36,8 @@ std::optional<std::string> session_guard::check() {
         etw::trace_session& session = *sessions_[index];
         for (const etw::session_tampering& found : session.inspect()) {
             const finding_key key{index, static_cast<int>(found.what), found.provider};
-            attempt tried = attempts_.count(key) != 0 ? attempts_.at(key)
-                                                      : attempt{std::chrono::system_clock::now(), 0};
+            attempt tried =
+                attempts_.count(key) != 0 ? attempts_.at(key) : attempt{std::chrono::system_clock::now(), 0};
             ++tried.tries;
             const bool is_provider = found.what != etw::session_tampering::kind::flags_cleared;
             session_restore restore{platform::utf16_to_utf8(session.name()),
@@ -55,8 +55,8 @@ std::optional<std::string> session_guard::check() {
                 if (tried.tries >= restore_tries)
                     return "trace session " + restore.session + ": " +
                            (is_provider ? "provider " + restore.provider + " " : std::string()) +
-                           restore.found + ", and could not be put right after " + std::to_string(tried.tries) +
-                           " tries: " + error.what();
+                           restore.found + ", and could not be put right after " +
+                           std::to_string(tried.tries) + " tries: " + error.what();
                 still_open.emplace(key, tried);
             }
         }

@@ -13,7 +13,7 @@ namespace etw {
 struct session_tampering {
     enum class kind { provider_disabled, provider_narrowed, flags_cleared };
     kind what = kind::provider_disabled;
-    GUID provider{}; // the provider kinds: which one
+    GUID provider{};   // the provider kinds: which one
     std::string found; // what the check saw: "is no longer enabled", "enable flags 0x00000000 ..."
 };
 

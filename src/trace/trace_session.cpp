@@ -25,15 +25,15 @@ session_statistics statistics_of(const EVENT_TRACE_PROPERTIES& properties) {
 }
 
 // Stops whatever session runs under `name`; none running is no failure, 234
-// (more data) comes from a stop that has been done, and 1230 (active
-// connections) from one already on its way. The session's final counters when
+// (more data) comes from a stop that has been done, and 1230 or 2402 from one
+// already on its way. The session's final counters when
 // one was stopped.
 std::optional<session_statistics> stop_by_name(const std::u16string& name, session_properties block) {
     const std::uint32_t status =
         current_tracing().control_trace(0, name.c_str(), block.get(), sdk::event_trace_control_stop);
     if (status == platform::error_wmi_instance_not_found)
         return std::nullopt;
-    if (status == platform::error_active_connections)
+    if (status == platform::error_connection_active || status == platform::error_active_connections)
         return std::nullopt; // the counters come with the stop under way
     if (status != platform::error_more_data)
         check_status(status);

@@ -185,10 +185,11 @@ std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name,
         return error_wmi_instance_not_found;
     if (control_code == event_trace_control_flush)
         return error_success;
-    // 234 (more data) reports a stop that has been done all the same, 1230
-    // (active connections) one already under way.
+    // 234 (more data) reports a stop that has been done all the same, 1230 and
+    // 2402 one already under way.
     const bool refused = control_code == sdk::event_trace_control_stop && session->leftover &&
                          session->stop_status != error_success && session->stop_status != error_more_data &&
+                         session->stop_status != error_connection_active &&
                          session->stop_status != error_active_connections;
     if (refused)
         return session->stop_status;
