@@ -66,8 +66,9 @@ TEST_F(SessionGuard, AProviderSwitchedOffIsEnabledAgainOrTheRunEndsAfterThreeTri
     tracing.enabling_loggers = {3}; // someone else's session only
     const std::size_t enables = tracing.count_of<enable_trace_call>();
     EXPECT_EQ(guard.check(), std::nullopt);
-    EXPECT_EQ(lines, (std::vector<std::string>{"tallowick: trace session Velmar_Trace_FileKernel: provider "
-                                               "Microsoft-Windows-Kernel-File is no longer enabled; enabled again"}));
+    EXPECT_EQ(lines, (std::vector<std::string>{
+                         "tallowick: trace session Velmar_Trace_FileKernel: provider "
+                         "Microsoft-Windows-Kernel-File is no longer enabled; enabled again"}));
     ASSERT_EQ(tracing.count_of<enable_trace_call>(), enables + 1);
     EXPECT_EQ(tracing.calls_of<enable_trace_call>().back().match_any_keyword, 0x1C80u);
     EXPECT_EQ(ledger.count(), 1u);
@@ -76,8 +77,9 @@ TEST_F(SessionGuard, AProviderSwitchedOffIsEnabledAgainOrTheRunEndsAfterThreeTri
     tracing.enable_trace_answers.then(5).then(5).then(5);
     EXPECT_EQ(guard.check(), std::nullopt);
     EXPECT_EQ(guard.check(), std::nullopt);
-    EXPECT_EQ(guard.check(), "trace session Velmar_Trace_FileKernel: provider Microsoft-Windows-Kernel-File is no "
-                             "longer enabled, and could not be put right after 3 tries: Need to be an admin");
+    EXPECT_EQ(guard.check(),
+              "trace session Velmar_Trace_FileKernel: provider Microsoft-Windows-Kernel-File is no "
+              "longer enabled, and could not be put right after 3 tries: Need to be an admin");
     EXPECT_TRUE(lines.empty());
     EXPECT_EQ(ledger.count(), 1u);
     stop(session);
@@ -94,9 +96,10 @@ TEST_F(SessionGuard, ClearedKernelFlagsAreSetAgain) {
 
     tracing.queried_enable_flags = 0;
     EXPECT_EQ(guard.check(), std::nullopt);
-    EXPECT_EQ(lines, (std::vector<std::string>{"tallowick: trace session Velmar_Trace_WindowsKernel: has enable "
-                                               "flags 0x00000000 where 0x00000001 are needed; enable flags set "
-                                               "again"}));
+    EXPECT_EQ(lines,
+              (std::vector<std::string>{"tallowick: trace session Velmar_Trace_WindowsKernel: has enable "
+                                        "flags 0x00000000 where 0x00000001 are needed; enable flags set "
+                                        "again"}));
     const control_trace_call update = tracing.calls_of<control_trace_call>().back();
     EXPECT_EQ(update.control_code, 2u);
     EXPECT_EQ(update.session_name, u"Velmar_Trace_WindowsKernel");

@@ -229,6 +229,31 @@ TEST_F(AgentUnderWine, FileActivityIsReportedWithTheRealImageOwnerAndPathType) {
         << result.process.out;
 }
 
+// The file session stopped, or its provider switched off, by another program:
+// the program puts it back through the real calls, and an open 3 s later arrives.
+TEST_F(AgentUnderWine, AFileSessionChangedFromOutsideIsRestored) {
+    const struct {
+        std::string outside;
+        std::string line;
+    } cases[] = {
+        {R"({"outside": {"stop_session": "Velmar_Trace_FileKernel"}})",
+         "tallowick: trace session Velmar_Trace_FileKernel: was stopped from outside; started again"},
+        {R"({"outside": {"disable_provider": {"session": "Velmar_Trace_FileKernel", "provider": "Microsoft-Windows-Kernel-File"}}})",
+         "tallowick: trace session Velmar_Trace_FileKernel: provider Microsoft-Windows-Kernel-File is no "
+         "longer "
+         "enabled; enabled again"},
+    };
+    for (const auto& test : cases) {
+        const std::string open = file_step("file_open", "Quarterly Report.docx", R"(, "share_access": 1)");
+        const agent_run result =
+            run({"--path", scope()}, scenario_of({test.outside, R"({"delay_ms": 3000, )" + open.substr(1)}));
+        EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+        EXPECT_EQ(without_run_summary(result.process.err), test.line + "\n");
+        EXPECT_EQ(result.datagrams,
+                  std::vector<std::string>{file_datagram(12, "READ", "Quarterly Report.docx", "FILE")});
+    }
+}
+
 TEST_F(AgentUnderWine, ProcessStartAndEndAreReportedWithTheRealParentAndAccount) {
     const std::string pid = std::to_string(child_pid() + 100000);
     const agent_run result = run(
