@@ -81,6 +81,7 @@ void run_session(etw::trace_session& session, session_failures& failures,
                  const std::atomic<bool>& shutting_down, restore_ledger& ledger) {
     const std::string name = session_text(session);
     std::optional<session_restore> restoring; // stopped from outside, on its way back
+    std::chrono::system_clock::time_point last_restored;
     for (;;) {
         std::string failure;
         try {
@@ -88,6 +89,7 @@ void run_session(etw::trace_session& session, session_failures& failures,
                 return;
             if (restoring) {
                 restoring->restored = std::chrono::system_clock::now();
+                last_restored = restoring->restored;
                 ledger.restored(*restoring);
                 restoring.reset();
             }
@@ -115,10 +117,15 @@ void run_session(etw::trace_session& session, session_failures& failures,
                 return;
             continue;
         }
-        // Processing ended without a stop of ours.
-        restoring = session_restore{
-            name, "", "was stopped from outside", "started again", std::chrono::system_clock::now(), {}, 1};
+        // Processing ended without a stop of ours. Stopped again right after
+        // a restart: started again a little later, so that a session that
+        // keeps ending costs a line a second, not a busy loop.
+        const auto noticed = std::chrono::system_clock::now();
+        restoring = session_restore{name, "", "was stopped from outside", "started again", noticed, {}, 1};
         session.forget_ended_session();
+        if (noticed - last_restored < restart_pause &&
+            !pause_unless_shutting_down(restart_pause, shutting_down))
+            return;
     }
 }
 
