@@ -1,6 +1,7 @@
-// One datagram per event: send_event (its own context and socket per message)
-// beside the floor, a raw sendto of the same bytes on one reused socket, and
-// the cost of building and serialising each kind of message.
+// One datagram per event: send_event (from the sending thread's socket) beside
+// the floor, a raw sendto of the same bytes on one reused socket, what a socket
+// per message would add, and the cost of building and serialising each kind of
+// message.
 #include "monitor/messages.h"
 #include "output/send_event.h"
 
@@ -102,7 +103,7 @@ void raw_sendto_reused_socket(benchmark::State& state) {
 }
 BENCHMARK(raw_sendto_reused_socket);
 
-// The part of send_event's cost that is the per-message context and socket.
+// What a context and a socket per message would add to each send.
 void context_and_socket_open_close(benchmark::State& state) {
     for (auto _ : state) {
         asio::io_context context(1);

@@ -17,6 +17,7 @@
 namespace tallowick::app {
 
 std::atomic<bool> stop_requested{false};
+std::atomic<std::int64_t> close_deadline_ticks{0};
 
 namespace {
 static_assert(std::atomic<bool>::is_always_lock_free, "the handler may only touch lock-free atomics");
@@ -36,6 +37,10 @@ class awaited_flag {
     void wait() {
         std::unique_lock lock(mutex_);
         changed_.wait(lock, [this] { return raised_; });
+    }
+    void wait_until(std::chrono::steady_clock::time_point deadline) {
+        std::unique_lock lock(mutex_);
+        changed_.wait_until(lock, deadline, [this] { return raised_; });
     }
     // Waits at most `timeout`, then lowers the flag again.
     void wait_and_lower(std::chrono::milliseconds timeout) {
@@ -67,11 +72,28 @@ sem_t& main_thread_semaphore() {
 }
 #endif
 
-// The end of the ordered stop, awaited by a handler whose return ends the process.
+// The end of the ordered stop and of the whole run, awaited by a handler whose
+// return ends the process.
 awaited_flag& sessions_stop() {
     static awaited_flag announcement;
     return announcement;
 }
+awaited_flag& run_end() {
+    static awaited_flag announcement;
+    return announcement;
+}
+
+// After the budget, the handler waits this much more for the run's last lines.
+constexpr std::chrono::milliseconds close_grace{500};
+
+// Interrupts taken but not yet announced. A handler only counts them: its own
+// write would overtake the console lines still queued for the writer, and
+// might wait on a console nobody reads.
+std::atomic<unsigned> unannounced_interrupts{0};
+static_assert(std::atomic<unsigned>::is_always_lock_free, "the handler may only touch lock-free atomics");
+// The console event that ends the process, until its line is written.
+constexpr std::uint32_t no_event = 0xFFFF'FFFF;
+std::atomic<std::uint32_t> unannounced_close{no_event};
 
 #ifdef _WIN32
 // A SIGINT raised in the process itself (raise), which no console event
@@ -81,39 +103,42 @@ extern "C" void on_raised_interrupt(int) {
     on_console_control(ctrl_c_event);
 }
 #else
-// Interrupts taken but not yet announced. The handler only counts them: its
-// own write would overtake the console lines still queued for the writer.
-std::atomic<unsigned> unannounced_interrupts{0};
-static_assert(std::atomic<unsigned>::is_always_lock_free, "the handler may only touch lock-free atomics");
-
 extern "C" void on_interrupt(int) {
     unannounced_interrupts.fetch_add(1);
     stop_requested.store(true);
     wake_main_thread();
 }
 #endif
+
+const char* close_line(std::uint32_t event) {
+    return event == ctrl_close_event    ? "tallowick: the console is closing; stopping the traces"
+           : event == ctrl_logoff_event ? "tallowick: the user is logging off; stopping the traces"
+                                        : "tallowick: the system is shutting down; stopping the traces";
+}
 } // namespace
 
 bool on_console_control(std::uint32_t event) {
     switch (event) {
     case ctrl_c_event:
     case ctrl_break_event:
-        // An ordinary thread, not a signal: the line goes through the stream,
-        // behind the lines written before it.
-        console::write_line(interrupt_line, true);
+        unannounced_interrupts.fetch_add(1);
         stop_requested.store(true);
         wake_main_thread();
         return true;
     case ctrl_close_event:
     case ctrl_logoff_event:
     case ctrl_shutdown_event: {
-        console::write_error_line(
-            event == ctrl_close_event    ? "tallowick: the console is closing; stopping the traces"
-            : event == ctrl_logoff_event ? "tallowick: the user is logging off; stopping the traces"
-                                         : "tallowick: the system is shutting down; stopping the traces");
+        // The stop first; console functions "may not work reliably" now, and a
+        // console nobody reads would hold this thread: the main thread writes.
+        const auto deadline = std::chrono::steady_clock::now() + close_budget;
+        std::int64_t none = 0;
+        close_deadline_ticks.compare_exchange_strong(none, deadline.time_since_epoch().count());
+        std::uint32_t no_close = no_event;
+        unannounced_close.compare_exchange_strong(no_close, event);
         stop_requested.store(true);
         wake_main_thread();
         sessions_stop().wait();
+        run_end().wait_until(*close_deadline() + close_grace);
         return true;
     }
     default:
@@ -122,14 +147,26 @@ bool on_console_control(std::uint32_t event) {
 }
 
 void write_interrupt_lines() {
-#ifndef _WIN32
     for (unsigned count = unannounced_interrupts.exchange(0); count > 0; --count)
         console::write_line(interrupt_line, true);
-#endif
+    const std::uint32_t closing = unannounced_close.exchange(no_event);
+    if (closing != no_event)
+        console::write_error_line(close_line(closing));
+}
+
+std::optional<std::chrono::steady_clock::time_point> close_deadline() {
+    const std::int64_t ticks = close_deadline_ticks.load();
+    if (ticks == 0)
+        return std::nullopt;
+    return std::chrono::steady_clock::time_point(std::chrono::steady_clock::duration(ticks));
 }
 
 void announce_sessions_stopped() {
     sessions_stop().raise();
+}
+
+void announce_run_finished() {
+    run_end().raise();
 }
 
 void install_interrupt_handler() {

@@ -20,6 +20,7 @@
 #include "trace/manifest_trace.h"
 #include "trace/provider.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <exception>
@@ -130,11 +131,16 @@ void run_session(etw::trace_session& session, session_failures& failures,
 }
 
 // Stops every session (a failing stop does not keep the others running).
+// After the console's close the stops share a part of the close budget.
 bool stop_all(const std::array<etw::trace_session*, 3>& sessions) {
+    const std::chrono::milliseconds patience =
+        close_deadline() ? std::chrono::duration_cast<std::chrono::milliseconds>(close_budget) / 4 /
+                               static_cast<int>(sessions.size())
+                         : etw::trace_session::last_buffers_patience;
     bool clean = true;
     for (etw::trace_session* session : sessions) {
         try {
-            session->stop();
+            session->stop(patience);
         } catch (const etw::need_to_be_admin_failure& error) {
             // A leftover session we attached to because we may not stop it:
             // still not ours to stop. Our consumer is closed all the same.
@@ -154,6 +160,11 @@ bool stop_all(const std::array<etw::trace_session*, 3>& sessions) {
 
 // How often the sessions' lost-event counters are read while running.
 constexpr std::chrono::seconds loss_check_interval{2};
+// How long the exit waits for a console that does not take its last lines.
+constexpr std::chrono::seconds exit_patience{5};
+// After the console's close, the console's last lines keep 1/console_share of
+// the budget; the queue's drain has the rest after the stop.
+constexpr int console_share = 4;
 
 std::uint32_t requested_workers() {
     const unsigned hardware = std::thread::hardware_concurrency();
@@ -261,16 +272,33 @@ int run_traces(const monitor::event_scope& scope) {
         console::write_error_line("tallowick: " + *failure);
         status = 1;
     }
-    pool.reset(); // runs every queued task first
-    console.finish();
-    losses.check_final();
-    // A run that failed before anything happened ends with its one line.
-    const run_totals totals{sink.sent(), output::counters(), console::lines_dropped(), losses.totals(),
-                            restores.count()};
-    if (status == 0 || anything_counted(totals)) {
-        for (const std::string& line : run_summary(totals))
-            console::write_error_line(line);
+    // After the console's close Windows ends the process soon: what the
+    // budget leaves queued is named, not lost unnoticed.
+    const auto deadline = close_deadline();
+    if (deadline) {
+        if (const std::size_t unsent = pool->drain_until(*deadline - close_budget / console_share))
+            console::write_error_line("tallowick: the stop's time ran out: " + std::to_string(unsent) +
+                                      " queued events were not reported");
     }
+    pool.reset(); // runs every queued task first
+    losses.check_final();
+    // The summary comes once standard output is done with, so that it counts
+    // the lines dropped there; standard error still writes it on its own thread.
+    const auto patience =
+        deadline ? std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  *deadline - std::chrono::steady_clock::now()),
+                              std::chrono::milliseconds(0), std::chrono::milliseconds(exit_patience))
+                 : std::chrono::milliseconds(exit_patience);
+    console.finish(patience, [&] {
+        // A run that failed before anything happened ends with its one line.
+        const run_totals totals{sink.sent(), output::counters(), console::lines_dropped(), losses.totals(),
+                                restores.count()};
+        if (status == 0 || anything_counted(totals)) {
+            for (const std::string& line : run_summary(totals))
+                console::write_error_line(line);
+        }
+    });
+    announce_run_finished();
     return status;
 }
 

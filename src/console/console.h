@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string_view>
 
@@ -18,10 +19,10 @@ void write_line(std::string_view text, bool flush = false);
 // The same for standard error, which is unbuffered.
 void write_error_line(std::string_view text);
 
-// While it lives, console lines go through a console_writer of their own to
-// standard output, so that a blocked output never holds up the caller; lines
-// it has to drop are counted and said on standard error. Made and finished on
-// one thread while no other writes console lines.
+// While it lives, the lines of each stream go through a console_writer of its
+// own, so that a blocked or failed output never holds up the caller; lines it
+// has to drop are counted and said on standard error; once it is finished,
+// lines are written directly again. Made and finished on one thread.
 class asynchronous_console {
   public:
     asynchronous_console();
@@ -29,11 +30,19 @@ class asynchronous_console {
     asynchronous_console(const asynchronous_console&) = delete;
     asynchronous_console& operator=(const asynchronous_console&) = delete;
 
-    // Writes what is queued (waiting at most `patience` for a blocked output)
-    // and goes back to writing directly. Returns the lines dropped.
-    std::uint64_t finish(std::chrono::milliseconds patience = std::chrono::seconds(5));
+    // Writes what is queued, waiting at most `patience` for both streams
+    // together, and goes back to writing directly: standard output first, then
+    // `last_error_lines` runs (the run summary: its lines still go through the
+    // writer), then standard error, which keeps a share of the patience for
+    // itself. Returns the lines dropped.
+    std::uint64_t finish(std::chrono::milliseconds patience = std::chrono::seconds(5),
+                         const std::function<void()>& last_error_lines = {});
+
+    // Standard error keeps 1/error_share of the patience.
+    static constexpr int error_share = 5;
 
   private:
+    std::unique_ptr<console_writer> error_writer_; // made first, finished last
     std::unique_ptr<console_writer> writer_;
 };
 

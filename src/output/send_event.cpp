@@ -1,10 +1,10 @@
 #include "output/send_event.h"
 
 #include "console/console.h"
+#include "output/collector_socket.h"
 #include "output/datagram_fit.h"
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/udp.hpp>
+#include <boost/asio/error.hpp>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 
@@ -14,22 +14,7 @@
 namespace tallowick::output {
 namespace {
 namespace asio = boost::asio;
-
 constexpr std::size_t preview_bytes = 160;
-
-// A socket of its own for every message, on one context for the process (safe
-// from any thread; nothing runs it): a context per message, with its reactor
-// and descriptors, cost more than the send. Not one per thread: the Windows
-// runtime ends a thread-local context after parts of it are gone.
-asio::io_context& network_context() {
-    static asio::io_context context;
-    return context;
-}
-
-const asio::ip::udp::endpoint& collector() {
-    static const asio::ip::udp::endpoint endpoint(asio::ip::make_address(collector_address), collector_port);
-    return endpoint;
-}
 
 void serialise(const rapidjson::Document& message, rapidjson::StringBuffer& text) {
     rapidjson::Writer<rapidjson::StringBuffer> writer(text);
@@ -89,15 +74,12 @@ bool send_event(const rapidjson::Document& message) {
         console::write_line(shortened_line(*cuts, payload));
     }
 
-    asio::ip::udp::socket socket(network_context(), asio::ip::udp::v4());
-    boost::system::error_code error;
-    socket.send_to(asio::buffer(payload.data(), payload.size()), collector(), 0, error);
+    const boost::system::error_code error = send_to_collector(payload);
     const bool sent = !error || nobody_listening(error);
     if (!sent) {
         counters().send_failures.fetch_add(1);
         console::write_line("UDP SEND ERROR: " + error.message());
     }
-    socket.close();
     return sent;
 }
 

@@ -49,6 +49,24 @@ thread_pool::~thread_pool() {
     stop_and_join(worker_count_);
 }
 
+std::size_t thread_pool::drain_until(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(queue_mutex_);
+    waiting_for_idle_ = true;
+    const bool drained =
+        all_done_.wait_until(lock, deadline, [this] { return in_flight_ == 0 && task_queue_.empty(); });
+    waiting_for_idle_ = false;
+    if (drained)
+        return 0;
+    std::queue<std::function<void()>> dropped;
+    dropped.swap(task_queue_);
+    const std::size_t count = dropped.size();
+    const bool someone_waits = waiting_for_room_ > 0;
+    lock.unlock();
+    if (someone_waits)
+        room_ready_.notify_all();
+    return count; // the dropped tasks' captures die here, outside the lock
+}
+
 void thread_pool::stop_and_join(std::uint32_t started) {
     {
         std::lock_guard lock(queue_mutex_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -47,6 +48,11 @@ class thread_pool {
         // Woken after the unlock, so the worker does not wake into a held lock.
         task_ready_.notify_one();
     }
+
+    // Waits until every queued task has run, or until `deadline`: then the
+    // tasks still queued are dropped, unrun, and counted (tasks under way
+    // finish). Returns how many were dropped.
+    std::size_t drain_until(std::chrono::steady_clock::time_point deadline);
 
     std::uint32_t size() const { return worker_count_; }
     std::size_t capacity() const { return queue_capacity_; }

@@ -46,6 +46,15 @@ void kernel_logger_trace::on_kernel_record(EVENT_RECORD* record) {
     session.deliver([&] { dispatch_kernel_record(*record, session.providers_, session.context()); });
 }
 
+std::optional<std::string> kernel_logger_trace::replacement_notice() const {
+    // Before Windows 8 there is only the one kernel logger of the system: the
+    // one running may be another tool's, which loses its kernel events now.
+    if (is_windows8_or_greater())
+        return std::nullopt;
+    return "tallowick: trace session NT Kernel Logger is running already, perhaps another tool's; "
+           "stopping it to take its place";
+}
+
 session_properties kernel_logger_trace::fill_properties() {
     // Before Windows 8 there is one kernel logger, known by its control GUID; from
     // Windows 8 on, any session may be a system logger.

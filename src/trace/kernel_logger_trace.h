@@ -36,6 +36,7 @@ class kernel_logger_trace final : public trace_session {
     std::optional<std::string> attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) override;
     std::vector<session_tampering> tampering(const EVENT_TRACE_PROPERTIES& queried) override;
     void undo(const session_tampering& found) override;
+    std::optional<std::string> replacement_notice() const override;
 
     // The enable flags of every registered provider.
     std::uint32_t wanted_flags() const;

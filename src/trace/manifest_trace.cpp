@@ -7,6 +7,7 @@
 #include "trace/provider_merge.h"
 #include "trace/record_dispatch.h"
 #include "trace/session_name.h"
+#include "trace/windows_version.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -48,10 +49,11 @@ void manifest_trace::enable_provider(const GUID& guid, const merged_settings& se
     parameters.EnableProperty = settings.enable_property;
     parameters.ControlFlags = 0;
     parameters.SourceId = guid;
-    // Unwanted events are dropped by the platform, before they reach us.
+    // Unwanted events are dropped by the platform, before they reach us;
+    // before Windows 8.1, which has no event-id filter, by our own filter.
     std::vector<std::byte> filter;
     EVENT_FILTER_DESCRIPTOR descriptor{};
-    if (!settings.event_ids.empty()) {
+    if (!settings.event_ids.empty() && is_windows8_1_or_greater()) {
         filter = event_id_filter(settings.event_ids);
         descriptor.Ptr = static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(filter.data()));
         descriptor.Size = static_cast<std::uint32_t>(filter.size());

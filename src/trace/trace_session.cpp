@@ -114,6 +114,7 @@ void trace_session::repair(const session_tampering& found) {
 bool trace_session::end_processing() {
     const std::lock_guard lock(state_mutex_);
     processing_ = false;
+    processing_ended_.notify_all();
     return std::exchange(stop_requested_, false);
 }
 
@@ -138,6 +139,8 @@ void trace_session::register_session() {
         // Left over from an earlier run, or someone else's: replace it, or use it as
         // it is when we may not stop it.
         bool may_replace = true;
+        if (const std::optional<std::string> notice = replacement_notice())
+            tallowick::console::write_error_line(*notice);
         try {
             stop_by_name(name_, fill_properties());
         } catch (const need_to_be_admin_failure&) {
@@ -194,18 +197,25 @@ void trace_session::close_session() {
         check_status(status);
 }
 
-void trace_session::stop() {
-    const std::lock_guard lock(state_mutex_);
+void trace_session::stop(std::chrono::milliseconds patience) {
+    std::unique_lock lock(state_mutex_);
     stop_requested_ = true;
     std::exception_ptr failure;
+    bool stopped = false;
     try {
         if (!foreign_) {
             if (auto final_counters = stop_by_name(name_, fill_properties()))
                 final_statistics_ = final_counters;
+            stopped = true;
         }
     } catch (...) {
         failure = std::current_exception();
     }
+    // The stop flushes the session's last buffers, which a closed consumer
+    // would never receive: the close waits until processing has taken them and
+    // returned, or the bound has passed (a stop that did not take).
+    if (stopped && processing_)
+        processing_ended_.wait_for(lock, patience, [this] { return !processing_; });
     // Closed whatever the stop call said: a consumer left open would keep the
     // thread that processes it blocked.
     try {

@@ -5,6 +5,8 @@
 #include "trace/session_properties.h"
 #include "trace/session_tampering.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <exception>
 #include <mutex>
@@ -71,10 +73,13 @@ class trace_session {
     // settings, or sets the enable flags again. Throws the trace errors.
     void repair(const session_tampering& found);
 
-    // Stops the platform session by name and closes the consumer handle, which
-    // makes a running start return. Any thread; harmless twice. The handle is
-    // closed even when the stop call fails, then that failure is thrown.
-    void stop();
+    // Stops the platform session by name and, once processing has read the
+    // buffers the stop flushed and returned (at most `patience` later), closes
+    // the consumer handle, which makes a running start return. Any thread;
+    // harmless twice. The handle is closed even when the stop call fails, then
+    // that failure is thrown.
+    static constexpr std::chrono::milliseconds last_buffers_patience{2000};
+    void stop(std::chrono::milliseconds patience = last_buffers_patience);
 
     // The buffers the session asks for when it registers; before `start` only.
     void size_buffers(const session_buffers& buffers) { buffers_ = buffers; }
@@ -112,6 +117,9 @@ class trace_session {
     virtual std::vector<session_tampering> tampering(const EVENT_TRACE_PROPERTIES& queried) = 0;
     // Puts one finding right in our registered session.
     virtual void undo(const session_tampering& found) = 0;
+    // Said on standard error before a running session of our name is stopped to
+    // take its place, where that name may be another tool's; nothing when not.
+    virtual std::optional<std::string> replacement_notice() const { return std::nullopt; }
 
     // Valid after a registration of our own; invalid after attaching.
     TRACEHANDLE controller_handle() const { return controller_handle_; }
@@ -159,6 +167,7 @@ class trace_session {
     // Serialises start-up and stop, and guards the handles and the two flags
     // below; never held while records are delivered.
     mutable std::mutex state_mutex_;
+    std::condition_variable processing_ended_;
     bool processing_ = false;
     TRACEHANDLE processing_handle_; // what `process` processes: its own copy, which stop leaves alone
     bool stop_requested_ = false;   // a stop no start has answered yet

@@ -8,12 +8,13 @@
 namespace etw {
 namespace platform = tallowick::platform;
 
-bool is_windows8_or_greater() {
+namespace {
+bool is_version_or_greater(std::uint32_t major, std::uint32_t minor) {
     auto& tracing = tallowick::platform::current_tracing();
     OSVERSIONINFOEXW info{};
     info.dwOSVersionInfoSize = sizeof info;
-    info.dwMajorVersion = 6;
-    info.dwMinorVersion = 2;
+    info.dwMajorVersion = major;
+    info.dwMinorVersion = minor;
     info.wServicePackMajor = 0;
     std::uint64_t mask =
         tracing.ver_set_condition_mask(0, platform::ver_majorversion, platform::ver_greater_equal);
@@ -23,6 +24,15 @@ bool is_windows8_or_greater() {
                                        platform::ver_minorversion | platform::ver_majorversion |
                                            platform::ver_servicepackmajor,
                                        mask) != 0;
+}
+} // namespace
+
+bool is_windows8_or_greater() {
+    return is_version_or_greater(6, 2);
+}
+
+bool is_windows8_1_or_greater() {
+    return is_version_or_greater(6, 3);
 }
 
 } // namespace etw

@@ -19,10 +19,14 @@ namespace tallowick::app {
 namespace {
 
 TEST(ConsoleControl, EveryWayOutStopsTheSessionsAndTheLastWaitsForTheStop) {
-    // Events Windows ends the process after: they must not return before the stop.
+    // Events Windows ends the process after: they request the stop before
+    // anything else, write nothing themselves (the main thread says why), and
+    // return only after the stop and the run's end.
     const std::array<std::uint32_t, 3> last_events{ctrl_close_event, ctrl_logoff_event, ctrl_shutdown_event};
     std::array<std::atomic<bool>, 3> returned{};
     std::vector<std::thread> handlers;
+    ::testing::internal::CaptureStdout();
+    ::testing::internal::CaptureStderr();
     for (std::size_t i = 0; i < last_events.size(); ++i)
         handlers.emplace_back([&, i] {
             EXPECT_TRUE(on_console_control(last_events[i]));
@@ -30,13 +34,31 @@ TEST(ConsoleControl, EveryWayOutStopsTheSessionsAndTheLastWaitsForTheStop) {
         });
     while (!stop_requested.load())
         std::this_thread::yield();
+    const auto deadline = close_deadline();
+    ASSERT_TRUE(deadline);
+    EXPECT_LE(*deadline, std::chrono::steady_clock::now() + close_budget);
     for (const std::atomic<bool>& done : returned)
         EXPECT_FALSE(done.load());
     announce_sessions_stopped();
+    for (const std::atomic<bool>& done : returned)
+        EXPECT_FALSE(done.load()) << "returned before the run's end";
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+    const std::string handlers_wrote = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(handlers_wrote, "");
+    // The main thread's part: one line, for the first of the events.
+    ::testing::internal::CaptureStderr();
+    write_interrupt_lines();
+    write_interrupt_lines();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(said.starts_with("tallowick: the ") && said.ends_with("; stopping the traces\n") &&
+                said.find('\n') == said.size() - 1)
+        << said;
+    announce_run_finished();
     for (std::thread& handler : handlers)
         handler.join();
     for (const std::atomic<bool>& done : returned)
         EXPECT_TRUE(done.load());
+    close_deadline_ticks.store(0);
 
     // Ctrl+C and Ctrl+Break take the Ctrl+C path and return at once.
     for (const std::uint32_t event : {ctrl_c_event, ctrl_break_event}) {
@@ -44,6 +66,10 @@ TEST(ConsoleControl, EveryWayOutStopsTheSessionsAndTheLastWaitsForTheStop) {
         EXPECT_TRUE(on_console_control(event));
         EXPECT_TRUE(stop_requested.load());
     }
+    ::testing::internal::CaptureStdout();
+    write_interrupt_lines();
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "Caught interrupt signal...\nCaught interrupt signal...\n");
     // Events it does not know are left to the next handler.
     for (const std::uint32_t event : {3u, 4u, 7u}) {
         stop_requested.store(false);

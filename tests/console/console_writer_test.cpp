@@ -98,6 +98,30 @@ TEST(ConsoleWriter, ABlockedOutputCostsCountedLinesNeverAWait) {
                                                 "taking them"});
 }
 
+// A pipe whose reader has gone: every line from the failed write on is
+// counted as dropped, and one notice says so, naming the stream.
+TEST(ConsoleWriter, AFailedOutputCountsEveryLineItDidNotTake) {
+    testing::gate failed;
+    int writes = 0;
+    std::vector<std::string> notices;
+    console_writer writer(
+        [&](std::string_view) {
+            ++writes;
+            failed.open();
+            return false;
+        },
+        [&](std::string_view line) { notices.emplace_back(line); }, console_writer::default_capacity,
+        "standard error");
+    writer.write(numbered(0) + numbered(1));
+    failed.wait();
+    for (int i = 2; i < 5; ++i)
+        writer.write(numbered(i)); // some may have gone with the first write, or after the failure
+    EXPECT_EQ(writer.finish(), 5u);
+    EXPECT_EQ(writes, 1);
+    EXPECT_EQ(notices, std::vector<std::string>{"tallowick: standard error failed; its console lines are "
+                                                "counted as dropped from now on"});
+}
+
 TEST(ConsoleWriter, FinishGivesUpOnAnOutputThatStaysBlockedAndCountsTheRest) {
     auto out = std::make_shared<held_output>();
     out->blocking = true;

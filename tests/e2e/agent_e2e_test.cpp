@@ -556,6 +556,26 @@ TEST_F(AgentEndToEnd, OlderWindowsAndARefusedLeftoverSessionStillReportProcesses
     }
 }
 
+// Windows before 8.1 takes no event-id filter (the file session enables the
+// provider without one there); the agent's own filter still reports the same
+// events, and a version-0 open (its layout unknown) still is not one of them.
+TEST_F(AgentEndToEnd, EveryWindowsVersionReportsTheSameFileEvents) {
+    std::string scenario = project_scenario;
+    scenario.replace(
+        scenario.find(R"({"interrupt": {}})"), 0,
+        R"({"file_open": {"pid": 100, "name": "\\Device\\HarddiskVolume3\\Users\\alice\\Projects\\main.cpp", "share_access": 1, "version": 0}},
+    )");
+    const std::size_t machine = scenario.find(R"("machine": {)") + std::string(R"("machine": {)").size();
+    for (const std::string version : {"6.1", "6.2", "6.3", "10.0"}) {
+        SCOPED_TRACE(version);
+        std::string with_version = scenario;
+        with_version.insert(machine, R"("windows_version": ")" + version + R"(", )");
+        const agent_run result = run({"--path", "C:\\Users"}, with_version);
+        EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+        EXPECT_EQ(sorted(result.datagrams), sorted({main_cpp_read, notes_written, old_cpp_deleted}));
+    }
+}
+
 // A leftover session of our name that we may not stop and that cannot deliver
 // our provider's records: one line says which and why, status 1, at once.
 TEST_F(AgentEndToEnd, ALeftoverSessionThatSwallowsMonitoringEndsTheRunWithOne) {

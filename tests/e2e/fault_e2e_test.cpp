@@ -276,7 +276,8 @@ TEST_F(FaultEndToEnd, BlockedStandardOutputHoldsUpNoDatagram) {
     udp_receiver receiver;
     running_process running(
         agent, {},
-        scenario(machine_parts, R"({"repeat": {"times": 3000, "steps": [)" + report_opened() + "]}}"), true);
+        scenario(machine_parts, R"({"repeat": {"times": 3000, "steps": [)" + report_opened() + "]}}"),
+        output_handling::held);
     for (int i = 0; i < events; ++i)
         ASSERT_EQ(receiver.receive(), report_read) << i << " datagrams came while the output was blocked";
     running.release_output();
@@ -289,6 +290,53 @@ TEST_F(FaultEndToEnd, BlockedStandardOutputHoldsUpNoDatagram) {
     EXPECT_EQ(count_of(console, report_read_line), static_cast<std::size_t>(events));
     EXPECT_EQ(console.front(), "starting traces...");
     EXPECT_NE(result.err.find("console lines dropped: 0\n"), std::string::npos) << result.err;
+}
+
+// Standard output and error in one pipe nobody reads (a console whose text is
+// being selected blocks both), a burst the trace session loses part of, so a
+// loss line is due while nothing is written: Ctrl+C still ends the run in order,
+// within the exit's bounded wait (what was never written is lost with the pipe).
+TEST_F(FaultEndToEnd, AConsoleNobodyReadsHoldsUpNoStop) {
+    udp_receiver receiver;
+    running_process running(agent, {},
+                            scenario(machine_parts + R"(, "delivery": "real_time")",
+                                     R"({"repeat": {"times": 100000, "steps": [)" + report_opened() + "]}}"),
+                            output_handling::held_with_errors);
+    std::size_t received = 0;
+    while (receiver.receive(std::chrono::seconds(1)))
+        ++received;
+    ASSERT_GT(received, 0u);
+    // Past the next check of the lost-event counters, whose line finds the pipe full.
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    running.send_signal(SIGINT);
+    EXPECT_TRUE(running.wait_for_exit(std::chrono::seconds(10))) << "Ctrl+C waited for the console";
+    const process_result result = finish(running);
+
+    EXPECT_EQ(result.exit_status, 0);
+}
+
+// `tallowick | head -1`: standard output's reader goes after the first line.
+// The run goes on to its ordered stop, every datagram is sent, and the lines
+// that found no reader are counted.
+TEST_F(FaultEndToEnd, AConsoleReaderThatLeavesCostsLinesNeverDatagrams) {
+    constexpr int events = 2000;
+    udp_receiver receiver;
+    running_process running(agent, {},
+                            scenario(machine_parts, R"({"repeat": {"times": 2000, "steps": [)" +
+                                                        report_opened() + R"(]}}, {"interrupt": {}})"),
+                            output_handling::closed_after_a_line);
+    for (int i = 0; i < events; ++i)
+        ASSERT_EQ(receiver.receive(), report_read) << i;
+    const process_result result = finish(running);
+
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(lines_of(result.out).front(), "starting traces...");
+    EXPECT_NE(result.err.find("tallowick: standard output failed; its console lines are counted as dropped "
+                              "from now on\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(result.err.find("console lines dropped: 0\n"), std::string::npos) << result.err;
+    EXPECT_TRUE(receiver.receive_pending().empty());
 }
 
 // Idle, the agent does not poll: over two seconds its threads together are

@@ -70,7 +70,7 @@ TEST_F(FileProvider, AsksForFileEventsByKeywordAndId) {
     pool::thread_pool pool(1);
     etw::provider<std::uint64_t> provider(u"Microsoft-Windows-Kernel-File");
     setup_filekernel_provider(provider, pool, scope, sink, tracker);
-    EXPECT_EQ(provider.any_keywords, 0x1FA0u);
+    EXPECT_EQ(provider.any_keywords, 0x1C80u);
     EXPECT_EQ(provider.all_keywords, 0u);
     EXPECT_EQ(provider.level, 5);
     ASSERT_EQ(provider.filters().size(), 1u);

@@ -6,6 +6,7 @@
 #include <rapidjson/error/en.h>
 
 #include <string>
+#include <thread>
 
 namespace tallowick::output {
 namespace {
@@ -54,16 +55,25 @@ TEST(SendEvent, WritesNumbersWithTheirSignedness) {
     EXPECT_EQ(receiver.receive(), R"({"id":-1,"proc":4294967295})");
 }
 
-TEST(SendEvent, SendsEachMessageFromASocketOfItsOwn) {
+// A thread keeps its socket (one source port), another thread has its own; a
+// socket whose datagrams found nobody listening still reaches a collector that
+// listens later.
+TEST(SendEvent, EachThreadSendsFromOneSocketOfItsOwn) {
+    for (int i = 0; i < 3; ++i)
+        send_event(one_string("n", "unheard"));
     udp_receiver receiver;
     send_event(one_string("n", "1"));
     send_event(one_string("n", "2"));
+    std::thread([] { send_event(one_string("n", "3")); }).join();
     const auto first = receiver.receive_datagram();
     const auto second = receiver.receive_datagram();
-    ASSERT_TRUE(first && second);
+    const auto third = receiver.receive_datagram();
+    ASSERT_TRUE(first && second && third);
     EXPECT_EQ(first->payload, R"({"n":"1"})");
     EXPECT_EQ(second->payload, R"({"n":"2"})");
-    EXPECT_NE(first->source_port, second->source_port);
+    EXPECT_EQ(third->payload, R"({"n":"3"})");
+    EXPECT_EQ(first->source_port, second->source_port);
+    EXPECT_NE(first->source_port, third->source_port);
 }
 
 TEST(SendEvent, NobodyListeningIsNotAnError) {

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 namespace tallowick::platform::simulated {
@@ -208,6 +209,38 @@ TEST(SimulatedTracing, DeliversWhatTheEnabledSettingsLetThrough) {
         EXPECT_GT(received[i].time_stamp, received[i - 1].time_stamp) << i;
 }
 
+// Keywords decide what the provider writes at all; the event-id filter drops
+// what was written. Under the four reported events' keywords no read (15),
+// write (16) or close (14) is generated; under FILEIO each is, for nothing.
+TEST(SimulatedTracing, KeywordsDecideWhatTheProviderGenerates) {
+    simulated_tracing tracing(machine_config{});
+    trace_consumer file(tracing, u"File");
+    ASSERT_EQ(file.start(), 0u);
+    ASSERT_TRUE(file.open());
+    file.process();
+    ASSERT_TRUE(tracing.wait_for_processing(1, {}));
+    struct generation_case {
+        std::uint64_t enabled;
+        std::size_t generated;
+    };
+    for (const generation_case& item : {generation_case{0x1C80, 1}, generation_case{0x1FA0, 4}}) {
+        ASSERT_EQ(file.enable(kernel_file_provider, 4, item.enabled, 0, {12, 26, 27, 30}), 0u);
+        std::size_t generated = 0;
+        std::size_t delivered = 0;
+        for (const auto& [id, keywords] :
+             {std::pair<std::uint16_t, std::uint64_t>{12, 0xA0}, {15, 0x120}, {16, 0x220}, {14, 0x20}}) {
+            built_record record = file_record(id, keywords);
+            const delivery_outcome outcome = tracing.deliver(record, patience, {});
+            generated += outcome.generated;
+            delivered += outcome.consumers;
+        }
+        EXPECT_EQ(generated, item.generated) << std::hex << item.enabled;
+        EXPECT_EQ(delivered, 1u) << std::hex << item.enabled;
+    }
+    EXPECT_EQ(file.stop(), 0u);
+    EXPECT_EQ(file.wait_for_return(), 0u);
+}
+
 TEST(SimulatedTracing, KernelLoggerTakesProcessRecordsByItsFlags) {
     struct kernel_case {
         const char* version;
@@ -397,6 +430,36 @@ TEST(SimulatedTracing, RealTimeDeliveryCountsEveryRecordItCannotBuffer) {
         testing::properties_block gone = make_properties();
         EXPECT_EQ(tracing.control_trace(0, u"File", &gone.properties, sdk::event_trace_control_query), 4201u);
         tracing.forget(record);
+    }
+}
+
+// A stop flushes the session's last, partly filled buffer to its consumers:
+// a ProcessTrace that runs after the stop still reads it; a consumer closed
+// before its ProcessTrace took it never sees it.
+TEST(SimulatedTracing, AStoppedSessionsLastBufferReachesOnlyAConsumerStillOpen) {
+    for (const bool closed_first : {false, true}) {
+        SCOPED_TRACE(closed_first);
+        machine_config machine;
+        machine.delivery = delivery_mode::real_time;
+        simulated_tracing tracing(machine);
+        trace_consumer file(tracing, u"File");
+        ASSERT_EQ(file.start(make_properties(sdk::event_trace_real_time_mode)), 0u);
+        ASSERT_EQ(file.enable(kernel_file_provider, 5, 0, 0), 0u);
+        ASSERT_TRUE(file.open());
+        built_record record = file_record(12, 0xA0);
+        tracing.describe(record);
+        for (int i = 0; i < 3; ++i)
+            tracing.deliver(record, patience, {});
+        ASSERT_EQ(file.stop(), 0u);
+        if (closed_first) {
+            EXPECT_EQ(tracing.close_trace(file.consumer), 0u);
+        }
+        file.process();
+        file.wait_for_return();
+        EXPECT_EQ(file.records().size(), closed_first ? 0u : 3u);
+        if (!closed_first) {
+            EXPECT_EQ(tracing.close_trace(file.consumer), 0u);
+        }
     }
 }
 

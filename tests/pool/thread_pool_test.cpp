@@ -33,6 +33,30 @@ TEST(ThreadPool, DestructionRunsEveryQueuedTask) {
     EXPECT_EQ(ran.load(), 1000);
 }
 
+// A drain whose time runs out (the console's close) drops what is still
+// queued and counts it; the task under way finishes; one in time drops nothing.
+TEST(ThreadPool, ADrainOutOfTimeCountsTheTasksItDrops) {
+    std::atomic<int> ran{0};
+    testing::gate started;
+    testing::gate release;
+    {
+        thread_pool pool(1);
+        EXPECT_EQ(pool.drain_until(std::chrono::steady_clock::now()), 0u);
+        pool.enqueue_task([&] {
+            started.open();
+            release.wait();
+            ran.fetch_add(1);
+        });
+        started.wait();
+        for (int i = 0; i < 5; ++i)
+            pool.enqueue_task([&ran] { ran.fetch_add(1); });
+        EXPECT_EQ(pool.drain_until(std::chrono::steady_clock::now()), 5u);
+        release.open();
+        EXPECT_EQ(pool.drain_until(std::chrono::steady_clock::now() + std::chrono::minutes(1)), 0u);
+    }
+    EXPECT_EQ(ran.load(), 1);
+}
+
 TEST(ThreadPool, OneWorkerRunsTasksInOrder) {
     std::vector<int> order;
     {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,8 +32,10 @@ void close_quietly(int fd) {
 } // namespace
 
 running_process::running_process(const std::string& program, const std::vector<std::string>& args,
-                                 const std::vector<std::string>& environment, bool hold_output)
-    : holding_(hold_output) {
+                                 const std::vector<std::string>& environment, output_handling output)
+    : holding_(output == output_handling::held || output == output_handling::held_with_errors),
+      closing_after_a_line_(output == output_handling::closed_after_a_line) {
+    const bool one_pipe = output == output_handling::held_with_errors;
     if (pipe2(wake_, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe failed");
     std::vector<std::string> argv_text{program};
@@ -51,6 +54,15 @@ running_process::running_process(const std::string& program, const std::vector<s
             close_quietly(fd);
         throw std::runtime_error("pipe failed");
     }
+    if (one_pipe) {
+        // Filled to the last byte, so the program's first write blocks: a pipe
+        // with room left takes small writes beside a blocked large one.
+        const int size = fcntl(out[0], F_SETPIPE_SZ, 4096);
+        if (size > 0) {
+            const std::string filler = std::string(static_cast<std::size_t>(size) - 1, '#') + "\n";
+            (void)!::write(out[1], filler.data(), filler.size());
+        }
+    }
     child_ = fork();
     if (child_ < 0) {
         for (const int fd : {out[0], out[1], err[0], err[1]})
@@ -59,13 +71,15 @@ running_process::running_process(const std::string& program, const std::vector<s
     }
     if (child_ == 0) {
         const int in = open("/dev/null", O_RDONLY);
-        if (in < 0 || dup2(in, 0) < 0 || dup2(out[1], 1) < 0 || dup2(err[1], 2) < 0)
+        if (in < 0 || dup2(in, 0) < 0 || dup2(out[1], 1) < 0 || dup2(one_pipe ? out[1] : err[1], 2) < 0)
             _exit(126);
         execve(program.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     close(out[1]);
     close(err[1]);
+    // Readable once the program has ended, whether its output was read or not.
+    process_fd_ = static_cast<int>(syscall(SYS_pidfd_open, child_, 0));
     collector_ = std::thread([this, out_fd = out[0], err_fd = err[0]] { collect(out_fd, err_fd); });
 }
 
@@ -76,6 +90,7 @@ running_process::~running_process() {
     }
     close_quietly(wake_[0]);
     close_quietly(wake_[1]);
+    close_quietly(process_fd_);
 }
 
 bool running_process::output_held() {
@@ -93,7 +108,8 @@ void running_process::release_output() {
 }
 
 void running_process::collect(int out, int err) {
-    std::array<pollfd, 3> fds{pollfd{out, POLLIN, 0}, pollfd{err, POLLIN, 0}, pollfd{wake_[0], POLLIN, 0}};
+    std::array<pollfd, 4> fds{pollfd{out, POLLIN, 0}, pollfd{err, POLLIN, 0}, pollfd{wake_[0], POLLIN, 0},
+                              pollfd{process_fd_, POLLIN, 0}};
     std::array<std::string*, 2> into{&out_, &err_};
     int open_count = 2;
     while (open_count > 0) {
@@ -115,6 +131,13 @@ void running_process::collect(int out, int err) {
                 continue;
             break;
         }
+        if (fds[3].fd >= 0 && fds[3].revents != 0) {
+            fds[3].fd = -1;
+            const std::lock_guard lock(mutex_);
+            exited_ = true;
+            holding_ = false; // nothing is blocked any more: read what it left
+            changed_.notify_all();
+        }
         for (std::size_t i = 0; i < into.size(); ++i) {
             if (fds[i].fd < 0 || fds[i].revents == 0)
                 continue;
@@ -131,6 +154,11 @@ void running_process::collect(int out, int err) {
             const std::lock_guard lock(mutex_);
             into[i]->append(buffer.data(), static_cast<std::size_t>(got));
             changed_.notify_all();
+            if (i == 0 && closing_after_a_line_ && out_.find('\n') != std::string::npos) {
+                close(fds[0].fd);
+                fds[0].fd = -1;
+                --open_count;
+            }
         }
     }
     close_quietly(fds[0].fd);
@@ -155,6 +183,11 @@ void running_process::send_signal(int signal_number) {
     const std::lock_guard lock(mutex_);
     if (!ended_) // the id is not reused before the collector has reaped it
         kill(child_, signal_number);
+}
+
+bool running_process::wait_for_exit(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] { return exited_ || ended_; });
 }
 
 process_result running_process::wait(std::chrono::milliseconds timeout) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <future>
 #include <stdexcept>
@@ -440,6 +441,36 @@ TEST_F(ManifestTrace, TheDestructorPrintsAFailedStopInsteadOfThrowing) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
               "TRACE SESSION Velmar_Trace_FileKernel CAUGHT ERROR: Need to be an admin\n");
     EXPECT_EQ(tracing.count_of<close_trace_call>(), 1u);
+}
+
+// The stop flushes the session's last buffers to the consumer: the close,
+// after which ProcessTrace takes nothing more, waits until processing has
+// returned with them.
+TEST_F(ManifestTrace, AStopClosesTheConsumerOnlyOnceProcessingHasReturned) {
+    std::atomic<bool> stopped{false};
+    std::atomic<bool> returned{false};
+    std::atomic<bool> closed_after_return{false};
+    tracing.on_session_call = [&](std::string_view call) {
+        if (call == "ControlTraceW")
+            stopped.store(true);
+        if (call == "CloseTrace")
+            closed_after_return.store(returned.load());
+    };
+    tracing.on_process_trace = [&](EVENT_TRACE_LOGFILEW&) -> std::uint32_t {
+        while (!stopped.load())
+            std::this_thread::yield();
+        std::this_thread::sleep_for(50ms); // the last buffers on their way
+        returned.store(true);
+        return 0;
+    };
+    manifest_trace session(file_session);
+    session.enable(add_provider(file_guid));
+    auto running = std::async(std::launch::async, [&] { session.start(); });
+    while (tracing.count_of<process_trace_call>() == 0)
+        std::this_thread::yield();
+    session.stop();
+    ASSERT_EQ(running.wait_for(30s), std::future_status::ready);
+    EXPECT_TRUE(closed_after_return.load());
 }
 
 TEST_F(ManifestTrace, StopFromAnotherThreadEndsProcessingAndTheSessionCanStartAgain) {

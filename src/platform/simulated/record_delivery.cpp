@@ -3,6 +3,7 @@
 #include "platform/windows_facts.h"
 #include <algorithm>
 #include <exception>
+#include <iterator>
 
 namespace tallowick::platform::simulated {
 namespace {
@@ -68,6 +69,11 @@ std::uint32_t record_delivery::process(const TRACEHANDLE* handles, std::uint32_t
             changed_.notify_all();
             continue;
         }
+        if (!reader.closed && !reader.arriving.empty()) {
+            std::move(reader.arriving.begin(), reader.arriving.end(), std::back_inserter(reader.buffers));
+            reader.arriving.clear();
+            continue;
+        }
         if (!reader.closed && !reader.queue.empty()) {
             ticket* next = reader.queue.front();
             reader.queue.pop_front();
@@ -104,6 +110,9 @@ std::uint32_t record_delivery::close(TRACEHANDLE handle) {
     if (found == consumers_.end() || found->second.closed)
         return error_invalid_handle;
     found->second.closed = true;
+    for (const auto& buffer : found->second.arriving)
+        found->second.session->buffers->read(buffer); // gone unread, its room free again
+    found->second.arriving.clear();
     if (found->second.processing) {
         found->second.wake.notify_one();
         changed_.notify_all();
@@ -224,6 +233,23 @@ void record_delivery::flush(session_state& session) {
         hand_over(session, std::move(last));
 }
 
+void record_delivery::flush_stopped(session_state& session) {
+    std::shared_ptr<trace_buffer> last = session.buffers->flush();
+    if (!last)
+        return;
+    bool arriving = false;
+    for (auto& [handle, reader] : consumers_) {
+        if (reader.session.get() == &session && !reader.closed) {
+            reader.arriving.push_back(last);
+            ++last->readers;
+            reader.wake.notify_one();
+            arriving = true;
+        }
+    }
+    if (!arriving)
+        session.buffers->lost_in_transit(last);
+}
+
 std::size_t record_delivery::processing_count() const {
     return static_cast<std::size_t>(
         std::count_if(consumers_.begin(), consumers_.end(),
@@ -243,6 +269,9 @@ void record_delivery::end_processing(consumer_map::iterator reader) {
     for (const auto& unread : reader->second.buffers)
         reader->second.session->buffers->lost_in_transit(unread);
     reader->second.buffers.clear();
+    for (const auto& unread : reader->second.arriving)
+        reader->second.session->buffers->read(unread);
+    reader->second.arriving.clear();
     reader->second.processing = false;
     if (reader->second.closed)
         consumers_.erase(reader);

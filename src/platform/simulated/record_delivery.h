@@ -20,6 +20,7 @@ namespace tallowick::platform::simulated {
 // What became of one record handed to the sessions.
 struct delivery_outcome {
     std::size_t consumers = 0;                  // consumers whose callback received it
+    std::size_t generated = 0;                  // sessions for which the provider wrote it
     std::vector<std::u16string> not_processing; // sessions that took it but never processed in time
     bool abandoned = false;                     // the wait was given up on request
 };
@@ -69,6 +70,10 @@ class record_delivery {
     bool wait_until_read(lock_type& lock, const std::stop_token& stop);
     // Hands the session's partly filled buffer to its consumers.
     void flush(session_state& session);
+    // The same for a stop: the buffer reaches each consumer once its
+    // ProcessTrace takes it, so a consumer closed right after the stop never
+    // sees it ("ProcessTrace will not receive any new events" after CloseTrace).
+    void flush_stopped(session_state& session);
 
   private:
     // A record on its way: the consumers still to dispatch it.
@@ -84,7 +89,10 @@ class record_delivery {
         bool closed = false;
         std::deque<ticket*> queue;
         std::deque<std::shared_ptr<trace_buffer>> buffers; // real-time: whole buffers to read
-        std::condition_variable wake;                      // work queued, handle closed or session stopped
+        // A stop's last buffers on their way: read once ProcessTrace takes them,
+        // gone (uncounted, as on Windows) when the handle is closed first.
+        std::deque<std::shared_ptr<trace_buffer>> arriving;
+        std::condition_variable wake; // work queued, handle closed or session stopped
     };
     using consumer_map = std::map<TRACEHANDLE, consumer>;
 

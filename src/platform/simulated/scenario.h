@@ -49,6 +49,10 @@ struct machine_config {
     bool older_than_windows8() const {
         return major_version < 6 || (major_version == 6 && minor_version < 2);
     }
+    // Event-id filters (EVENT_FILTER_TYPE_EVENT_ID) came with Windows 8.1.
+    bool older_than_windows8_1() const {
+        return major_version < 6 || (major_version == 6 && minor_version < 3);
+    }
     static std::vector<registered_provider> default_providers();
 };
 

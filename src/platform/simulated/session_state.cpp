@@ -14,24 +14,31 @@ bool passes_keywords(std::uint64_t keywords, const enabled_provider& enabled) {
 
 } // namespace
 
-bool session_state::takes(const EVENT_RECORD& record) const {
+bool session_state::generates(const EVENT_RECORD& record) const {
     if (stopped)
         return false;
     const EVENT_HEADER& header = record.EventHeader;
     if (same_guid(header.ProviderId, process_guid))
         return kernel_logger && (group_masks[0] & sdk::event_trace_flag_process) != 0;
-
     const auto found = providers.find(header.ProviderId);
     if (found == providers.end())
         return false;
     const enabled_provider& enabled = found->second;
     const EVENT_DESCRIPTOR& descriptor = header.EventDescriptor;
-    if (enabled.event_ids &&
-        (enabled.event_ids->ids.count(descriptor.Id) != 0) != enabled.event_ids->filter_in)
-        return false;
     // Enabled at level 0, a provider writes events of every level.
     const bool level_passes = enabled.level == 0 || descriptor.Level <= enabled.level;
     return level_passes && passes_keywords(descriptor.Keyword, enabled);
+}
+
+bool session_state::takes(const EVENT_RECORD& record) const {
+    if (!generates(record))
+        return false;
+    const EVENT_HEADER& header = record.EventHeader;
+    const auto found = providers.find(header.ProviderId);
+    if (found == providers.end())
+        return true; // a kernel process record
+    const auto& event_ids = found->second.event_ids;
+    return !event_ids || (event_ids->ids.count(header.EventDescriptor.Id) != 0) == event_ids->filter_in;
 }
 
 } // namespace tallowick::platform::simulated

@@ -51,6 +51,10 @@ struct session_state {
     // record to a session that enabled the provider and whose event-id filter,
     // level and keywords let it through.
     bool takes(const EVENT_RECORD& record) const;
+    // Whether a provider writes the record for this session at all: its level
+    // and keywords pass, as where Windows generates events; an event-id filter
+    // drops it only after that, at its cost.
+    bool generates(const EVENT_RECORD& record) const;
 };
 
 } // namespace tallowick::platform::simulated

@@ -113,7 +113,8 @@ void report_statistics(const session_state& session, EVENT_TRACE_PROPERTIES& pro
 
 session_table::session_table(const machine_config& machine)
     : admin_(machine.admin), windows8_or_later_(!machine.older_than_windows8()),
-      session_limit_(machine.trace_session_limit), processors_(machine.processors) {
+      event_id_filters_(!machine.older_than_windows8_1()), session_limit_(machine.trace_session_limit),
+      processors_(machine.processors) {
     for (const running_session& running : machine.running_sessions) {
         auto session = std::make_shared<session_state>();
         session->buffers = std::make_unique<realtime_buffers>(buffer_settings::of({}, processors_));
@@ -238,6 +239,9 @@ std::uint32_t session_table::enable(TRACEHANDLE handle, const GUID* provider, st
         if (parameters->Version != sdk::enable_trace_parameters_version_2)
             return error_invalid_parameter;
         if (!read_event_id_filter(*parameters, enabled.event_ids))
+            return error_invalid_parameter;
+        // A filter type the system does not know yet is refused.
+        if (enabled.event_ids && !event_id_filters_)
             return error_invalid_parameter;
     }
     session->providers.insert_or_assign(*provider, std::move(enabled));

@@ -74,6 +74,7 @@ class session_table {
 
     bool admin_;
     bool windows8_or_later_;
+    bool event_id_filters_; // Windows 8.1 and later
     std::uint32_t session_limit_;
     std::uint32_t processors_;
     TRACEHANDLE next_handle_ = 0x21;

@@ -47,17 +47,27 @@ delivery_outcome simulated_tracing::deliver(built_record& record, std::chrono::m
     while (!last_time_stamp_.compare_exchange_weak(last, std::max(now, last + 1))) {
     }
     record.record().EventHeader.TimeStamp.QuadPart = std::max(now, last + 1);
+    std::size_t generated = 0;
+    {
+        const std::lock_guard lock(mutex_);
+        sessions_.for_each_session([&](const session_state& session) {
+            if (session.generates(record.record()))
+                ++generated;
+        });
+    }
     if (delivery_ == delivery_mode::real_time) {
         const std::lock_guard lock(mutex_);
         delivery_outcome outcome;
         outcome.consumers = consumers_.write(record.record());
+        outcome.generated = generated;
         return outcome;
     }
     tdh_.add(record);
-    const delivery_outcome outcome = stoppable([&](std::unique_lock<std::mutex>& lock) {
+    delivery_outcome outcome = stoppable([&](std::unique_lock<std::mutex>& lock) {
         return consumers_.deliver(record.record(), patience, lock, stop);
     });
     tdh_.remove(record);
+    outcome.generated = generated;
     return outcome;
 }
 
@@ -93,7 +103,7 @@ std::uint32_t simulated_tracing::control_trace(trace_handle handle, const char16
     std::shared_ptr<session_state> stopped;
     const std::uint32_t status = sessions_.control(handle, name, properties, control_code, &stopped);
     if (stopped) {
-        consumers_.flush(*stopped);
+        consumers_.flush_stopped(*stopped);
         consumers_.sessions_changed(); // a query changes nothing: nobody is woken for it
     }
     return status;
