@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <stdexcept>
+#include <utility>
 
 namespace tallowick::app {
 
@@ -18,7 +19,34 @@ po::options_description option_table() {
     table.add_options()("help", "produce help message")("path", po::value<std::vector<std::string>>(),
                                                         "set path to monitor")(
         "excludeproc", po::value<std::vector<std::string>>(), "set process to exclude");
+    // Not in the banner, which stays as users know it.
+    table.add_options()("version", "print the program's name and version")(
+        "install-service", "register the agent as a Windows service with these options")(
+        "uninstall-service", "stop and remove the service")(
+        "service", "run as the service (the service control manager starts it so)");
     return table;
+}
+
+bool spelt_out_only(const std::string& key) {
+    return key == "version" || key == "install-service" || key == "uninstall-service" || key == "service";
+}
+
+// The first of the actions asked for, in the order of their weight: the banner
+// before everything, as ever; the manager's run before what a user asks for;
+// removing before installing.
+program_action action_of(const po::variables_map& values) {
+    constexpr std::pair<const char*, program_action> actions[] = {
+        {"help", program_action::help},
+        {"version", program_action::version},
+        {"service", program_action::run_as_service},
+        {"uninstall-service", program_action::uninstall_service},
+        {"install-service", program_action::install_service},
+    };
+    for (const auto& [option, action] : actions) {
+        if (values.count(option) != 0)
+            return action;
+    }
+    return program_action::run;
 }
 
 // An empty value (often an unset shell variable) would match every path or
@@ -42,17 +70,34 @@ std::string strip_drive_prefix(const std::string& path) {
 command_line parse_command_line(int argc, const char* const* argv) {
     const po::options_description table = option_table();
     po::variables_map values;
-    const po::parsed_options parsed =
-        po::command_line_parser(argc, argv).options(table).allow_unregistered().run();
+    po::parsed_options parsed = po::command_line_parser(argc, argv).options(table).allow_unregistered().run();
+    // The parser takes a prefix for the whole name ("--in" for --install-service):
+    // the switches that act count only when spelt out, so that a slip never
+    // installs a service. Unspelt, they are ignored as any unknown option is.
+    const auto unspelt = [](const po::option& option) {
+        return spelt_out_only(option.string_key) &&
+               (option.original_tokens.empty() || option.original_tokens.front() != "--" + option.string_key);
+    };
+    // What is not taken, in the order typed: unknown options, values no option
+    // took, and those switches.
+    std::vector<std::string> ignored;
+    for (const po::option& option : parsed.options) {
+        if (option.unregistered || option.position_key != -1 || unspelt(option))
+            ignored.insert(ignored.end(), option.original_tokens.begin(), option.original_tokens.end());
+    }
+    std::erase_if(parsed.options, unspelt);
     po::store(parsed, values);
     po::notify(values);
 
     command_line result;
-    result.ignored = po::collect_unrecognized(parsed.options, po::include_positional);
-    if (values.count("help") != 0) {
+    result.ignored = std::move(ignored);
+    result.action = action_of(values);
+    if (result.action == program_action::help) {
         result.help = true;
         return result;
     }
+    if (result.action == program_action::version || result.action == program_action::uninstall_service)
+        return result;
     for (const std::string& path : values_of(values, "path"))
         result.paths.push_back(strip_drive_prefix(path));
     result.excluded_processes = values_of(values, "excludeproc");
@@ -76,6 +121,10 @@ const char* help_banner() {
            "!!! IMPORTANT: please be sure to use double dashes (--) in front of arguments \n"
            "    (e.g. --path, not -path)\n"
            "\n";
+}
+
+std::string version_line() {
+    return std::string("Tallowick ") + TALLOWICK_VERSION;
 }
 
 } // namespace tallowick::app

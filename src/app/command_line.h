@@ -5,8 +5,12 @@
 
 namespace tallowick::app {
 
+// What the program is asked to do; the agent's run unless one of the others.
+enum class program_action { run, help, version, install_service, uninstall_service, run_as_service };
+
 struct command_line {
     bool help = false;
+    program_action action = program_action::run;
     std::vector<std::string> paths;              // drive prefix already cut off
     std::vector<std::string> excluded_processes; // as typed
     // What was not taken, as typed: unknown options ("--paht", "-path") and
@@ -30,5 +34,8 @@ std::string ignored_argument_line(const std::string& argument);
 
 // The help banner, ten lines.
 const char* help_banner();
+
+// "Tallowick 0.2.0": the program's name and the version its version resource carries.
+std::string version_line();
 
 } // namespace tallowick::app

@@ -166,6 +166,9 @@ constexpr std::chrono::seconds exit_patience{5};
 // the budget; the queue's drain has the rest after the stop.
 constexpr int console_share = 4;
 
+// How often a caller waiting for the sessions to process records looks again.
+constexpr std::chrono::milliseconds session_start_poll{50};
+
 std::uint32_t requested_workers() {
     const unsigned hardware = std::thread::hardware_concurrency();
     return hardware > 0 ? hardware - 1 : 0;
@@ -173,7 +176,7 @@ std::uint32_t requested_workers() {
 
 } // namespace
 
-int run_traces(const monitor::event_scope& scope) {
+int run_traces(const monitor::event_scope& scope, const run_hooks& hooks) {
     etw::manifest_trace file_session(u"Velmar_Trace_FileKernel");
     etw::kernel_logger_trace kernel_session(u"Velmar_Trace_WindowsKernel");
     etw::manifest_trace process_session(u"Velmar_Trace_ProcessThreadKernel");
@@ -226,7 +229,8 @@ int run_traces(const monitor::event_scope& scope) {
     // line must not come before the announcement, and a Ctrl+C prompted by the
     // announcement must find the handler, not end the process with the
     // sessions left running.
-    install_interrupt_handler();
+    if (hooks.console_controls)
+        install_interrupt_handler();
     // From here on a blocked standard output costs console lines, never events.
     console::asynchronous_console console;
     console::write_line("starting traces...", true);
@@ -240,6 +244,17 @@ int run_traces(const monitor::event_scope& scope) {
     }
 
     loss_watch losses({sessions.begin(), sessions.end()}, console::write_error_line);
+    if (status == 0 && hooks.sessions_running) {
+        // Only while starting; a session start reports to no one, so ask.
+        const auto all_processing = [&] {
+            return std::all_of(sessions.begin(), sessions.end(),
+                               [](const etw::trace_session* session) { return session->processing(); });
+        };
+        while (!stop_requested.load() && !failures.any() && !all_processing())
+            wait_for_wake_up(session_start_poll);
+        if (!stop_requested.load() && !failures.any())
+            hooks.sessions_running();
+    }
     session_guard guard({sessions.begin(), sessions.end()},
                         {{file_provider->guid, "Microsoft-Windows-Kernel-File"},
                          {process_provider->guid, "Microsoft-Windows-Kernel-Process"}},
@@ -256,6 +271,8 @@ int run_traces(const monitor::event_scope& scope) {
         write_interrupt_lines();
         console::write_line("stopping traces...", true);
     }
+    if (hooks.stopping)
+        hooks.stopping();
 
     // A stop that reaches a session still starting is kept by it, so no thread
     // is left processing after this.

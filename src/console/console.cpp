@@ -4,6 +4,7 @@
 #include "console/console_writer.h"
 #include "platform/console.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <functional>
@@ -92,14 +93,32 @@ void install(console_writer*& slot, console_writer* writer) {
 void queue_error_notice(std::string_view line) {
     queue_on(installed_error_writer, line);
 }
+
+// Where a service points its lines (console.h).
+std::atomic<error_line_destination> error_destination{nullptr};
+std::atomic<bool> output_discarded{false};
 } // namespace
 
+void redirect_error_lines(error_line_destination destination) {
+    error_destination.store(destination);
+}
+
+void discard_output_lines(bool discarded) {
+    output_discarded.store(discarded);
+}
+
 void write_line(std::string_view text, bool flush) {
+    if (output_discarded.load())
+        return;
     if (!queue_on(installed_writer, text))
         write_whole(stdout, text, flush);
 }
 
 void write_error_line(std::string_view text) {
+    if (const error_line_destination destination = error_destination.load()) {
+        destination(console_safe(text));
+        return;
+    }
     if (!queue_on(installed_error_writer, text))
         write_whole(stderr, text, true);
 }

@@ -19,6 +19,16 @@ void write_line(std::string_view text, bool flush = false);
 // The same for standard error, which is unbuffered.
 void write_error_line(std::string_view text);
 
+// Where standard error's lines go instead, each already made safe to show
+// (a service has no console: its lines go to the Event Log); nullptr sends them
+// to standard error again. Set while no other thread writes console lines.
+using error_line_destination = void (*)(std::string_view line);
+void redirect_error_lines(error_line_destination destination);
+
+// Standard output's lines are not written at all while `discarded` (a service
+// has no console to show them, and its standard output leads nowhere).
+void discard_output_lines(bool discarded);
+
 // While it lives, the lines of each stream go through a console_writer of its
 // own, so that a blocked or failed output never holds up the caller; lines it
 // has to drop are counted and said on standard error; once it is finished,

@@ -111,6 +111,11 @@ void trace_session::repair(const session_tampering& found) {
     undo(found);
 }
 
+bool trace_session::processing() const {
+    const std::lock_guard lock(state_mutex_);
+    return processing_;
+}
+
 bool trace_session::end_processing() {
     const std::lock_guard lock(state_mutex_);
     processing_ = false;

@@ -73,6 +73,9 @@ class trace_session {
     // settings, or sets the enable flags again. Throws the trace errors.
     void repair(const session_tampering& found);
 
+    // Whether start has set the session up and hands its records over now.
+    bool processing() const;
+
     // Stops the platform session by name and, once processing has read the
     // buffers the stop flushed and returned (at most `patience` later), closes
     // the consumer handle, which makes a running start return. Any thread;

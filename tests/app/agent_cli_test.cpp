@@ -28,6 +28,16 @@ TEST(AgentCommandLine, HelpPrintsExactlyTheBanner) {
     EXPECT_EQ(run.err, "");
 }
 
+TEST(AgentCommandLine, VersionPrintsOneLineAndStartsNothing) {
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--version"}, std::vector<std::string>{"--path", "C:\\x", "--version"}}) {
+        const process_result run = run_process(agent, arguments);
+        EXPECT_EQ(run.exit_status, 0);
+        EXPECT_EQ(run.out, std::string("Tallowick ") + TALLOWICK_VERSION + "\n");
+        EXPECT_EQ(run.err, "");
+    }
+}
+
 TEST(AgentCommandLine, MalformedCommandLineExitsWithStatusTwo) {
     struct malformed_case {
         std::vector<std::string> arguments;
@@ -53,6 +63,16 @@ TEST(AgentCommandLine, MalformedCommandLineExitsWithStatusTwo) {
 }
 
 #ifndef _WIN32
+// A service is Windows' own: elsewhere each switch says so and starts nothing.
+TEST(AgentCommandLine, ServiceSwitchesOffWindowsSaySoWithStatusOne) {
+    for (const char* option : {"--install-service", "--uninstall-service", "--service"}) {
+        const process_result run = run_process(agent, {option});
+        EXPECT_EQ(run.exit_status, 1) << option;
+        EXPECT_EQ(run.out, "") << option;
+        EXPECT_EQ(run.err, std::string("tallowick: ") + option + ": a service runs on Windows only\n");
+    }
+}
+
 // Off Windows the program runs on the simulated machine that
 // TALLOWICK_SIM_SCENARIO describes; a scenario it cannot use stops it first.
 TEST(AgentCommandLine, UnusableScenarioExitsWithStatusTwo) {

@@ -35,7 +35,7 @@ TEST(AgentCommandLine, EndsCleanlyWhereTracingCannotRun) {
 
 // What Explorer's properties and the installer tools read, and what makes the
 // version test answer the real Windows version: the version resource and the
-// manifest of the program as built.
+// manifest of the program as built; the message table the Event Log reads.
 TEST(AgentProgram, CarriesItsVersionAndItsManifest) {
     const std::wstring program = resolve_program(TALLOWICK_AGENT_PATH);
     std::vector<BYTE> info(GetFileVersionInfoSizeW(program.c_str(), nullptr));
@@ -59,6 +59,13 @@ TEST(AgentProgram, CarriesItsVersionAndItsManifest) {
     ASSERT_NE(found, nullptr);
     const auto* bytes = static_cast<const char*>(LockResource(LoadResource(image, found)));
     const std::string manifest(bytes, SizeofResource(image, found));
+    // The Event Log shows a service's line through the program's message 1.
+    wchar_t line[] = L"tallowick: a line";
+    DWORD_PTR inserted[] = {reinterpret_cast<DWORD_PTR>(line)};
+    wchar_t message[256] = {};
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, image, 1,
+                                        0x409, message, 256, reinterpret_cast<va_list*>(inserted));
+    EXPECT_EQ(narrow(std::wstring(message, length)), "tallowick: a line\r\n");
     FreeLibrary(image);
     EXPECT_NE(manifest.find(R"(level="asInvoker")"), std::string::npos);
     for (const char* windows :

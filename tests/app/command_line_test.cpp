@@ -26,6 +26,37 @@ TEST(CommandLine, HelpWinsOverEveryOtherOption) {
     EXPECT_TRUE(parsed.excluded_processes.empty());
 }
 
+TEST(CommandLine, EachActionAndWhichWins) {
+    struct action_case {
+        strings args;
+        program_action action;
+    };
+    const action_case cases[] = {
+        {{}, program_action::run},
+        {{"--path", "C:\\x"}, program_action::run},
+        {{"--version"}, program_action::version},
+        {{"--version", "--help"}, program_action::help}, // the banner as ever
+        {{"--install-service", "--path", "C:\\x"}, program_action::install_service},
+        {{"--install-service", "--version"}, program_action::version},
+        {{"--install-service", "--uninstall-service"}, program_action::uninstall_service},
+        {{"--uninstall-service"}, program_action::uninstall_service},
+        // Only spelt out: a slip must not install a service.
+        {{"--in"}, program_action::run},
+        {{"--install"}, program_action::run},
+        {{"--uninstall"}, program_action::run},
+        {{"--vers"}, program_action::run},
+        {{"--serv"}, program_action::run},
+        // The manager's run, whatever a stored command line holds besides.
+        {{"--service", "--install-service", "--path", "C:\\x"}, program_action::run_as_service},
+    };
+    for (const action_case& c : cases)
+        EXPECT_EQ(parse(c.args).action, c.action) << ::testing::PrintToString(c.args);
+    const command_line service = parse({"--service", "--path=\\x", "--excludeproc=a b.exe"});
+    EXPECT_EQ(service.paths, (strings{"\\x"}));
+    EXPECT_EQ(service.excluded_processes, (strings{"a b.exe"}));
+    EXPECT_THROW(parse({"--install-service", "--path", ""}), std::exception);
+}
+
 TEST(CommandLine, NoArgumentsGiveEmptyLists) {
     const command_line parsed = parse({});
     EXPECT_FALSE(parsed.help);
@@ -71,6 +102,7 @@ TEST(CommandLine, SingleDashAndUnknownOptionsAreIgnoredAndListed) {
         {{"--paht=C:\\Users\\bob"}, {}, {"--paht=C:\\Users\\bob"}},
         {{"--path", "C:\\a", "C:\\b"}, {"\\a"}, {"C:\\b"}},
         {{"--path", "C:\\a"}, {"\\a"}, {}},
+        {{"--install", "--path", "C:\\a"}, {"\\a"}, {"--install"}}, // a switch that acts, not spelt out
     };
     for (const ignored_case& test : cases) {
         const command_line parsed = parse(test.args);

@@ -106,5 +106,42 @@ TEST(RequestedStop, StopsTheKernelThenTheFileThenTheProcessSession) {
                                                     u"Velmar_Trace_ProcessThreadKernel"}));
 }
 
+// What a service hears of the run: the sessions process records (only then),
+// the stop has begun; a run that cannot set up its providers says neither.
+TEST(RequestedStop, AServiceIsToldOnceTheSessionsRunAndOnceTheStopBegins) {
+    for (const bool providers_found : {true, false}) {
+        testing::fake_tracing tracing;
+        if (providers_found)
+            tracing.providers = {{u"Microsoft-Windows-Kernel-File", platform::kernel_file_provider},
+                                 {u"Microsoft-Windows-Kernel-Process", platform::kernel_process_provider}};
+        tracing.process_until_stopped = true;
+        const platform::scoped_tracing installed(tracing);
+        const monitor::event_scope scope = agent_scope({}, {});
+        std::vector<std::string> told;
+        run_hooks hooks;
+        hooks.sessions_running = [&] {
+            told.emplace_back("running");
+            // As the service manager's stop would.
+            stop_requested.store(true);
+            wake_main_thread();
+        };
+        hooks.stopping = [&] { told.emplace_back("stopping"); };
+        hooks.console_controls = false;
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        const int status = run_traces(scope, hooks);
+        ::testing::internal::GetCapturedStdout();
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        stop_requested.store(false);
+        if (providers_found) {
+            EXPECT_EQ(status, 0) << err;
+            EXPECT_EQ(told, (std::vector<std::string>{"running", "stopping"}));
+        } else {
+            EXPECT_EQ(status, 1) << err;
+            EXPECT_TRUE(told.empty());
+        }
+    }
+}
+
 } // namespace
 } // namespace tallowick::app

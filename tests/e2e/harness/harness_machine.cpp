@@ -8,10 +8,36 @@
 #include <csignal>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace tallowick::testing::harness {
+namespace {
+// TALLOWICK_SIM_SCENARIO, else tallowick-scenario.json beside this DLL where
+// it exists: a service's process gets its environment from the service
+// manager, not from the test (nullptr: the demo).
+std::optional<std::string> scenario_path() {
+    if (const char* named = std::getenv("TALLOWICK_SIM_SCENARIO"))
+        return std::string(named);
+    HMODULE self = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCWSTR>(&scenario_path), &self))
+        return std::nullopt;
+    wchar_t module[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameW(self, module, MAX_PATH);
+    if (length == 0 || length == MAX_PATH)
+        return std::nullopt;
+    const std::filesystem::path beside =
+        std::filesystem::path(module).parent_path() / "tallowick-scenario.json";
+    std::error_code ignored;
+    if (!std::filesystem::exists(beside, ignored))
+        return std::nullopt;
+    return beside.string();
+}
+} // namespace
 
 platform::simulated::simulated_tracing& machine_tracing() {
     // Never destroyed: when the process ends, its threads (the player's among
@@ -21,7 +47,8 @@ platform::simulated::simulated_tracing& machine_tracing() {
         settings.sessions = app::agent_trace_sessions;
         settings.interrupt = deliver_interrupt;
         try {
-            return platform::simulated::make_simulated_machine(std::getenv("TALLOWICK_SIM_SCENARIO"),
+            const std::optional<std::string> scenario = scenario_path();
+            return platform::simulated::make_simulated_machine(scenario ? scenario->c_str() : nullptr,
                                                                settings)
                 .release();
         } catch (const std::exception& error) {

@@ -7,8 +7,9 @@
 namespace tallowick::testing::harness {
 
 // The simulated machine whose tracing half answers the redirected calls, built
-// on first use from the scenario that TALLOWICK_SIM_SCENARIO names (the built-in
-// demo when unset). A scenario that cannot be loaded ends the process with one
+// on first use from the scenario that TALLOWICK_SIM_SCENARIO names, else from
+// tallowick-scenario.json beside the harness where it lies (the built-in demo
+// when neither). A scenario that cannot be loaded ends the process with one
 // line and status 2, as the program off Windows does.
 platform::simulated::simulated_tracing& machine_tracing();
 
