@@ -120,6 +120,9 @@ class clocked_tracing final : public tallowick::platform::tracing_api {
                                      std::uint64_t mask) override {
         return machine_.verify_version_info(info, type, mask);
     }
+    std::int64_t query_performance_counter() override { return machine_.query_performance_counter(); }
+    std::int64_t query_performance_frequency() override { return machine_.query_performance_frequency(); }
+    std::int64_t system_time() override { return machine_.system_time(); }
     hresult co_create_guid(GUID* guid) override { return machine_.co_create_guid(guid); }
     hresult string_from_clsid(const GUID& clsid, std::u16string& text) override {
         return machine_.string_from_clsid(clsid, text);

@@ -3,18 +3,24 @@
 // time (what each file record pays), a start and an end (what each process
 // record pays on top of learning the process), and, beside them, learning a
 // process live from the simulated machine and the whole naming of a file
-// record. The look-up is also measured with readers on several threads at once.
+// record. The look-up is also measured with readers on several threads at once,
+// and a record that waits for the kernel session: parked, then decided on the
+// waiting thread once the kernel session has delivered past it.
+#include "monitor/pending_attribution.h"
 #include "monitor/process_attribution.h"
 #include "monitor/process_tracker.h"
 #include "platform/simulated/simulated_system.h"
 
 #include <benchmark/benchmark.h>
+#include <limits>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <random>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -81,7 +87,8 @@ void lookup_at_file_record(benchmark::State& state) {
 // A start and its end, each a process record; the facts are already learnt.
 void start_and_end(benchmark::State& state) {
     process_tracker& tracker = populated();
-    record_time now = 2'000'000'000;
+    // Later with every run: a repetition does not go back in time.
+    static record_time now = 2'000'000'000;
     const std::uint32_t pid = pid_of(live_processes) + 8;
     const std::string image = image_of(live_processes);
     for (auto _ : state) {
@@ -109,7 +116,8 @@ void learn_at_process_record(benchmark::State& state) {
     const tallowick::platform::scoped_system installed(system);
     const std::uint32_t pid = pid_of(live_processes) + 8;
     for (auto _ : state)
-        benchmark::DoNotOptimize(tallowick::monitor::learn_process_facts(pid, "tool.exe", alice_sid));
+        benchmark::DoNotOptimize(tallowick::monitor::learn_process_facts(
+            pid, std::numeric_limits<tallowick::monitor::record_time>::max(), "tool.exe", alice_sid));
     state.SetItemsProcessed(state.iterations());
 }
 
@@ -126,6 +134,31 @@ void name_file_record(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// A record of a process whose end may still be on its way: parked, decided
+// by the waiting thread after the kernel session's progress, its task resumed.
+void park_until_kernel_progress(benchmark::State& state) {
+    simulated::simulated_system system;
+    const tallowick::platform::scoped_system installed(system);
+    process_tracker tracker;
+    tracker.started(4242, 100, {"C:\\Tools\\tool.exe", "alice"});
+    tallowick::monitor::pending_attribution pending(tracker, {});
+    constexpr int batch = 1000;
+    std::atomic<int> resumed{0};
+    record_time when = 1000;
+    for (auto _ : state) {
+        resumed.store(0);
+        for (int i = 0; i < batch; ++i)
+            pending.attribute(4242, ++when, [&](tallowick::monitor::event_origin origin) {
+                benchmark::DoNotOptimize(origin.facts.get());
+                resumed.fetch_add(1);
+            });
+        pending.kernel_progressed(when);
+        while (resumed.load() < batch)
+            std::this_thread::yield();
+    }
+    state.SetItemsProcessed(state.iterations() * batch);
+}
+
 } // namespace
 
 BENCHMARK(lookup_at_file_record);
@@ -134,5 +167,6 @@ BENCHMARK(lookup_at_file_record)->Threads(4)->UseRealTime();
 BENCHMARK(name_file_record);
 BENCHMARK(start_and_end);
 BENCHMARK(learn_at_process_record);
+BENCHMARK(park_until_kernel_progress)->UseRealTime();
 
 BENCHMARK_MAIN();

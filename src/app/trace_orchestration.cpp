@@ -10,6 +10,7 @@
 #include "console/console_writer.h"
 #include "decoding/errors.h"
 #include "monitor/file_provider_setup.h"
+#include "monitor/pending_attribution.h"
 #include "monitor/process_provider_setup.h"
 #include "monitor/process_tracker.h"
 #include "output/run_counters.h"
@@ -210,9 +211,12 @@ int run_traces(const monitor::event_scope& scope, const run_hooks& hooks) {
     datagram_sink sink;
     // Emptied explicitly before the run summary, which counts what it sent.
     std::optional<pool::thread_pool> pool(std::in_place, requested_workers());
+    // After the pool, gone before it: what still waits is queued when it goes.
+    std::optional<monitor::pending_attribution> pending(std::in_place, tracker,
+                                                        [&kernel_session] { kernel_session.flush(); });
 
-    monitor::setup_filekernel_provider(*file_provider, *pool, scope, sink, tracker);
-    monitor::setup_kernel_process_provider(kernel_process_provider, *pool, scope, sink, tracker);
+    monitor::setup_filekernel_provider(*file_provider, *pool, scope, sink, tracker, &*pending);
+    monitor::setup_kernel_process_provider(kernel_process_provider, *pool, scope, sink, tracker, &*pending);
 
     kernel_session.enable(kernel_process_provider);
     file_session.enable(*file_provider);
@@ -289,6 +293,9 @@ int run_traces(const monitor::event_scope& scope, const run_hooks& hooks) {
         console::write_error_line("tallowick: " + *failure);
         status = 1;
     }
+    pending->finish(); // queues what still waits, the sessions stopped
+    const std::size_t unnamed = pending->unnamed();
+    pending.reset();
     // After the console's close Windows ends the process soon: what the
     // budget leaves queued is named, not lost unnoticed.
     const auto deadline = close_deadline();
@@ -314,6 +321,11 @@ int run_traces(const monitor::event_scope& scope, const run_hooks& hooks) {
             for (const std::string& line : run_summary(totals))
                 console::write_error_line(line);
         }
+        // Not lost: sent, as "UNKNOWN"; said here so that it is counted, not hidden.
+        if (unnamed != 0)
+            console::write_error_line("tallowick: run summary: file events sent as UNKNOWN after waiting "
+                                      "for the kernel session: " +
+                                      std::to_string(unnamed));
     });
     announce_run_finished();
     return status;

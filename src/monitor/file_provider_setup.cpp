@@ -8,6 +8,7 @@
 #include "decoding/property_parser.h"
 #include "decoding/property_view_predicate.h"
 #include "monitor/file_event_handler.h"
+#include "monitor/pending_attribution.h"
 #include "monitor/process_attribution.h"
 #include "platform/system_api.h"
 #include "platform/windows_facts.h"
@@ -15,6 +16,7 @@
 
 #include <exception>
 #include <functional>
+#include <optional>
 #include <utility>
 
 namespace tallowick::monitor {
@@ -43,11 +45,20 @@ template <typename L, typename R, typename... Rest> auto chain_left(L left, R ri
     return chain_left(details::and_filter<L, R>(std::move(left), std::move(right)), std::move(rest)...);
 }
 
-// Named here, on the session thread, while the record's process may still run
-// and before a later record of the kernel session can end its life.
-event_origin attribute(const EVENT_RECORD& record, process_tracker& tracker) {
-    return attribute_file_record(tracker, record.EventHeader.ProcessId,
-                                 record.EventHeader.TimeStamp.QuadPart);
+// The task queued with the record's origin: at once when the tracker can tell
+// (or, without `pending`, by a live look-up here), else once it can.
+template <typename Queue>
+void attribute_then(const EVENT_RECORD& record, process_tracker& tracker, pending_attribution* pending,
+                    Queue queue) {
+    const std::uint32_t pid = record.EventHeader.ProcessId;
+    const record_time when = record.EventHeader.TimeStamp.QuadPart;
+    tracker.file_progressed(when);
+    if (pending == nullptr)
+        queue(attribute_file_record(tracker, pid, when));
+    else if (std::optional<event_origin> now = attribute_now(tracker, pid, when))
+        queue(std::move(*now)); // the usual case: no task object to make
+    else
+        pending->attribute(pid, when, std::move(queue));
 }
 
 } // namespace
@@ -73,21 +84,22 @@ etw::event_predicate file_event_predicate() {
 }
 
 void setup_filekernel_provider(etw::provider<std::uint64_t>& provider, pool::thread_pool& pool,
-                               const event_scope& scope, message_sink& sink, process_tracker& tracker) {
+                               const event_scope& scope, message_sink& sink, process_tracker& tracker,
+                               pending_attribution* pending) {
     provider.set_any_keywords(file_keywords);
     etw::record_filter filter({platform::file_create_event, platform::file_delete_path_event,
                                platform::file_rename_path_event, platform::file_create_new_file_event},
                               file_event_predicate());
-    filter.add_event_callback(
-        [&pool, &scope, &sink, &tracker](const EVENT_RECORD& record, const etw::trace_context& context) {
-            file_event_callback(record, context, pool, scope, sink, tracker);
-        });
+    filter.add_event_callback([&pool, &scope, &sink, &tracker, pending](const EVENT_RECORD& record,
+                                                                        const etw::trace_context& context) {
+        file_event_callback(record, context, pool, scope, sink, tracker, pending);
+    });
     provider.attach_filter(filter);
 }
 
 void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& context,
                          pool::thread_pool& pool, const event_scope& scope, message_sink& sink,
-                         process_tracker& tracker) {
+                         process_tracker& tracker, pending_attribution* pending) {
     try {
         // The walk the name tests made to FileName, not a second one.
         etw::property_parser& parser = context.current().parser(record, context);
@@ -99,17 +111,24 @@ void file_event_callback(const EVENT_RECORD& record, const etw::trace_context& c
             std::string name =
                 platform::current_system().utf16_to_utf8(parser.read_property<std::u16string>(u"FileName"));
             const auto share_access = parser.read_property<std::uint32_t>(u"ShareAccess");
-            pool.enqueue_task(handle_file_access_event, event_id, process_id, std::move(name),
-                              static_cast<unsigned int>(share_access), std::cref(scope), std::ref(sink),
-                              attribute(record, tracker));
+            attribute_then(record, tracker, pending,
+                           [&pool, &scope, &sink, event_id, process_id, name = std::move(name),
+                            share = static_cast<unsigned int>(share_access)](event_origin origin) {
+                               pool.enqueue_task(handle_file_access_event, event_id, process_id, name, share,
+                                                 std::cref(scope), std::ref(sink), std::move(origin));
+                           });
         } else if (event_id == platform::file_delete_path_event ||
                    event_id == platform::file_rename_path_event ||
                    event_id == platform::file_create_new_file_event) {
             std::u16string name = u"UNKNOWN";
             if (!parser.try_read_property(u"FileName", name))
                 parser.try_read_property(u"FilePath", name);
-            pool.enqueue_task(handle_file_path_event, event_id, process_id, std::move(name), std::cref(scope),
-                              std::ref(sink), attribute(record, tracker));
+            attribute_then(
+                record, tracker, pending,
+                [&pool, &scope, &sink, event_id, process_id, name = std::move(name)](event_origin origin) {
+                    pool.enqueue_task(handle_file_path_event, event_id, process_id, name, std::cref(scope),
+                                      std::ref(sink), std::move(origin));
+                });
         }
     } catch (const std::exception& error) {
         console::write_line(std::string("FILESYSTEM HANDLER CAUGHT ERROR: ") + error.what(), true);

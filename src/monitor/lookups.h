@@ -2,7 +2,9 @@
 
 #include "platform/system_api.h"
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +37,17 @@ struct process_image_query {
     std::uint32_t open_error = 0;
 };
 process_image_query query_process_image(std::uint32_t process_id);
+
+// The creation time of the process (a FILETIME), when it can be opened.
+std::optional<std::int64_t> get_process_creation_time(std::uint32_t process_id);
+
+// The SID (S-1-... text) of the process's user, or "" when its token cannot be read.
+std::string get_process_owner_sid(std::uint32_t process_id);
+
+// Account names by SID, for every look-up below: at most this many, forgotten
+// all at once when full; failed look-ups are not kept (a domain controller
+// may answer later).
+inline constexpr std::size_t account_cache_entries = 4096;
 
 // The account name of the process's user, or "UNKNOWN".
 std::string get_process_owner(std::uint32_t process_id);

@@ -41,9 +41,10 @@ bool is_started_by_agent(std::string_view parent_name, const event_scope& scope)
 
 void report_start(unsigned int process_id, const std::string& image_name, const std::string& command_line,
                   const etw::sid& user_sid, unsigned int parent_process_id, const event_scope& scope,
-                  message_sink& sink) {
+                  message_sink& sink, const std::optional<std::string>& parent_image) {
     const std::string user = get_account_name(user_sid.sid_string);
-    const std::string parent_name = lower_case(get_process_image_path(parent_process_id));
+    const std::string parent_name =
+        lower_case(parent_image ? *parent_image : get_process_image_path(parent_process_id));
     if (is_started_by_agent(parent_name, scope))
         return;
     console::write_line("DEBUG PROCESS STARTED: " + std::to_string(process_id) + " " + image_name + " " +
@@ -63,7 +64,7 @@ void report_end(unsigned int process_id, const std::string& image_name, message_
 void handle_process_event(int opcode, unsigned int process_id, const std::string& command_line,
                           const std::string& image_file_name, const std::string& image_path,
                           const etw::sid& user_sid, unsigned int parent_process_id, const event_scope& scope,
-                          message_sink& sink) {
+                          message_sink& sink, const std::optional<std::string>& parent_image) {
     if (is_excluded_command_line(command_line))
         return;
     // Lowered first, so only built-in entries written in lower case can match;
@@ -76,7 +77,8 @@ void handle_process_event(int opcode, unsigned int process_id, const std::string
     if (is_default_excluded(excluded_as, scope) || is_user_excluded(excluded_as, scope.excluded_processes))
         return;
     if (opcode == platform::process_start_opcode)
-        report_start(process_id, image_name, command_line, user_sid, parent_process_id, scope, sink);
+        report_start(process_id, image_name, command_line, user_sid, parent_process_id, scope, sink,
+                     parent_image);
     else if (opcode == platform::process_end_opcode)
         report_end(process_id, image_name, sink);
 }

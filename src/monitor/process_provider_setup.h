@@ -13,14 +13,18 @@ class thread_pool;
 namespace tallowick::monitor {
 
 class process_tracker;
+class pending_attribution;
 
 // Configures the kernel process provider before its session starts: process
 // starts and ends (opcodes 1 and 2) reach the callback, which queues
 // handle_process_event, and tell the process tracker of each life. The pool,
 // the scope, the sink and the tracker are kept by reference and must outlive
 // the session; the scope and the sink, the pool too.
+// `pending`: told of the kernel session's progress, for the file records that
+// wait for it.
 void setup_kernel_process_provider(etw::kernel::process_provider& provider, pool::thread_pool& pool,
-                                   const event_scope& scope, message_sink& sink, process_tracker& tracker);
+                                   const event_scope& scope, message_sink& sink, process_tracker& tracker,
+                                   pending_attribution* pending = nullptr);
 
 // Reads a process start or end record and queues its task with references to
 // the scope and the sink; processes 0 to 9 are skipped before anything else is
@@ -30,6 +34,6 @@ void setup_kernel_process_provider(etw::kernel::process_provider& provider, pool
 // PROCESS HANDLER CAUGHT ERROR: " line.
 void process_event_callback(const EVENT_RECORD& record, const etw::trace_context& context,
                             pool::thread_pool& pool, const event_scope& scope, message_sink& sink,
-                            process_tracker& tracker);
+                            process_tracker& tracker, pending_attribution* pending = nullptr);
 
 } // namespace tallowick::monitor

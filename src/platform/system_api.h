@@ -49,8 +49,11 @@ class system_api {
 
     // OpenProcess(access, FALSE, pid).
     virtual open_result open_process(std::uint32_t desired_access, std::uint32_t pid) = 0;
-    // K32GetProcessImageFileNameW: the NT device path of the process image.
+    // QueryFullProcessImageNameW(PROCESS_NAME_NATIVE): the NT device path of the
+    // process image, of any length the system allows.
     virtual std::optional<std::u16string> process_image_file_name(native_handle process) = 0;
+    // GetProcessTimes: the creation time, a FILETIME in 100-nanosecond units.
+    virtual std::optional<std::int64_t> process_creation_time(native_handle process) = 0;
     // OpenProcessToken(process, access).
     virtual open_result open_process_token(native_handle process, std::uint32_t desired_access) = 0;
     // GetTokenInformation(token, TokenUser, buffer, size, &needed). Returns 0 on

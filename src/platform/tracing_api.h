@@ -73,6 +73,13 @@ class tracing_api {
     virtual std::int32_t verify_version_info(OSVERSIONINFOEXW* info, std::uint32_t type_mask,
                                              std::uint64_t condition_mask) = 0;
 
+    // QueryPerformanceCounter, QueryPerformanceFrequency (0 where there is
+    // none) and GetSystemTimePreciseAsFileTime: the clocks a consumer of raw
+    // time stamps converts them with.
+    virtual std::int64_t query_performance_counter() = 0;
+    virtual std::int64_t query_performance_frequency() = 0;
+    virtual std::int64_t system_time() = 0;
+
     // CoCreateGuid(guid).
     virtual hresult co_create_guid(GUID* guid) = 0;
     // StringFromCLSID(clsid, &text), the text copied out and freed with

@@ -93,5 +93,9 @@ inline constexpr std::uint16_t file_create_new_file_event = 30;
 // type) tells a start from an end.
 inline constexpr std::uint8_t process_start_opcode = 1;
 inline constexpr std::uint8_t process_end_opcode = 2;
+// The rundown: one record per process running when a kernel session starts
+// (DCStart), and when it stops (DCEnd).
+inline constexpr std::uint8_t rundown_start_opcode = 3;
+inline constexpr std::uint8_t rundown_end_opcode = 4;
 
 } // namespace tallowick::platform

@@ -43,6 +43,7 @@ kernel_logger_trace::~kernel_logger_trace() {
 
 void kernel_logger_trace::on_kernel_record(EVENT_RECORD* record) {
     auto& session = session_of<kernel_logger_trace>(*record);
+    session.restamp(*record);
     session.deliver([&] { dispatch_kernel_record(*record, session.providers_, session.context()); });
 }
 

@@ -29,6 +29,7 @@ manifest_trace::~manifest_trace() {
 
 void manifest_trace::on_user_record(EVENT_RECORD* record) {
     auto& session = session_of<manifest_trace>(*record);
+    session.restamp(*record);
     session.deliver([&] { dispatch_user_record(*record, session.providers_, session.context()); });
 }
 

@@ -183,13 +183,21 @@ void trace_session::open_session() {
     EVENT_TRACE_LOGFILEW logfile{};
     // The name outlives the consumer handle.
     logfile.LoggerName = reinterpret_cast<sdk::wide_char*>(name_.data());
-    logfile.ProcessTraceMode = sdk::process_trace_mode_event_record | sdk::process_trace_mode_real_time;
+    // Raw stamps: the sessions' own conversions start from their own starts
+    // and do not compare (an attached leftover session's least of all).
+    logfile.ProcessTraceMode = sdk::process_trace_mode_event_record | sdk::process_trace_mode_real_time |
+                               sdk::process_trace_mode_raw_timestamp;
     logfile.Context = this;
     logfile.EventRecordCallback = record_callback();
     logfile.BufferCallback = &trace_session::on_buffer;
     consumer_handle_ = current_tracing().open_trace(&logfile);
     if (consumer_handle_ == invalid_handle)
         throw open_trace_failure();
+    clock_ = &record_clock::agent();
+    // 0 where the platform says nothing: the clock the agent's own sessions are
+    // created with.
+    clock_type_ = logfile.LogfileHeader.ReservedFlags != 0 ? logfile.LogfileHeader.ReservedFlags
+                                                           : performance_counter_clock;
 }
 
 void trace_session::close_session() {
@@ -240,6 +248,12 @@ std::optional<session_statistics> trace_session::query_statistics() {
     if (status != platform::error_success)
         return std::nullopt;
     return statistics_of(*block.get());
+}
+
+bool trace_session::flush() {
+    session_properties block = fill_properties();
+    return current_tracing().control_trace(0, name_.c_str(), block.get(), sdk::event_trace_control_flush) ==
+           platform::error_success;
 }
 
 std::optional<session_statistics> trace_session::final_statistics() const {

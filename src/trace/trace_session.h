@@ -2,6 +2,7 @@
 
 #include "decoding/trace_context.h"
 #include "platform/sdk/etw_types.h"
+#include "trace/record_clock.h"
 #include "trace/session_properties.h"
 #include "trace/session_tampering.h"
 
@@ -91,6 +92,9 @@ class trace_session {
     // The platform session's counters now, or nothing when it does not run or
     // cannot be asked. Any thread.
     std::optional<session_statistics> query_statistics();
+    // Has the platform hand the session's partly filled buffers to its
+    // consumer now, not at its next flush timer; false when it cannot. Any thread.
+    bool flush();
     // The counters the last stop of a running session reported.
     std::optional<session_statistics> final_statistics() const;
 
@@ -130,6 +134,13 @@ class trace_session {
     // The destructor's stop: a failure is printed, never thrown.
     void stop_quietly() noexcept;
 
+    // Puts the record's raw stamp into system time by the agent's one clock,
+    // before anything reads it.
+    void restamp(EVENT_RECORD& record) const {
+        record.EventHeader.TimeStamp.QuadPart =
+            clock_->system_time_of(record.EventHeader.TimeStamp.QuadPart, clock_type_);
+    }
+
     // The session whose records `record` belongs to (the consumer's Context).
     template <typename Session> static Session& session_of(const EVENT_RECORD& record) {
         return static_cast<Session&>(*static_cast<trace_session*>(record.UserContext));
@@ -163,6 +174,8 @@ class trace_session {
     std::u16string name_;
     std::string printable_name_; // UTF-8, for console lines
     TRACEHANDLE controller_handle_;
+    const record_clock* clock_ = &record_clock::agent();
+    std::uint32_t clock_type_ = performance_counter_clock; // of the session opened, from its log file header
     TRACEHANDLE consumer_handle_;
     trace_context context_;
     session_buffers buffers_;

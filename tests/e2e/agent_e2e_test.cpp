@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -405,8 +406,10 @@ const std::string volume = R"(\\Device\\HarddiskVolume3)";
 const std::string alice_sid = "S-1-5-21-7-8-9-1001";
 const std::string secret = R"(\\Users\\alice\\Documents\\secret.docx)";
 
-std::string scenario(const std::string& steps, const std::string& older_processes = "") {
-    return R"({"format": 1, "machine": {
+// `machine_keys`: more keys of the machine, each followed by a comma.
+std::string scenario(const std::string& steps, const std::string& older_processes = "",
+                     const std::string& machine_keys = "") {
+    return R"({"format": 1, "machine": {)" + machine_keys + R"(
       "accounts": [{"sid": ")" +
            alice_sid + R"(", "name": "alice", "domain": "HOST"}],
       "processes": [{"pid": 3012, "image": ")" +
@@ -424,6 +427,15 @@ std::string start_step(unsigned pid, const std::string& image) {
            R"(, "parent_pid": 3012, "image_file_name": ")" + name + R"(", "command_line": ")" + name +
            R"(", "user_sid": ")" + alice_sid + R"(", "image": ")" + volume + image + R"("}},)";
 }
+std::string child_step(unsigned pid, unsigned parent, const std::string& image) {
+    std::string step = start_step(pid, image);
+    return step.replace(step.find("3012"), 4, std::to_string(parent));
+}
+std::string session_step(const char* kind, const char* session) {
+    return std::string(R"({")") + kind + R"(": {"session": ")" + session + R"("}},)";
+}
+constexpr const char* kernel_session = "Velmar_Trace_WindowsKernel";
+constexpr const char* file_session = "Velmar_Trace_FileKernel";
 std::string end_step(unsigned pid, const std::string& name) {
     return R"({"process_end": {"pid": )" + std::to_string(pid) + R"(, "image_file_name": ")" + name +
            R"("}},)";
@@ -492,6 +504,92 @@ TEST_F(AgentEndToEnd, AReusedProcessIdNeverPassesItsPredecessorsOpensOn) {
         500, {started(777, "evil.exe"), secret_read(777, R"(C:\\Users\\alice\\Temp\\evil.exe)"),
               ended(777, "evil.exe"), started(777, "calc.exe"), ended(777, "calc.exe")});
     EXPECT_EQ(sorted(result.datagrams), sorted(expected));
+}
+
+// Windows hands each session's buffers over on its own timer: here the file
+// session's records of a dropper, and of the program that took its id, arrive
+// before the kernel session's, after both starts, and the dropper is gone: its
+// open is named by its own start record's image name, the newcomer's by its path.
+TEST_F(AgentEndToEnd, HeldSessionsStillNameTheDropperAndTheNewcomerForTheirOwnOpens) {
+    using namespace attribution;
+    const std::string steps = session_step("hold", kernel_session) + session_step("hold", file_session) +
+                              start_step(777, R"(\\Users\\alice\\Temp\\dropper.exe)") + open_step(777) +
+                              end_step(777, "dropper.exe") + start_step(777, R"(\\Windows\\calc.exe)") +
+                              open_step(777) + session_step("release", file_session) +
+                              session_step("release", kernel_session);
+    const agent_run result = run({}, scenario(steps));
+    EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+    EXPECT_EQ(sorted(result.datagrams),
+              sorted({started(777, "dropper.exe"), secret_read(777, "dropper.exe"), ended(777, "dropper.exe"),
+                      started(777, "calc.exe"), secret_read(777, R"(C:\\Windows\\calc.exe)")}));
+}
+
+// Running before the agent, named by the kernel's rundown: its open is named
+// though the process had ended before the file session delivered it.
+TEST_F(AgentEndToEnd, AnOlderProcessThatEndsWhileTheFileSessionWaitsIsNamedFromTheRundown) {
+    using namespace attribution;
+    const std::string backup = R"(, {"pid": 600, "image": ")" + volume +
+                               R"(\\Tools\\backup.exe", "user_sid": ")" + alice_sid +
+                               R"(", "parent_pid": 3012})";
+    const std::string steps = session_step("hold", file_session) + open_step(600) +
+                              end_step(600, "backup.exe") + session_step("release", file_session);
+    const agent_run result = run({}, scenario(steps, backup));
+    EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+    EXPECT_EQ(sorted(result.datagrams),
+              sorted({secret_read(600, R"(C:\\Tools\\backup.exe)"), ended(600, "backup.exe")}));
+    EXPECT_EQ(result.process.out.find("PROC ID FALLBACK ERROR"), std::string::npos);
+}
+
+// A launcher that ends right after starting its child: the child's parent is
+// named by the launcher's life at the child's start, not looked up too late.
+TEST_F(AgentEndToEnd, EveryChildNamesTheParentThatEndedRightAfterStartingIt) {
+    using namespace attribution;
+    const std::string round = start_step(2000, R"(\\Windows\\System32\\cmd.exe)") +
+                              child_step(2001, 2000, R"(\\Users\\alice\\Temp\\stage2.exe)") +
+                              end_step(2000, "cmd.exe") + end_step(2001, "stage2.exe");
+    const agent_run result = run(
+        {}, scenario(R"({"repeat": {"times": 100, "steps": [)" + round.substr(0, round.size() - 1) + "]}},"));
+    EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+    std::string child = started(2001, "stage2.exe");
+    child.replace(child.find(R"(c:\\windows\\explorer.exe)"),
+                  std::string(R"(c:\\windows\\explorer.exe)").size(), R"(c:\\windows\\system32\\cmd.exe)");
+    child.replace(child.find("3012"), 4, "2000");
+    const std::vector<std::string> expected = times<std::string>(
+        100, {started(2000, "cmd.exe"), child, ended(2000, "cmd.exe"), ended(2001, "stage2.exe")});
+    EXPECT_EQ(sorted(result.datagrams), sorted(expected));
+}
+
+// In real-time delivery the sessions' buffers reach the agent in batches of
+// their own: no open is ever blamed on the program that took the id after
+// the dropper: each is named by the dropper's path, by the name its own start
+// record gives (the dropper was gone when that record came), or UNKNOWN.
+TEST_F(AgentEndToEnd, InRealTimeDeliveryNoOpenIsBlamedOnTheNewcomer) {
+    using namespace attribution;
+    const std::string round = start_step(777, R"(\\Users\\alice\\Temp\\dropper.exe)") + open_step(777) +
+                              end_step(777, "dropper.exe") + start_step(777, R"(\\Windows\\calc.exe)") +
+                              end_step(777, "calc.exe");
+    const agent_run result = run(
+        {}, scenario(R"({"repeat": {"times": 2000, "steps": [)" + round.substr(0, round.size() - 1) + "]}},",
+                     "", R"("delivery": "real_time",)"));
+    EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+    const std::string dropper = secret_read(777, R"(C:\\Users\\alice\\Temp\\dropper.exe)");
+    const std::string by_record = secret_read(777, "dropper.exe");
+    const std::string unknown = secret_read(777, "UNKNOWN", "UNKNOWN");
+    std::size_t named = 0;
+    std::size_t by_name = 0;
+    std::size_t unnamed = 0;
+    for (const std::string& datagram : result.datagrams) {
+        if (datagram.find(R"("id":12)") == std::string::npos)
+            continue;
+        EXPECT_TRUE(datagram == dropper || datagram == by_record || datagram == unknown) << datagram;
+        named += datagram == dropper ? 1 : 0;
+        by_name += datagram == by_record ? 1 : 0;
+        unnamed += datagram == unknown ? 1 : 0;
+    }
+    EXPECT_LE(named + by_name + unnamed, 2000u);
+    std::cout << "real-time pid reuse: " << named << " by path, " << by_name << " by the record's name, "
+              << unnamed << " UNKNOWN of 2000\n"
+              << result.process.err;
 }
 
 TEST_F(AgentEndToEnd, AProcessOlderThanTheAgentIsNamedAfterItEnds) {

@@ -132,6 +132,7 @@ class AgentUnderWine : public ::testing::Test {
     static std::string device_path(const fs::path& name) {
         return device_of(L"C:") + drive_path(name).substr(2);
     }
+    static fs::path in_folder(const fs::path& name) { return *folder_ / name; }
     static std::uint32_t child_pid() { return child_->pid(); }
     static std::string child_image() { return drive_path("tallowick_idle_child.exe"); }
     // As a process start names its parent: lower-cased.
@@ -310,6 +311,34 @@ TEST_F(AgentUnderWine, AnOpenIsNamedByTheStartOfAProcessThatCannotBeOpened) {
                  R"(,"Event_Type":"PROCESS"})",
              read_by("UNKNOWN", "UNKNOWN")}));
     EXPECT_EQ(std::count(result.console.begin(), result.console.end(), "PROC ID FALLBACK ERROR: 87"), 1);
+}
+
+// An image whose device path is longer than MAX_PATH (its drive path, which a
+// program can still be started from, is not) is read whole: the open names
+// the program by its full path.
+TEST_F(AgentUnderWine, AProgramWhoseDevicePathIsLongerThanMaxPathIsNamedByItsFullPath) {
+    const std::size_t room = 250 - drive_path("tallowick_idle_child.exe").size();
+    const fs::path deep = fs::path(std::wstring(room / 2, L'a')) / std::wstring(room - room / 2 - 1, L'b');
+    fs::create_directories(in_folder(deep));
+    fs::copy_file(in_folder("tallowick_idle_child.exe"), in_folder(deep / "tallowick_idle_child.exe"),
+                  fs::copy_options::overwrite_existing);
+    const std::string image = drive_path(deep / "tallowick_idle_child.exe");
+    ASSERT_LT(image.size(), 260u);
+    ASSERT_GT(device_path(deep / "tallowick_idle_child.exe").size(), 260u);
+    child_process deep_child(image, {});
+    const std::string pid = std::to_string(deep_child.pid());
+    const agent_run result =
+        run({"--path", scope()},
+            scenario_of({R"({"file_open": {"pid": )" + pid + R"(, "name": ")" +
+                         json_text(device_path("Quarterly Report.docx")) + R"(", "share_access": 1}})"}));
+    deep_child.finish();
+    EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+    EXPECT_EQ(result.datagrams,
+              std::vector<std::string>{R"({"id":12,"proc":)" + pid + R"(,"Operation":"READ","Filename":")" +
+                                       json_text(drive_path("Quarterly Report.docx")) +
+                                       R"(","Path_Type":"FILE","Process_Name":")" + json_text(image) +
+                                       R"(","Process_Owner":")" + json_text(current_user()) +
+                                       R"(","Event_Type":"FILESYSTEM"})"});
 }
 
 TEST_F(AgentUnderWine, CtrlCStopsWithTheThreeConsoleLinesAfterSendingWhatWasQueued) {

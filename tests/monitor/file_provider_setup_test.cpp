@@ -15,6 +15,8 @@ using simulated::describe_file_event;
 using simulated::record_property;
 
 constexpr unsigned word = 100, tenth = 10;
+// Before every time stamp the tests give.
+constexpr std::int64_t created_early = 1;
 const std::string word_image = "C:\\Program Files\\Office\\WINWORD.EXE";
 const std::string volume = "\\Device\\HarddiskVolume3";
 
@@ -22,7 +24,8 @@ simulated::machine_inventory file_machine() {
     simulated::machine_inventory model;
     const std::string alice = "S-1-5-21-1-2-3-1001";
     model.processes = {
-        {word, volume + "\\Program Files\\Office\\WINWORD.EXE", alice, simulated::process_access::full},
+        {word, volume + "\\Program Files\\Office\\WINWORD.EXE", alice, simulated::process_access::full, 1, "",
+         created_early},
         {tenth, volume + "\\Tools\\ten.exe", alice, simulated::process_access::full},
     };
     model.accounts.push_back({alice, "alice", "DESKTOP-1"});
@@ -201,7 +204,8 @@ TEST_F(FileProvider, RecordsAreNamedByTheLifeAtTheirTime) {
               (outcome{"PROC ID FALLBACK ERROR: 87\n" + read_by(4242, "UNKNOWN", "UNKNOWN").console,
                        read_by(4242, "UNKNOWN", "UNKNOWN").messages}));
     EXPECT_EQ(run(at(word, 300)), read_by(word, word_image, "alice"));
-    EXPECT_EQ(tracker.find(word, 0).facts->image, word_image); // since before the agent
+    EXPECT_EQ(tracker.find(word, created_early).facts->image, word_image);       // since its creation
+    EXPECT_EQ(tracker.find(word, 0).answer, process_tracker::verdict::not_this); // before it existed
     system.remove_process(word);
     EXPECT_EQ(run(at(word, 400)), read_by(word, word_image, "alice"));
 }

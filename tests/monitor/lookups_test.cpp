@@ -45,8 +45,8 @@ TEST_F(Lookups, ImagePathFallsBackByTheReasonTheProcessCannotBeRead) {
         {400, "", "PROC ID FALLBACK ERROR: 87\n"},
         {4294967295u, "", "PROC ID FALLBACK ERROR: 87\n"},
         {500, "\\Device\\HarddiskVolume9\\Tools\\t\xc3\xb6\xc3\xb6l.exe",
-         ""},          // no such volume: device form kept
-        {600, "", ""}, // image name too long to be read
+         ""},                                               // no such volume: device form kept
+        {600, "C:\\" + std::string(300, 'x') + ".exe", ""}, // longer than MAX_PATH, read whole
     };
     for (const image_case& test : cases) {
         ::testing::internal::CaptureStdout();

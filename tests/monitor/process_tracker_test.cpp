@@ -88,6 +88,32 @@ TEST(ProcessTracker, SightingsNeverOverrideWhatRecordsSaid) {
     EXPECT_EQ(image_at(tracker, 100, 45), "c.exe"); // the sighting reaches back to the last end
 }
 
+// Records of the kernel session that come after a live look-up learnt a later
+// program under the id: the earlier life goes before it, never over it.
+TEST(ProcessTracker, LivesLearntOutOfOrderStayInStartOrder) {
+    process_tracker tracker;
+    // The newcomer, seen alive and created at 40, before any kernel record.
+    EXPECT_EQ(tracker.seen(200, 50, {"calc.exe", "alice"}, 40)->image, "calc.exe");
+    EXPECT_EQ(tracker.find(200, 39).answer, verdict::not_this); // before its creation
+    tracker.started(200, 10, {"dropper.exe", "alice"});
+    EXPECT_TRUE(tracker.ended(200, 30));
+    tracker.started(200, 40, {"calc.exe (started)", "alice"});
+    EXPECT_EQ(image_at(tracker, 200, 20), "dropper.exe");
+    EXPECT_EQ(tracker.find(200, 35).answer, verdict::not_this); // between the two
+    EXPECT_EQ(image_at(tracker, 200, 45), "calc.exe (started)");
+    EXPECT_TRUE(tracker.find(200, 20).ended);
+    // A process created after a time is not opened for it.
+    EXPECT_EQ(tracker.seen(300, 5, {"late.exe", "x"}, 6), nullptr);
+    // The rundown: running since its creation; an open life is kept.
+    tracker.ran_before(400, 3, {"svc.exe", "system"});
+    tracker.ran_before(400, 1, {"other.exe", "system"});
+    EXPECT_EQ(tracker.find(400, 2).answer, verdict::not_this);
+    EXPECT_EQ(image_at(tracker, 400, 3), "svc.exe");
+    tracker.progressed(70);
+    tracker.progressed(60);
+    EXPECT_EQ(tracker.progress(), 70);
+}
+
 TEST(ProcessTracker, EndedLivesAreKeptForTheGracePeriodAndUpToTheirCount) {
     struct bound_case {
         const char* what;

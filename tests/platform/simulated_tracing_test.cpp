@@ -278,6 +278,88 @@ TEST(SimulatedTracing, KernelLoggerTakesProcessRecordsByItsFlags) {
     }
 }
 
+// The rundown: one DCStart per process when the kernel session starts, read
+// before anything else, and one DCEnd per process still there at its stop.
+// Stamps: one counter, raw where asked for, else converted from each
+// session's own start (a leftover session's off by the clock set since).
+TEST(SimulatedTracing, RunsDownProcessesAndStampsEveryRecordByOneCounter) {
+    machine_config machine;
+    machine.inventory.processes = {
+        {600, "\\Device\\HarddiskVolume3\\a.exe", "S-1-5-18", process_access::full, 4},
+        {700, "\\Device\\HarddiskVolume3\\b.exe", "S-1-5-18", process_access::full, 4}};
+    machine.running_sessions.push_back({"Old", 0, {guid_a}, 0, 1000});
+    const simulated_system system(machine.inventory);
+    simulated_tracing tracing(machine, &system);
+    trace_consumer kernel(tracing, u"Kernel");
+    ASSERT_EQ(kernel.start(make_properties(0x12000100, 0x1)), 0u);
+    ASSERT_TRUE(kernel.open());
+    kernel.process();
+    const std::vector<testing::received_record> rundown = kernel.records_when(2);
+    ASSERT_EQ(rundown.size(), 2u);
+    for (const testing::received_record& record : rundown)
+        EXPECT_EQ(record.opcode, rundown_start_opcode);
+
+    trace_consumer raw(tracing, u"Raw");
+    ASSERT_EQ(raw.start(), 0u);
+    ASSERT_EQ(raw.enable(guid_a, 5, 0, 0), 0u);
+    ASSERT_TRUE(raw.open(sdk::process_trace_mode_raw_timestamp));
+    raw.process();
+    trace_consumer old(tracing, u"Old");
+    ASSERT_TRUE(old.open());
+    old.process();
+    ASSERT_TRUE(tracing.wait_for_processing(3, {}));
+    built_record record = file_record(12, 0);
+    record.record().EventHeader.ProviderId = guid_a;
+    tracing.describe(record);
+    const std::int64_t stamp = tracing.next_time_stamp() + 1;
+    EXPECT_EQ(tracing.deliver(record, patience, {}, stamp).consumers, 2u);
+    ASSERT_EQ(raw.records_when(1).size(), 1u);
+    ASSERT_EQ(old.records_when(1).size(), 1u);
+    EXPECT_EQ(raw.records()[0].time_stamp, stamp);
+    EXPECT_EQ(old.records()[0].time_stamp, tracing.system_time_of(stamp) + 1000 * 10'000);
+    EXPECT_GT(rundown[0].time_stamp, 0); // converted: system time, before any step
+    EXPECT_LT(rundown[0].time_stamp, tracing.system_time_of(stamp));
+    tracing.forget(record);
+
+    const_cast<simulated_system&>(system).remove_process(700);
+    EXPECT_EQ(kernel.stop(), 0u);
+    ASSERT_EQ(kernel.wait_for_return(), std::optional<std::uint32_t>(0));
+    const std::vector<testing::received_record> all = kernel.records();
+    ASSERT_EQ(all.size(), 3u);
+    EXPECT_EQ(all[2].opcode, rundown_end_opcode);
+}
+
+// A held session keeps what it is handed and the player does not wait for it;
+// released, it gets it all, in order.
+TEST(SimulatedTracing, AHeldSessionGetsItsRecordsInOrderWhenReleased) {
+    simulated_tracing tracing(machine_config{});
+    trace_consumer held(tracing, u"Held");
+    ASSERT_EQ(held.start(), 0u);
+    ASSERT_EQ(held.enable(guid_a, 5, 0, 0), 0u);
+    ASSERT_TRUE(held.open());
+    held.process();
+    ASSERT_TRUE(tracing.wait_for_processing(1, {}));
+    EXPECT_FALSE(tracing.hold(u"Nobody"));
+    ASSERT_TRUE(tracing.hold(u"held")); // names compare without regard to case
+    std::vector<built_record> records;
+    for (std::uint16_t id : {12, 26, 27}) {
+        records.push_back(file_record(id, 0));
+        records.back().record().EventHeader.ProviderId = guid_a;
+        tracing.describe(records.back());
+        EXPECT_EQ(tracing.deliver(records.back(), patience, {}).consumers, 0u);
+    }
+    EXPECT_TRUE(held.records().empty());
+    EXPECT_TRUE(tracing.release(u"Held", patience, {}));
+    const std::vector<testing::received_record> got = held.records_when(3);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[0].id, 12);
+    EXPECT_EQ(got[1].id, 26);
+    EXPECT_EQ(got[2].id, 27);
+    EXPECT_LT(got[0].time_stamp, got[2].time_stamp);
+    for (const built_record& record : records)
+        tracing.forget(record);
+}
+
 TEST(SimulatedTracing, ExchangesTheKernelGroupMasks) {
     simulated_tracing tracing(machine_config{});
     trace_consumer kernel(tracing, u"Kernel");

@@ -90,12 +90,13 @@ class trace_consumer {
                                          0, &parameters);
     }
 
-    // Opens the session by name; false when the platform refused.
-    bool open() {
+    // Opens the session by name; false when the platform refused. `more_mode`:
+    // further ProcessTraceMode bits (raw time stamps).
+    bool open(std::uint32_t more_mode = 0) {
         EVENT_TRACE_LOGFILEW logfile{};
         logfile.LoggerName = reinterpret_cast<platform::sdk::wide_char*>(name_.data());
-        logfile.ProcessTraceMode =
-            platform::sdk::process_trace_mode_event_record | platform::sdk::process_trace_mode_real_time;
+        logfile.ProcessTraceMode = platform::sdk::process_trace_mode_event_record |
+                                   platform::sdk::process_trace_mode_real_time | more_mode;
         logfile.EventRecordCallback = &trace_consumer::record_callback;
         // The buffer callback's return type is ULONG on Windows.
         logfile.BufferCallback = [](EVENT_TRACE_LOGFILEW*) {
@@ -138,6 +139,14 @@ class trace_consumer {
     std::vector<received_record> records() const {
         const std::lock_guard lock(mutex_);
         return records_;
+    }
+    // The records once there are `count`, or what came within the timeout.
+    std::vector<received_record> records_when(std::size_t count,
+                                              std::chrono::seconds timeout = std::chrono::seconds(30)) const {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (records().size() < count && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return records();
     }
 
     TRACEHANDLE controller = platform::sdk::invalid_processtrace_handle;

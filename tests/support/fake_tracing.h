@@ -317,6 +317,10 @@ class fake_tracing final : public platform::tracing_api {
                                          std::uint8_t condition) override;
     std::int32_t verify_version_info(OSVERSIONINFOEXW* info, std::uint32_t type_mask,
                                      std::uint64_t condition_mask) override;
+    // No performance counter: stamps stay as the records carry them.
+    std::int64_t query_performance_counter() override { return 0; }
+    std::int64_t query_performance_frequency() override { return 0; }
+    std::int64_t system_time() override { return 0; }
     hresult co_create_guid(GUID* guid) override;
     hresult string_from_clsid(const GUID& clsid, std::u16string& text) override;
     hresult co_initialize_ex(void* reserved, std::uint32_t co_init) override;

@@ -14,6 +14,7 @@ class sid_and_text_system final : public platform::system_api {
 
     platform::open_result open_process(std::uint32_t, std::uint32_t) override { return {0, 87}; }
     std::optional<std::u16string> process_image_file_name(platform::native_handle) override { return {}; }
+    std::optional<std::int64_t> process_creation_time(platform::native_handle) override { return {}; }
     platform::open_result open_process_token(platform::native_handle, std::uint32_t) override {
         return {0, 6};
     }

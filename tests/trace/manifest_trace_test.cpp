@@ -72,7 +72,7 @@ TEST_F(ManifestTrace, RegistersEnablesOpensAndProcesses) {
     auto open = only<open_trace_call>();
     EXPECT_EQ(open.logger_name, file_session);
     EXPECT_EQ(open.logfile.LogFileName, nullptr);
-    EXPECT_EQ(open.logfile.ProcessTraceMode, 0x10000100u);
+    EXPECT_EQ(open.logfile.ProcessTraceMode, 0x10001100u); // event records, real time, raw stamps
     EXPECT_EQ(open.logfile.Context, static_cast<trace_session*>(&session));
     EXPECT_EQ(open.logfile.EventRecordCallback, &manifest_trace::on_user_record);
     ASSERT_NE(open.logfile.BufferCallback, nullptr);

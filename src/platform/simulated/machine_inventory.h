@@ -21,6 +21,11 @@ struct process_entry {
     std::string image;    // NT device path, UTF-8
     std::string user_sid; // S-1-... text; empty: the token cannot be opened
     process_access access = process_access::full;
+    std::uint32_t parent_pid = 0;
+    std::string command_line = {};
+    // FILETIME of its creation, what GetProcessTimes answers; 0: the machine
+    // gives it one (an hour before the machine started, for its own processes).
+    std::int64_t creation_time = 0;
 };
 
 struct account_entry {

@@ -1,6 +1,8 @@
 #include "platform/simulated/record_delivery.h"
 
+#include "platform/simulated/machine_clock.h"
 #include "platform/windows_facts.h"
+
 #include <algorithm>
 #include <exception>
 #include <iterator>
@@ -12,7 +14,18 @@ namespace {
 const char16_t* utf16(const sdk::wide_char* text) {
     return reinterpret_cast<const char16_t*>(text);
 }
+
+// The WNODE_HEADER clock type of a performance-counter session.
+constexpr std::uint32_t performance_counter_clock = 1;
 } // namespace
+
+void record_delivery::prepare(const consumer& reader, EVENT_RECORD& record) {
+    record.UserContext = reader.logfile.Context;
+    // Records carry the shared counter; ProcessTrace converts it to system
+    // time from the session's own start unless asked for raw stamps.
+    if (!reader.raw)
+        record.EventHeader.TimeStamp.QuadPart += reader.session->clock_base;
+}
 
 TRACEHANDLE record_delivery::open(EVENT_TRACE_LOGFILEW* logfile) {
     if (logfile == nullptr || logfile->LoggerName == nullptr)
@@ -21,13 +34,22 @@ TRACEHANDLE record_delivery::open(EVENT_TRACE_LOGFILEW* logfile) {
     // Log files and the older event callback are not simulated.
     if ((logfile->ProcessTraceMode & wanted) != wanted || logfile->EventRecordCallback == nullptr)
         return sdk::invalid_processtrace_handle;
-    std::shared_ptr<const session_state> session = sessions_.find(utf16(logfile->LoggerName));
+    std::shared_ptr<session_state> session = sessions_.find(utf16(logfile->LoggerName));
     if (!session)
         return sdk::invalid_processtrace_handle;
 
     logfile->IsKernelTrace = session->kernel_logger ? 1 : 0;
+    logfile->LogfileHeader.PerfFreq.QuadPart = performance_frequency;
+    logfile->LogfileHeader.StartTime.QuadPart = session->started_at;
+    logfile->LogfileHeader.ReservedFlags = performance_counter_clock;
     const TRACEHANDLE handle = next_handle_++;
     consumer& reader = consumers_[handle];
+    reader.raw = (logfile->ProcessTraceMode & sdk::process_trace_mode_raw_timestamp) != 0;
+    for (std::shared_ptr<trace_buffer>& buffer : session->unclaimed) {
+        ++buffer->readers;
+        reader.buffers.push_back(std::move(buffer));
+    }
+    session->unclaimed.clear();
     reader.session = std::move(session);
     reader.logfile = *logfile;
     reader.logger_name = utf16(logfile->LoggerName);
@@ -78,7 +100,7 @@ std::uint32_t record_delivery::process(const TRACEHANDLE* handles, std::uint32_t
             ticket* next = reader.queue.front();
             reader.queue.pop_front();
             EVENT_RECORD record = *next->record;
-            record.UserContext = reader.logfile.Context;
+            prepare(reader, record);
             lock.unlock();
             try {
                 reader.logfile.EventRecordCallback(&record);
@@ -133,11 +155,22 @@ bool record_delivery::wait_for_processing(std::size_t count, lock_type& lock, co
     return !stop.stop_requested();
 }
 
+std::vector<std::shared_ptr<session_state>>
+record_delivery::delivering_takers(const EVENT_RECORD& record, const session_state* only) const {
+    std::vector<std::shared_ptr<session_state>> takers = sessions_.takers(record);
+    std::erase_if(takers,
+                  [&](const auto& taker) { return taker->held || (only != nullptr && taker.get() != only); });
+    return takers;
+}
+
 delivery_outcome record_delivery::deliver(const EVENT_RECORD& record, std::chrono::milliseconds patience,
-                                          lock_type& lock, const std::stop_token& stop) {
+                                          lock_type& lock, const std::stop_token& stop,
+                                          const session_state* only) {
     delivery_outcome outcome;
+    if (only == nullptr)
+        keep_for_held(record);
     const auto every_taker_processing = [&] {
-        const auto takers = sessions_.takers(record);
+        const auto takers = delivering_takers(record, only);
         return std::all_of(takers.begin(), takers.end(),
                            [&](const auto& taker) { return is_processing(*taker); });
     };
@@ -149,13 +182,13 @@ delivery_outcome record_delivery::deliver(const EVENT_RECORD& record, std::chron
         return outcome;
     }
     if (!ready) {
-        for (const auto& taker : sessions_.takers(record))
+        for (const auto& taker : delivering_takers(record, only))
             if (!is_processing(*taker))
                 outcome.not_processing.push_back(taker->name);
     }
 
     ticket handed{&record, 0};
-    for (const auto& taker : sessions_.takers(record)) {
+    for (const auto& taker : delivering_takers(record, only)) {
         for (auto& [handle, reader] : consumers_) {
             if (reader.session == taker && is_processing(reader)) {
                 reader.queue.push_back(&handed);
@@ -181,7 +214,7 @@ delivery_outcome record_delivery::deliver(const EVENT_RECORD& record, std::chron
 
 bool record_delivery::read_buffer(consumer& reader, const trace_buffer& buffer) {
     buffer.for_each_record([&](EVENT_RECORD& record) {
-        record.UserContext = reader.logfile.Context;
+        prepare(reader, record);
         reader.logfile.EventRecordCallback(&record);
     });
     if (reader.logfile.BufferCallback == nullptr)
@@ -202,16 +235,61 @@ void record_delivery::hand_over(session_state& session, std::shared_ptr<trace_bu
         session.buffers->lost_in_transit(buffer);
 }
 
+void record_delivery::keep_for_held(const EVENT_RECORD& record) {
+    sessions_.for_each_taker(record, [&](session_state& session) {
+        if (session.held)
+            session.kept.emplace_back(record);
+    });
+}
+
 std::size_t record_delivery::write(const EVENT_RECORD& record) {
     std::size_t takers = 0;
     sessions_.for_each_taker(record, [&](session_state& session) {
         ++takers;
-        std::shared_ptr<trace_buffer> full;
-        session.buffers->write(record, full);
-        if (full)
-            hand_over(session, std::move(full));
+        if (session.held) {
+            session.kept.emplace_back(record);
+            return;
+        }
+        write_into(session, record);
     });
     return takers;
+}
+
+void record_delivery::write_into(session_state& session, const EVENT_RECORD& record) {
+    std::shared_ptr<trace_buffer> full;
+    session.buffers->write(record, full);
+    if (full)
+        hand_over(session, std::move(full));
+}
+
+bool record_delivery::release(session_state& session, bool real_time, std::chrono::milliseconds patience,
+                              lock_type& lock, const std::stop_token& stop) {
+    session.held = false;
+    while (!session.kept.empty()) {
+        kept_record next = std::move(session.kept.front());
+        session.kept.pop_front();
+        if (real_time) {
+            write_into(session, next.view());
+            continue;
+        }
+        if (deliver(next.view(), patience, lock, stop, &session).abandoned)
+            return false;
+    }
+    if (real_time)
+        flush(session);
+    return true;
+}
+
+void record_delivery::write_unclaimed(session_state& session, const EVENT_RECORD& record) {
+    std::shared_ptr<trace_buffer> full;
+    session.buffers->write(record, full);
+    if (full)
+        session.unclaimed.push_back(std::move(full));
+}
+
+void record_delivery::close_unclaimed(session_state& session) {
+    if (std::shared_ptr<trace_buffer> last = session.buffers->flush())
+        session.unclaimed.push_back(std::move(last));
 }
 
 bool record_delivery::wait_until_read(lock_type& lock, const std::stop_token& stop) {
@@ -229,6 +307,8 @@ void record_delivery::flush_all() {
 }
 
 void record_delivery::flush(session_state& session) {
+    if (session.held)
+        return;
     if (std::shared_ptr<trace_buffer> last = session.buffers->flush())
         hand_over(session, std::move(last));
 }

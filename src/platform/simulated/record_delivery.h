@@ -55,8 +55,20 @@ class record_delivery {
     // Waits until every session that takes the record is processing (giving up
     // on the laggards after `patience`), hands the record to their consumers and
     // waits until each has dispatched it.
+    // Held sessions keep a copy instead and are not waited for. `only`: to
+    // that session alone (a release), kept nowhere.
     delivery_outcome deliver(const EVENT_RECORD& record, std::chrono::milliseconds patience, lock_type& lock,
-                             const std::stop_token& stop);
+                             const std::stop_token& stop, const session_state* only = nullptr);
+    // Ends a hold: delivers what the session kept, in order (real time:
+    // writes it into its buffers and flushes them). False when stopped.
+    bool release(session_state& session, bool real_time, std::chrono::milliseconds patience, lock_type& lock,
+                 const std::stop_token& stop);
+    // The session's rundown, written before any consumer opened it: kept in
+    // its buffers for the first consumer that opens it.
+    void write_unclaimed(session_state& session, const EVENT_RECORD& record);
+    void close_unclaimed(session_state& session);
+    // Writes the record into the session's buffers (a held session's too).
+    void write_into(session_state& session, const EVENT_RECORD& record);
 
     std::size_t processing_count() const;
 
@@ -83,6 +95,7 @@ class record_delivery {
     };
     struct consumer {
         std::shared_ptr<const session_state> session;
+        bool raw = false;               // PROCESS_TRACE_MODE_RAW_TIMESTAMP: stamps unconverted
         EVENT_TRACE_LOGFILEW logfile{}; // what the buffer callback is given
         std::u16string logger_name;     // logfile.LoggerName points here
         bool processing = false;
@@ -96,6 +109,12 @@ class record_delivery {
     };
     using consumer_map = std::map<TRACEHANDLE, consumer>;
 
+    // What a consumer's callback is given: its context, its session's clock.
+    static void prepare(const consumer& reader, EVENT_RECORD& record);
+    // The sessions a record is delivered to now: not the held ones.
+    std::vector<std::shared_ptr<session_state>> delivering_takers(const EVENT_RECORD& record,
+                                                                  const session_state* only) const;
+    void keep_for_held(const EVENT_RECORD& record);
     bool is_processing(const consumer& reader) const { return reader.processing && !reader.closed; }
     bool is_processing(const session_state& session) const;
     // Ends a ProcessTrace: drops what is queued, forgets a closed handle.

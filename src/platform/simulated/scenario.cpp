@@ -209,6 +209,7 @@ machine_config read_machine(object_reader& reader) {
             session.name = item.text("name", "", true);
             session.stop_status = static_cast<std::uint32_t>(item.number("stop_status", u32_max, 0));
             session.enable_flags = static_cast<std::uint32_t>(item.number("enable_flags", u32_max, 0));
+            session.clock_ahead_ms = static_cast<std::uint32_t>(item.number("clock_ahead_ms", u32_max, 0));
             if (item.has("providers")) {
                 const json& list = item.array("providers");
                 for (rapidjson::SizeType i = 0; i < list.Size(); ++i) {
@@ -247,6 +248,8 @@ machine_config read_machine(object_reader& reader) {
         entry.pid = static_cast<std::uint32_t>(item.number("pid", u32_max, 0, true));
         entry.image = item.text("image", "", true);
         entry.user_sid = sid_at(item, "user_sid", "S-1-5-18", false);
+        entry.parent_pid = static_cast<std::uint32_t>(item.number("parent_pid", u32_max, 0));
+        entry.command_line = item.text("command_line", "");
         const std::string access = item.text("access", "full");
         if (access == "full")
             entry.access = process_access::full;
@@ -480,9 +483,9 @@ outside_step read_outside_step(object_reader& body, const std::vector<registered
 step read_step(object_reader& item, unsigned depth, const std::vector<registered_provider>& providers) {
     step result;
     result.delay_ms = static_cast<std::uint32_t>(item.number("delay_ms", u32_max, 0));
-    static const char* const kinds[] = {"file_open",     "file_delete",  "file_rename", "file_create",
-                                        "process_start", "process_end",  "record",      "interrupt",
-                                        "repeat",        "volume_mount", "outside"};
+    static const char* const kinds[] = {
+        "file_open", "file_delete", "file_rename",  "file_create", "process_start", "process_end", "record",
+        "interrupt", "repeat",      "volume_mount", "hold",        "release",       "outside"};
     const char* chosen = nullptr;
     for (const char* kind : kinds) {
         if (item.has(kind)) {
@@ -494,9 +497,10 @@ step read_step(object_reader& item, unsigned depth, const std::vector<registered
         }
     }
     if (chosen == nullptr)
-        throw scenario_error(item.where(),
-                             "a step needs one of file_open, file_delete, file_rename, file_create, "
-                             "process_start, process_end, record, interrupt, repeat, volume_mount, outside");
+        throw scenario_error(
+            item.where(),
+            "a step needs one of file_open, file_delete, file_rename, file_create, "
+            "process_start, process_end, record, interrupt, repeat, volume_mount, hold, release, outside");
     object_reader body(item.require(chosen), item.where(chosen));
     const std::string_view kind = chosen;
     if (kind.substr(0, 5) == "file_") {
@@ -542,6 +546,8 @@ step read_step(object_reader& item, unsigned depth, const std::vector<registered
     } else if (kind == "volume_mount") {
         result.action =
             volume_mount_step{volume_entry{body.text("device", "", true), body.text("root", "", true)}};
+    } else if (kind == "hold" || kind == "release") {
+        result.action = session_hold_step{body.text("session", "", true), kind == "hold"};
     } else {
         result.action = interrupt_step{};
     }

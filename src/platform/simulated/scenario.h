@@ -19,6 +19,9 @@ struct running_session {
     std::uint32_t stop_status = 0;  // what a stop of it by name returns
     std::vector<GUID> providers;    // enabled in it, for every level and keyword
     std::uint32_t enable_flags = 0; // nonzero: a kernel logger with these flags
+    // How far the system clock was set back since it started: its stamps,
+    // converted from its own start, come out this much ahead.
+    std::uint32_t clock_ahead_ms = 0;
 };
 struct registered_provider {
     std::string name;
@@ -82,6 +85,13 @@ struct outside_step {
     std::uint8_t level = 0;
     std::uint32_t flags = 0;
 };
+// {"hold": {"session": NAME}} keeps the records the player hands to that
+// session, in order, undelivered, and the player stops waiting for it;
+// {"release": ...} delivers what was kept, then delivery goes on as before.
+struct session_hold_step {
+    std::string session;
+    bool hold = true; // false: a release
+};
 struct step;
 // {"repeat": {"times": N, "steps": [...]}}: its steps played N times over (N
 // from 1), each with its own delay every time; repeats nest. A burst of any
@@ -94,7 +104,7 @@ struct repeat_step {
 struct step {
     std::uint32_t delay_ms = 0;
     std::variant<file_event, process_start_step, process_end_step, record_description, interrupt_step,
-                 repeat_step, volume_mount_step, outside_step>
+                 repeat_step, volume_mount_step, session_hold_step, outside_step>
         action;
 };
 

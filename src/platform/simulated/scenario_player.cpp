@@ -61,13 +61,17 @@ scenario_player::prepared_step scenario_player::prepare(const step& source, cons
                 } else if constexpr (std::is_same_v<action_type, process_start_step>) {
                     prepared.record = build_record(describe_process_event(action.event));
                     if (action.image)
-                        prepared.started = process_entry{action.event.process_id, *action.image,
-                                                         action.event.user_sid, process_access::full};
+                        prepared.started =
+                            process_entry{action.event.process_id, *action.image,
+                                          action.event.user_sid,   process_access::full,
+                                          action.event.parent_id,  utf16_to_utf8(action.event.command_line)};
                 } else if constexpr (std::is_same_v<action_type, process_end_step>) {
                     prepared.record = build_record(describe_process_event(action.event));
                     prepared.ended = action.event.process_id;
                 } else if constexpr (std::is_same_v<action_type, record_description>) {
                     prepared.record = build_record(action);
+                } else if constexpr (std::is_same_v<action_type, session_hold_step>) {
+                    prepared.hold = action;
                 } else if constexpr (std::is_same_v<action_type, volume_mount_step>) {
                     prepared.mounted = action.volume;
                 } else if constexpr (std::is_same_v<action_type, outside_step>) {
@@ -114,6 +118,9 @@ std::size_t scenario_player::steps_played() const {
 void scenario_player::play(std::stop_token stop) {
     if (!tracing_.wait_for_processing(settings_.sessions, stop))
         return;
+    // The kernel's rundown, stamped before any step, is read before the first.
+    if (!tracing_.wait_until_read(stop))
+        return;
     for (std::size_t index = 0; index < steps_.size(); ++index) {
         if (!play_step(steps_[index], index, stop))
             return;
@@ -132,6 +139,8 @@ bool scenario_player::play_step(prepared_step& step, std::size_t index, const st
         deliver(step, index, stop);
     } else if (step.mounted) {
         system_.add_volume(*step.mounted);
+    } else if (step.hold) {
+        hold_or_release(*step.hold, index, stop);
     } else if (step.outside) {
         // What the other program's call answered is its business; a scenario
         // that meant it to work wants to know when it did not.
@@ -161,11 +170,26 @@ bool scenario_player::pause(std::chrono::milliseconds duration, const std::stop_
     return !stop.stop_requested();
 }
 
+void scenario_player::hold_or_release(const session_hold_step& step, std::size_t index,
+                                      const std::stop_token& stop) {
+    const std::u16string name = utf8_to_utf16(step.session);
+    const bool found = step.hold ? tracing_.hold(name) : tracing_.release(name, settings_.patience, stop);
+    if (!found)
+        settings_.report("simulated machine: step " + std::to_string(index) + " names trace session " +
+                         step.session + ", which is not running; nothing to " +
+                         (step.hold ? "hold" : "release"));
+}
+
 void scenario_player::deliver(prepared_step& step, std::size_t index, const std::stop_token& stop) {
-    // A process exists when its start is reported, and until its end has been.
-    if (step.started)
-        system_.add_process(*step.started);
-    const delivery_outcome outcome = tracing_.deliver(*step.record, settings_.patience, stop);
+    // A process exists from its start, created at its record's time, until
+    // its end: both as the step plays, whenever a session delivers.
+    const std::int64_t stamp = tracing_.next_time_stamp();
+    if (step.started) {
+        process_entry started = *step.started;
+        started.creation_time = tracing_.system_time_of(stamp);
+        system_.add_process(started);
+    }
+    const delivery_outcome outcome = tracing_.deliver(*step.record, settings_.patience, stop, stamp);
     for (const std::u16string& session : outcome.not_processing)
         settings_.report("simulated machine: trace session " + utf16_to_utf8(session) +
                          " did not process records within " + seconds_text(settings_.patience) + "; step " +

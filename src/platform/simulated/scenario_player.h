@@ -37,7 +37,8 @@ struct player_settings {
 // processing: waits each step's delay, delivers its record through the
 // simulated tracing (a process start adds its process to the machine first, an
 // end removes it once its record is dispatched) and raises SIGINT for an
-// interrupt; a repeat plays its steps round after round. Then the machine
+// interrupt; a repeat plays its steps round after round; a hold keeps a
+// session's records from it until the release. Then the machine
 // stays idle. In real-time delivery the sessions' partly filled buffers go to
 // their consumers whenever the player pauses, interrupts or finishes.
 class scenario_player {
@@ -66,6 +67,7 @@ class scenario_player {
         std::optional<process_entry> started;
         std::optional<std::uint32_t> ended;
         std::optional<volume_entry> mounted;
+        std::optional<session_hold_step> hold; // a hold or a release
         std::optional<outside_step> outside;
         std::uint32_t times = 0; // a repeat: plays `body` this many times
         std::vector<prepared_step> body;
@@ -87,6 +89,7 @@ class scenario_player {
     bool pause(std::chrono::milliseconds duration, const std::stop_token& stop);
     void deliver(prepared_step& step, std::size_t index, const std::stop_token& stop);
     void interrupt(const std::stop_token& stop);
+    void hold_or_release(const session_hold_step& step, std::size_t index, const std::stop_token& stop);
 
     simulated_tracing& tracing_;
     simulated_system& system_;

@@ -42,3 +42,19 @@ bool session_state::takes(const EVENT_RECORD& record) const {
 }
 
 } // namespace tallowick::platform::simulated
+
+namespace tallowick::platform::simulated {
+
+kept_record::kept_record(const EVENT_RECORD& source) : record(source) {
+    if (source.UserDataLength != 0 && source.UserData != nullptr) {
+        const auto* bytes = static_cast<const std::byte*>(source.UserData);
+        payload.assign(bytes, bytes + source.UserDataLength);
+    }
+}
+
+const EVENT_RECORD& kept_record::view() {
+    record.UserData = payload.empty() ? nullptr : payload.data();
+    return record;
+}
+
+} // namespace tallowick::platform::simulated

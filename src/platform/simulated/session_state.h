@@ -6,11 +6,13 @@
 
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace tallowick::platform::simulated {
 
@@ -26,6 +28,21 @@ struct enabled_provider {
     std::uint64_t match_any_keyword = 0;
     std::uint64_t match_all_keyword = 0;
     std::optional<event_id_filter> event_ids;
+};
+
+// A record kept by the machine past the step that made it (a held session's),
+// its payload its own.
+struct kept_record {
+    EVENT_RECORD record{};
+    std::vector<std::byte> payload;
+
+    explicit kept_record(const EVENT_RECORD& source);
+    kept_record(const kept_record&) = delete;
+    kept_record& operator=(const kept_record&) = delete;
+    kept_record(kept_record&&) noexcept = default;
+    kept_record& operator=(kept_record&&) noexcept = default;
+    // The record, its UserData pointing at the payload kept here.
+    const EVENT_RECORD& view();
 };
 
 // One trace session of the machine, created by StartTraceW or left running from
@@ -45,6 +62,21 @@ struct session_state {
     // session gets Windows' defaults); records go through it in real-time delivery.
     std::unique_ptr<realtime_buffers> buffers;
     std::uint32_t log_file_mode = 0;
+    // From a hold step to its release: the records handed to it, in order.
+    bool held = false;
+    std::deque<kept_record> kept;
+    // Windows converts a session's performance-counter stamps to system time
+    // from the session's own start: stamp + clock_base.
+    std::int64_t clock_base = 0;
+    std::int64_t started_at = 0; // system time of its start (FILETIME)
+    // Buffers written before any consumer opened the session (its rundown),
+    // handed to the first that does.
+    std::vector<std::shared_ptr<trace_buffer>> unclaimed;
+
+    // A kernel logger that enumerates processes at its start and stop.
+    bool runs_down_processes() const {
+        return kernel_logger && (group_masks[0] & sdk::event_trace_flag_process) != 0;
+    }
 
     // Whether the session takes the record, as Windows decides: kernel process
     // records go to a kernel logger with the process flag; a manifest provider's

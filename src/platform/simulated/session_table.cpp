@@ -1,6 +1,7 @@
 #include "platform/simulated/session_table.h"
 
 #include "platform/guid.h"
+#include "platform/simulated/machine_clock.h"
 #include "platform/utf_codec.h"
 #include "platform/windows_facts.h"
 
@@ -10,7 +11,6 @@
 namespace tallowick::platform::simulated {
 namespace {
 
-constexpr std::uint32_t event_trace_control_flush = 3;
 constexpr std::uint32_t max_event_filters = 13;
 constexpr std::uint32_t max_event_filter_event_ids = 64;
 
@@ -120,6 +120,9 @@ session_table::session_table(const machine_config& machine)
         session->buffers = std::make_unique<realtime_buffers>(buffer_settings::of({}, processors_));
         session->name = utf8_to_utf16(running.name);
         session->leftover = true;
+        // Started earlier, its conversion base taken then.
+        session->clock_base = counter_base() + std::int64_t{running.clock_ahead_ms} * 10'000;
+        session->started_at = filetime_now();
         session->stop_status = running.stop_status;
         session->logger_id = next_logger_id_++;
         if (running.enable_flags != 0) {
@@ -164,6 +167,8 @@ std::uint32_t session_table::start(TRACEHANDLE* handle, const char16_t* name,
     session->logger_id = next_logger_id_++;
     session->kernel_logger = kernel_name || system_logger_mode;
     session->log_file_mode = properties->LogFileMode;
+    session->started_at = filetime_now();
+    session->clock_base = counter_base();
     session->buffers = std::make_unique<realtime_buffers>(buffer_settings::of(*properties, processors_));
     if (session->kernel_logger)
         session->group_masks[0] = properties->EnableFlags;
@@ -180,11 +185,11 @@ std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name,
         return error_invalid_parameter;
     const std::shared_ptr<session_state> session = handle != 0 ? find_by_handle(handle) : find(view_of(name));
     if (control_code != sdk::event_trace_control_query && control_code != sdk::event_trace_control_stop &&
-        control_code != sdk::event_trace_control_update && control_code != event_trace_control_flush)
+        control_code != sdk::event_trace_control_update && control_code != sdk::event_trace_control_flush)
         return error_not_supported;
     if (!session)
         return error_wmi_instance_not_found;
-    if (control_code == event_trace_control_flush)
+    if (control_code == sdk::event_trace_control_flush)
         return error_success;
     // 234 (more data) reports a stop that has been done all the same, 1230 and
     // 2402 one already under way.

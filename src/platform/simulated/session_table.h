@@ -66,8 +66,10 @@ class session_table {
             visit(*session);
     }
 
-  private:
+    // The session of a controller handle, or null.
     std::shared_ptr<session_state> find_by_handle(TRACEHANDLE controller) const;
+
+  private:
     // The session a group-mask block names, or an NTSTATUS error.
     std::uint32_t group_mask_session(std::uint32_t information_class, const void* information,
                                      std::uint32_t length, std::shared_ptr<session_state>& session) const;

@@ -6,7 +6,7 @@
 namespace tallowick::platform::simulated {
 
 simulated_machine::simulated_machine(const scenario& played, player_settings settings)
-    : system_(played.machine.inventory), tracing_(played.machine),
+    : system_(played.machine.inventory), tracing_(played.machine, &system_),
       player_(played.steps, tracing_, system_, std::move(settings)) {}
 
 std::unique_ptr<simulated_machine> make_simulated_machine(const char* path, player_settings settings) {

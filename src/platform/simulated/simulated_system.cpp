@@ -1,10 +1,12 @@
 #include "platform/simulated/simulated_system.h"
 
+#include "platform/simulated/machine_clock.h"
 #include "platform/simulated/sid_text.h"
 #include "platform/windows_facts.h"
 
 #include "platform/utf_codec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -12,7 +14,10 @@ namespace tallowick::platform::simulated {
 namespace {
 constexpr std::size_t max_sub_authorities = 15;
 constexpr std::size_t account_buffer_units = 256; // LookupAccountSidW's buffers
-constexpr std::size_t image_buffer_units = 260;   // K32GetProcessImageFileNameW's buffer
+// The longest image path Windows names (UNICODE_STRING counts bytes in 16 bits).
+constexpr std::size_t image_path_units = 32767;
+// Processes of the machine's own were created this long before it started.
+constexpr std::int64_t own_processes_age = 3600LL * 10'000'000;
 constexpr std::uint32_t synchronize = 0x100000;
 // What a protected process, or another account's without SeDebugPrivilege, grants.
 constexpr std::uint32_t limited_rights = process_query_limited_information | synchronize;
@@ -80,9 +85,13 @@ simulated_system::volume_state simulated_system::volume_of(const volume_entry& v
 }
 
 simulated_system::simulated_system(const machine_inventory& model)
-    : agent_sid_(sid_or_throw(model.agent_user_sid)), debug_held_(model.debug_privilege) {
-    for (const process_entry& process : model.processes)
+    : agent_sid_(sid_or_throw(model.agent_user_sid)), debug_held_(model.debug_privilege),
+      started_(filetime_now()) {
+    for (process_entry process : model.processes) {
+        if (process.creation_time == 0)
+            process.creation_time = started_ - own_processes_age;
         add_process(process);
+    }
     for (const account_entry& account : model.accounts) {
         const auto canonical = sid_to_text(sid_or_throw(account.sid));
         accounts_.insert_or_assign(*canonical, account);
@@ -95,6 +104,9 @@ simulated_system::simulated_system(const machine_inventory& model)
 
 void simulated_system::add_process(const process_entry& process) {
     auto state = std::make_shared<process_state>();
+    state->entry = process;
+    if (state->entry.creation_time == 0)
+        state->entry.creation_time = performance_counter_now() + counter_base();
     state->image = widen(process.image);
     if (!process.user_sid.empty())
         state->user_sid = sid_or_throw(process.user_sid);
@@ -106,6 +118,18 @@ void simulated_system::add_process(const process_entry& process) {
 void simulated_system::remove_process(std::uint32_t pid) {
     std::lock_guard lock(mutex_);
     processes_.erase(pid);
+}
+
+std::vector<process_entry> simulated_system::running_processes() const {
+    std::vector<process_entry> running;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [pid, state] : processes_)
+            running.push_back(state->entry);
+    }
+    std::sort(running.begin(), running.end(),
+              [](const process_entry& a, const process_entry& b) { return a.pid < b.pid; });
+    return running;
 }
 
 void simulated_system::add_volume(const volume_entry& volume) {
@@ -162,9 +186,17 @@ std::optional<std::u16string> simulated_system::process_image_file_name(native_h
     std::lock_guard lock(mutex_);
     const handle_state* state = find_handle(process, false);
     if (state == nullptr || (state->granted & query_rights) == 0 ||
-        state->process->image.size() >= image_buffer_units)
+        state->process->image.size() > image_path_units)
         return std::nullopt;
     return state->process->image;
+}
+
+std::optional<std::int64_t> simulated_system::process_creation_time(native_handle process) {
+    std::lock_guard lock(mutex_);
+    const handle_state* state = find_handle(process, false);
+    if (state == nullptr || (state->granted & query_rights) == 0)
+        return std::nullopt;
+    return state->process->entry.creation_time;
 }
 
 open_result simulated_system::open_process_token(native_handle process, std::uint32_t /*desired_access*/) {

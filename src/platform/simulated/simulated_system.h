@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <unordered_map>
+#include <vector>
 
 namespace tallowick::platform::simulated {
 
@@ -24,6 +25,8 @@ class simulated_system final : public system_api {
     // a process keeps answering for it after it ends, as on Windows.
     void add_process(const process_entry& process);
     void remove_process(std::uint32_t pid);
+    // The processes running now, as the kernel's rundown enumerates them.
+    std::vector<process_entry> running_processes() const;
     // A volume mounted while the machine runs.
     void add_volume(const volume_entry& volume);
     bool debug_privilege_enabled() const { return debug_enabled_.load(); }
@@ -35,6 +38,7 @@ class simulated_system final : public system_api {
     open_result open_process(std::uint32_t desired_access, std::uint32_t pid) override;
     std::optional<std::u16string> process_image_file_name(native_handle process) override;
     open_result open_process_token(native_handle process, std::uint32_t desired_access) override;
+    std::optional<std::int64_t> process_creation_time(native_handle process) override;
     std::uint32_t get_token_user(native_handle token, std::span<std::byte> buffer,
                                  std::uint32_t& needed) override;
     std::optional<account_name> lookup_account_sid(const std::byte* sid) override;
@@ -52,6 +56,7 @@ class simulated_system final : public system_api {
 
   private:
     struct process_state {
+        process_entry entry; // as added, its creation time given
         std::u16string image;
         std::vector<std::byte> user_sid; // empty: no token
         process_access access = process_access::full;
@@ -89,6 +94,7 @@ class simulated_system final : public system_api {
     std::unordered_map<std::u16string, file_kind> files_; // by folded path
     std::atomic<std::size_t> volume_queries_{0};
     std::atomic<std::size_t> drive_listings_{0};
+    std::int64_t started_ = 0; // FILETIME of the machine's start
 };
 
 } // namespace tallowick::platform::simulated

@@ -1,6 +1,7 @@
 #include "platform/simulated/simulated_tracing.h"
 
 #include "platform/simulated/guids.h"
+#include "platform/simulated/machine_clock.h"
 #include "platform/utf_codec.h"
 #include "platform/windows_facts.h"
 
@@ -11,21 +12,120 @@
 namespace tallowick::platform::simulated {
 namespace {
 
-// 100-nanosecond intervals from 1601 to 1970: a FILETIME of the Unix epoch.
-constexpr std::int64_t filetime_of_unix_epoch = 116'444'736'000'000'000;
+// The shortest wait between two looks at the flush timers, and a timer of 0
+// taken as 1 s.
+constexpr auto timer_tick = std::chrono::milliseconds(50);
+constexpr std::uint32_t default_flush_timer_s = 1;
 
-std::int64_t filetime_now() {
-    const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
-    return filetime_of_unix_epoch +
-           std::chrono::duration_cast<std::chrono::nanoseconds>(since_epoch).count() / 100;
+// The kernel's name of a process image: its last component.
+std::string image_file_name_of(const std::string& image) {
+    const auto slash = image.find_last_of('\\');
+    return slash == std::string::npos ? image : image.substr(slash + 1);
 }
 
 } // namespace
 
-simulated_tracing::simulated_tracing(const machine_config& machine)
+simulated_tracing::simulated_tracing(const machine_config& machine, const simulated_system* system)
     : version_(reported_version::of(machine.major_version, machine.minor_version)),
       start_delay_(machine.session_start_delay_ms), delivery_(machine.delivery),
-      providers_(machine.providers), sessions_(machine), guid_source_(std::random_device{}()) {}
+      providers_(machine.providers), sessions_(machine), guid_source_(std::random_device{}()),
+      system_(system), clock_base_(counter_base()) {
+    if (delivery_ == delivery_mode::real_time)
+        flush_timers_ = std::jthread([this](std::stop_token stop) { run_flush_timers(std::move(stop)); });
+}
+
+simulated_tracing::~simulated_tracing() {
+    if (flush_timers_.joinable()) {
+        flush_timers_.request_stop();
+        {
+            const std::lock_guard lock(mutex_);
+            timer_wake_.notify_all();
+        }
+        flush_timers_.join();
+    }
+    for (const built_record& record : rundown_records_)
+        tdh_.remove(record);
+}
+
+void simulated_tracing::run_flush_timers(const std::stop_token& stop) {
+    std::unique_lock lock(mutex_);
+    auto next = std::chrono::steady_clock::now() + std::chrono::seconds(default_flush_timer_s);
+    while (!stop.stop_requested()) {
+        timer_wake_.wait_until(lock, next, [&] { return stop.stop_requested(); });
+        const auto now = std::chrono::steady_clock::now();
+        next = now + std::chrono::seconds(default_flush_timer_s);
+        // Each session's timer runs from its own start, so sessions hand their
+        // buffers over at moments of their own.
+        sessions_.for_each_session([&](session_state& session) {
+            const std::uint32_t setting = session.buffers->settings().flush_timer_s;
+            const auto timer = std::chrono::seconds(setting == 0 ? default_flush_timer_s : setting);
+            auto [at, fresh] = flushed_.try_emplace(&session, now);
+            if (!fresh && now - at->second >= timer) {
+                at->second = now;
+                consumers_.flush(session);
+            }
+            next = std::min(next, at->second + timer);
+        });
+        next = std::max(next, now + timer_tick);
+    }
+}
+
+std::int64_t simulated_tracing::next_time_stamp() {
+    // The counter's 100 ns steps can repeat; the records of a machine cannot.
+    const std::int64_t now = performance_counter_now();
+    std::int64_t last = last_time_stamp_.load();
+    while (!last_time_stamp_.compare_exchange_weak(last, std::max(now, last + 1))) {
+    }
+    return std::max(now, last + 1);
+}
+
+void simulated_tracing::run_down(session_state& session, std::uint8_t opcode, bool unclaimed) {
+    if (system_ == nullptr || !session.runs_down_processes())
+        return;
+    for (const process_entry& process : system_->running_processes()) {
+        process_event event;
+        event.opcode = opcode;
+        event.process_id = process.pid;
+        event.parent_id = process.parent_pid;
+        event.user_sid = process.user_sid;
+        event.image_file_name = image_file_name_of(process.image);
+        event.command_line = utf8_to_utf16(process.command_line);
+        event.header_process_id = process.pid;
+        built_record record = build_record(describe_process_event(event));
+        record.record().EventHeader.TimeStamp.QuadPart = next_time_stamp();
+        tdh_.add(record);
+        if (unclaimed)
+            consumers_.write_unclaimed(session, record.record());
+        else
+            consumers_.write_into(session, record.record());
+        rundown_records_.push_back(std::move(record));
+    }
+    if (unclaimed)
+        consumers_.close_unclaimed(session);
+}
+
+bool simulated_tracing::hold(std::u16string_view name) {
+    const std::lock_guard lock(mutex_);
+    const std::shared_ptr<session_state> session = sessions_.find(name);
+    if (!session)
+        return false;
+    // What was written before the hold goes on its way.
+    if (delivery_ == delivery_mode::real_time)
+        consumers_.flush(*session);
+    session->held = true;
+    return true;
+}
+
+bool simulated_tracing::release(std::u16string_view name, std::chrono::milliseconds patience,
+                                const std::stop_token& stop) {
+    return stoppable([&](std::unique_lock<std::mutex>& lock) {
+        const std::shared_ptr<session_state> session = sessions_.find(name);
+        if (!session)
+            return false;
+        consumers_.release(*session, delivery_ == delivery_mode::real_time, patience, lock, stop);
+        return true;
+    });
+}
 
 void simulated_tracing::wake_waiters() {
     const std::lock_guard lock(mutex_);
@@ -39,14 +139,8 @@ bool simulated_tracing::wait_for_processing(std::size_t count, const std::stop_t
 }
 
 delivery_outcome simulated_tracing::deliver(built_record& record, std::chrono::milliseconds patience,
-                                            const std::stop_token& stop) {
-    // The clock's 100 ns steps can repeat, and may step back; the records of a
-    // machine cannot.
-    const std::int64_t now = filetime_now();
-    std::int64_t last = last_time_stamp_.load();
-    while (!last_time_stamp_.compare_exchange_weak(last, std::max(now, last + 1))) {
-    }
-    record.record().EventHeader.TimeStamp.QuadPart = std::max(now, last + 1);
+                                            const std::stop_token& stop, std::int64_t stamp) {
+    record.record().EventHeader.TimeStamp.QuadPart = stamp != 0 ? stamp : next_time_stamp();
     std::size_t generated = 0;
     {
         const std::lock_guard lock(mutex_);
@@ -93,7 +187,11 @@ std::uint32_t simulated_tracing::start_trace(trace_handle* handle, const char16_
     if (start_delay_.count() > 0)
         std::this_thread::sleep_for(start_delay_);
     const std::lock_guard lock(mutex_);
-    return sessions_.start(handle, name, properties);
+    const std::uint32_t status = sessions_.start(handle, name, properties);
+    if (status == error_success)
+        if (const std::shared_ptr<session_state> started = sessions_.find_by_handle(*handle))
+            run_down(*started, rundown_start_opcode, true);
+    return status;
 }
 
 std::uint32_t simulated_tracing::control_trace(trace_handle handle, const char16_t* name,
@@ -102,7 +200,22 @@ std::uint32_t simulated_tracing::control_trace(trace_handle handle, const char16
     const std::lock_guard lock(mutex_);
     std::shared_ptr<session_state> stopped;
     const std::uint32_t status = sessions_.control(handle, name, properties, control_code, &stopped);
+    if (status == error_success && control_code == sdk::event_trace_control_flush) {
+        const std::shared_ptr<session_state> flushed =
+            handle != 0 ? sessions_.find_by_handle(handle) : sessions_.find(name == nullptr ? u"" : name);
+        if (flushed && !flushed->held)
+            consumers_.flush(*flushed);
+    }
     if (stopped) {
+        // What a hold kept was in the session's buffers all along; then the
+        // rundown of the processes still running.
+        while (!stopped->kept.empty()) {
+            consumers_.write_into(*stopped, stopped->kept.front().view());
+            stopped->kept.pop_front();
+        }
+        stopped->held = false;
+        run_down(*stopped, rundown_end_opcode, false);
+        flushed_.erase(stopped.get());
         consumers_.flush_stopped(*stopped);
         consumers_.sessions_changed(); // a query changes nothing: nobody is woken for it
     }
@@ -230,6 +343,20 @@ std::int32_t simulated_tracing::verify_version_info(OSVERSIONINFOEXW* info, std:
     if (info == nullptr)
         return 0;
     return simulated::verify_version_info(version_, *info, type_mask, condition_mask);
+}
+
+std::int64_t simulated_tracing::query_performance_counter() {
+    return performance_counter_now();
+}
+
+std::int64_t simulated_tracing::query_performance_frequency() {
+    return performance_frequency;
+}
+
+std::int64_t simulated_tracing::system_time() {
+    // From the counter, as the machine stamps and converts: exact, not two
+    // clocks read a moment apart.
+    return system_time_of(performance_counter_now());
 }
 
 hresult simulated_tracing::co_create_guid(GUID* guid) {

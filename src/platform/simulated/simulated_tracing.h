@@ -5,16 +5,22 @@
 #include "platform/simulated/record_delivery.h"
 #include "platform/simulated/scenario.h"
 #include "platform/simulated/session_table.h"
+#include "platform/simulated/simulated_system.h"
 #include "platform/simulated/tdh_catalog.h"
 #include "platform/simulated/version_test.h"
 #include "platform/tracing_api.h"
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <random>
 #include <stop_token>
+#include <string_view>
+#include <thread>
+#include <vector>
 
 namespace tallowick::platform::simulated {
 
@@ -25,7 +31,11 @@ namespace tallowick::platform::simulated {
 // Safe to call from any number of threads.
 class simulated_tracing final : public tracing_api {
   public:
-    explicit simulated_tracing(const machine_config& machine);
+    // `system`: whose processes the kernel's rundown enumerates (none without).
+    explicit simulated_tracing(const machine_config& machine, const simulated_system* system = nullptr);
+    ~simulated_tracing() override;
+    simulated_tracing(const simulated_tracing&) = delete;
+    simulated_tracing& operator=(const simulated_tracing&) = delete;
 
     // The waits below return false (or give up) once `stop` is requested and
     // they are woken: whoever requests the stop then calls wake_waiters(). (No
@@ -43,8 +53,17 @@ class simulated_tracing final : public tracing_api {
     // In real-time delivery it writes the record into those sessions' buffers
     // and returns at once (`consumers` then counts the sessions); records were
     // described beforehand.
+    // `stamp`: the shared counter's value to stamp it with (0: now).
     delivery_outcome deliver(built_record& record, std::chrono::milliseconds patience,
-                             const std::stop_token& stop);
+                             const std::stop_token& stop, std::int64_t stamp = 0);
+    // The shared performance counter now, later than every stamp before.
+    std::int64_t next_time_stamp();
+    // The system time (FILETIME) of a counter value.
+    std::int64_t system_time_of(std::int64_t counter) const { return counter + clock_base_; }
+    // The hold and release steps: false when no session has that name.
+    bool hold(std::u16string_view session);
+    bool release(std::u16string_view session, std::chrono::milliseconds patience,
+                 const std::stop_token& stop);
     // Another program acting on a session (see outside_step) through the calls
     // the agent makes, with their answers: the status of its call, 4201 when no
     // session has the name.
@@ -93,6 +112,9 @@ class simulated_tracing final : public tracing_api {
                                          std::uint8_t condition) override;
     std::int32_t verify_version_info(OSVERSIONINFOEXW* info, std::uint32_t type_mask,
                                      std::uint64_t condition_mask) override;
+    std::int64_t query_performance_counter() override;
+    std::int64_t query_performance_frequency() override;
+    std::int64_t system_time() override;
     hresult co_create_guid(GUID* guid) override;
     hresult string_from_clsid(const GUID& clsid, std::u16string& text) override;
     hresult co_initialize_ex(void* reserved, std::uint32_t co_init) override;
@@ -107,6 +129,12 @@ class simulated_tracing final : public tracing_api {
     std::uint32_t release(void* object) override;
 
   private:
+    // A process record of the kernel's rundown (opcode 3 or 4) for each
+    // process running now, into the session's buffers (lock held).
+    void run_down(session_state& session, std::uint8_t opcode, bool unclaimed);
+    // Real-time delivery: each session's flush timer (lock not held).
+    void run_flush_timers(const std::stop_token& stop);
+
     // Runs `wait` with the lock held; wake_waiters() wakes it to see a stop.
     template <typename Wait> auto stoppable(Wait wait) {
         std::unique_lock lock(mutex_);
@@ -124,6 +152,12 @@ class simulated_tracing final : public tracing_api {
     record_delivery consumers_{sessions_};
     std::mt19937_64 guid_source_;
     std::atomic<std::int64_t> last_time_stamp_{0};
+    const simulated_system* system_;
+    const std::int64_t clock_base_;             // system time less the counter, at construction
+    std::vector<built_record> rundown_records_; // described to TDH while the machine lives
+    std::map<const session_state*, std::chrono::steady_clock::time_point> flushed_; // lock held
+    std::condition_variable_any timer_wake_;
+    std::jthread flush_timers_; // last: it starts once everything else exists
 };
 
 } // namespace tallowick::platform::simulated

@@ -10,13 +10,17 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
+#include <vector>
 
 namespace tallowick::platform::windows {
 namespace {
-// Fixed by the callers' contract: image names and volume roots in 260 units,
+// Fixed by the callers' contract: volume roots in 260 units, the first try at
+// an image name too;
 // account and domain names in 256.
 constexpr DWORD path_units = MAX_PATH;
 constexpr DWORD account_units = 256;
+// The longest path the system names, and its terminator.
+constexpr DWORD longest_path_units = 32768;
 
 HANDLE to_handle(native_handle handle) {
     return reinterpret_cast<HANDLE>(handle);
@@ -45,10 +49,26 @@ open_result windows_system::open_process(std::uint32_t desired_access, std::uint
 }
 
 std::optional<std::u16string> windows_system::process_image_file_name(native_handle process) {
-    wchar_t buffer[path_units] = {};
-    if (K32GetProcessImageFileNameW(to_handle(process), buffer, path_units) == 0)
+    // Grown on a short buffer up to the longest path the system names.
+    for (DWORD units = path_units;; units = std::min<DWORD>(units * 4, longest_path_units)) {
+        std::vector<wchar_t> buffer(units);
+        DWORD written = units;
+        if (QueryFullProcessImageNameW(to_handle(process), PROCESS_NAME_NATIVE, buffer.data(), &written))
+            return from_wide(std::wstring_view(buffer.data(), written));
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || units >= longest_path_units)
+            return std::nullopt;
+    }
+}
+
+std::optional<std::int64_t> windows_system::process_creation_time(native_handle process) {
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    if (!GetProcessTimes(to_handle(process), &created, &exited, &kernel, &user))
         return std::nullopt;
-    return text_of(buffer, path_units);
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(created.dwHighDateTime) << 32) |
+                                     created.dwLowDateTime);
 }
 
 open_result windows_system::open_process_token(native_handle process, std::uint32_t desired_access) {

@@ -10,6 +10,7 @@ class windows_system final : public system_api {
   public:
     open_result open_process(std::uint32_t desired_access, std::uint32_t pid) override;
     std::optional<std::u16string> process_image_file_name(native_handle process) override;
+    std::optional<std::int64_t> process_creation_time(native_handle process) override;
     open_result open_process_token(native_handle process, std::uint32_t desired_access) override;
     std::uint32_t get_token_user(native_handle token, std::span<std::byte> buffer,
                                  std::uint32_t& needed) override;

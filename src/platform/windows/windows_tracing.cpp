@@ -192,6 +192,31 @@ std::int32_t windows_tracing::verify_version_info(OSVERSIONINFOEXW* info, std::u
     return VerifyVersionInfoW(info, type_mask, condition_mask);
 }
 
+std::int64_t windows_tracing::query_performance_counter() {
+    LARGE_INTEGER counter{};
+    QueryPerformanceCounter(&counter);
+    return counter.QuadPart;
+}
+
+std::int64_t windows_tracing::query_performance_frequency() {
+    LARGE_INTEGER frequency{};
+    return QueryPerformanceFrequency(&frequency) ? frequency.QuadPart : 0;
+}
+
+std::int64_t windows_tracing::system_time() {
+    // Precise from Windows 8 on; Windows 7 has only the tick-grained clock.
+    using precise_clock = void(WINAPI*)(FILETIME*);
+    static const auto precise = reinterpret_cast<precise_clock>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
+    FILETIME now{};
+    if (precise != nullptr)
+        precise(&now);
+    else
+        GetSystemTimeAsFileTime(&now);
+    return static_cast<std::int64_t>((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) |
+                                     now.dwLowDateTime);
+}
+
 hresult windows_tracing::co_create_guid(GUID* guid) {
     return CoCreateGuid(guid);
 }

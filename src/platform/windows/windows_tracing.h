@@ -44,6 +44,9 @@ class windows_tracing final : public tracing_api {
     std::int32_t verify_version_info(OSVERSIONINFOEXW* info, std::uint32_t type_mask,
                                      std::uint64_t condition_mask) override;
 
+    std::int64_t query_performance_counter() override;
+    std::int64_t query_performance_frequency() override;
+    std::int64_t system_time() override;
     hresult co_create_guid(GUID* guid) override;
     hresult string_from_clsid(const GUID& clsid, std::u16string& text) override;
     hresult co_initialize_ex(void* reserved, std::uint32_t co_init) override;
