@@ -21,6 +21,12 @@ int run_agent(int argc, const char* const* argv) {
         console::write_error_line(std::string("tallowick: invalid command line: ") + error.what());
         return 2;
     }
+    // A mistyped option ("--paht") would otherwise leave the agent reporting
+    // what the user never asked for without a word.
+    if (options.action != program_action::help && options.action != program_action::version) {
+        for (const std::string& ignored : options.ignored)
+            console::write_error_line(ignored_argument_line(ignored));
+    }
     switch (options.action) {
     case program_action::help:
         std::fputs(help_banner(), stdout);

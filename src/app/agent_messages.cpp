@@ -1,6 +1,9 @@
 #include "app/agent_messages.h"
 
 #include "app/event_time_text.h"
+#include "platform/filetime.h"
+
+#include <chrono>
 
 namespace tallowick::app {
 namespace {
@@ -15,6 +18,11 @@ void add_text(rapidjson::Document& message, const char* key, std::string_view va
 
 void add_count(rapidjson::Document& message, const char* key, std::uint64_t value) {
     message.AddMember(rapidjson::StringRef(key), rapidjson::Value(value), message.GetAllocator());
+}
+
+std::int64_t filetime_of(std::chrono::system_clock::time_point when) {
+    return platform::filetime_of_unix_epoch +
+           std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count() / 100;
 }
 
 rapidjson::Document agent_message(const char* operation) {
@@ -87,9 +95,12 @@ rapidjson::Document events_lost_message(const loss_news& news) {
 rapidjson::Document session_restored_message(const session_restore& restore) {
     rapidjson::Document message = agent_message("SESSION RESTORED");
     add_text(message, "Session", restore.session);
+    add_text(message, "Provider", restore.provider);
     add_text(message, "Found", restore.found);
-    add_text(message, "Noticed_Time", event_time_text(restore.noticed_at));
-    add_text(message, "Restored_Time", event_time_text(restore.restored_at));
+    add_text(message, "Done", restore.done);
+    add_text(message, "Noticed_Time", event_time_text(filetime_of(restore.noticed)));
+    add_text(message, "Restored_Time", event_time_text(filetime_of(restore.restored)));
+    add_count(message, "Tries", restore.tries);
     return message;
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/loss_watch.h"
 #include "app/run_ledger.h"
+#include "app/session_restore.h"
 
 #include <rapidjson/document.h>
 
@@ -31,14 +32,7 @@ rapidjson::Document started_message(const options_in_force& options);
 rapidjson::Document status_message(const ledger_figures& figures);
 // "EVENTS LOST": a session's loss counters grew.
 rapidjson::Document events_lost_message(const loss_news& news);
-// "SESSION RESTORED": a session found tampered with or stopped was started
-// again. Times are FILETIMEs.
-struct session_restore {
-    std::string_view session;
-    std::string_view found; // what was wrong with it
-    std::int64_t noticed_at = 0;
-    std::int64_t restored_at = 0;
-};
+// "SESSION RESTORED": a session changed or stopped from outside was put back.
 rapidjson::Document session_restored_message(const session_restore& restore);
 // "STOPPED", the run's last datagram: the summary's figures.
 rapidjson::Document stopped_message(const ledger_figures& figures);

@@ -93,14 +93,23 @@ command_line parse_command_line(int argc, const char* const* argv) {
     // The parser takes a prefix for the whole name ("--in" for --install-service):
     // the switches that act count only when spelt out, so that a slip never
     // installs a service. Unspelt, they are ignored as any unknown option is.
-    std::erase_if(parsed.options, [](const po::option& option) {
+    const auto unspelt = [](const po::option& option) {
         return spelt_out_only(option.string_key) &&
                (option.original_tokens.empty() || option.original_tokens.front() != "--" + option.string_key);
-    });
+    };
+    // What is not taken, in the order typed: unknown options, values no option
+    // took, and those switches.
+    std::vector<std::string> ignored;
+    for (const po::option& option : parsed.options) {
+        if (option.unregistered || option.position_key != -1 || unspelt(option))
+            ignored.insert(ignored.end(), option.original_tokens.begin(), option.original_tokens.end());
+    }
+    std::erase_if(parsed.options, unspelt);
     po::store(parsed, values);
     po::notify(values);
 
     command_line result;
+    result.ignored = std::move(ignored);
     result.action = action_of(values);
     if (result.action == program_action::help) {
         result.help = true;
@@ -115,6 +124,12 @@ command_line parse_command_line(int argc, const char* const* argv) {
     if (values.count("max-datagram") != 0)
         result.max_datagram = max_datagram_of(values["max-datagram"].as<std::string>());
     return result;
+}
+
+std::string ignored_argument_line(const std::string& argument) {
+    if (argument.starts_with('-'))
+        return "tallowick: unknown option \"" + argument + "\" ignored";
+    return "tallowick: argument \"" + argument + "\" ignored: no option takes it";
 }
 
 const char* help_banner() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "monitor/event_scope.h"
+#include "monitor/program_exclusion.h"
 
 #include <array>
 #include <string>
@@ -8,8 +9,8 @@
 
 namespace tallowick::app {
 
-// Process names whose activity is never reported.
-extern const std::array<std::string, 34> default_excluded_processes;
+// Programs whose activity is never reported, each with how it is named and where it lives.
+extern const std::array<monitor::excluded_program, 34> default_excluded_processes;
 // Image-path endings of other monitoring agents; their process starts are not reported.
 extern const std::array<std::string, 2> excluded_agent_images;
 // File-name extensions that count as documents when no path is monitored.

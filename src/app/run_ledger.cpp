@@ -14,7 +14,7 @@ bool ledger_figures::anything() const {
         if (session.lost.any())
             return true;
     return datagrams_sent() != 0 || shortened != 0 || send_failures != 0 || console_lines_dropped != 0 ||
-           events_not_reported != 0;
+           events_not_reported != 0 || sessions_restored != 0;
 }
 
 run_ledger::run_ledger(std::vector<std::string> session_names) {
@@ -93,6 +93,8 @@ std::vector<std::string> run_summary(const ledger_figures& figures) {
             sessions += " (and " + std::to_string(session.lost.records) + " lost-event records)";
     }
     lines.push_back(std::move(sessions));
+    lines.push_back("tallowick: run summary: sessions restored: " +
+                    std::to_string(figures.sessions_restored));
     return lines;
 }
 

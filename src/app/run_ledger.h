@@ -40,6 +40,7 @@ struct ledger_figures {
     std::uint64_t console_lines_dropped = 0; // those lost to a failed output included
     std::uint64_t console_lines_failed = 0;
     std::uint64_t events_not_reported = 0; // queued when the stop's time ran out
+    std::uint64_t sessions_restored = 0;   // from the restore ledger, for the summary
     std::vector<session_figures> sessions;
 
     std::uint64_t sent_of(datagram_kind kind) const { return sent[static_cast<std::size_t>(kind)]; }

@@ -6,6 +6,8 @@
 #include "app/interrupt.h"
 #include "app/loss_watch.h"
 #include "app/run_ledger.h"
+#include "app/session_guard.h"
+#include "app/session_restore.h"
 #include "app/session_sizing.h"
 #include "console/console.h"
 #include "decoding/errors.h"
@@ -60,22 +62,75 @@ class session_failures {
     std::atomic<bool> failed_{false};
 };
 
-// One session on its own thread. A session that fails to start, or whose
-// processing ends without a stop, ends the run: the agent must not go on
-// looking as if it watched what it no longer sees.
-// Errors that come once the shutdown has begun are the stop's own doing.
+// How long a session stopped from outside waits between tries to start again.
+constexpr std::chrono::seconds restart_pause{1};
+
+// Waits `duration` in small steps; false once the shutdown has begun.
+bool pause_unless_shutting_down(std::chrono::milliseconds duration, const std::atomic<bool>& shutting_down) {
+    constexpr std::chrono::milliseconds step{50};
+    for (std::chrono::milliseconds waited{0}; waited < duration; waited += step) {
+        if (shutting_down.load())
+            return false;
+        std::this_thread::sleep_for(step);
+    }
+    return !shutting_down.load();
+}
+
+// One session on its own thread. A session stopped from outside is started
+// again at once, under the same name with the same providers and buffers: one
+// stop command must not end all monitoring. A session that fails to start, or
+// fails while processing, or cannot be started again after `restore_tries`,
+// ends the run: the agent must not go on looking as if it watched what it no
+// longer sees. Errors that come once the shutdown has begun are the stop's own doing.
 void run_session(etw::trace_session& session, session_failures& failures,
-                 const std::atomic<bool>& shutting_down) {
-    try {
-        session.start();
-        if (!shutting_down.load())
-            failures.record("trace session " + session_text(session) + " ended unexpectedly");
-    } catch (const std::exception& error) {
-        if (!shutting_down.load())
-            failures.record("trace session " + session_text(session) + " failed: " + error.what());
-    } catch (...) {
-        if (!shutting_down.load())
-            failures.record("trace session " + session_text(session) + " failed");
+                 const std::atomic<bool>& shutting_down, restore_ledger& ledger) {
+    const std::string name = session_text(session);
+    std::optional<session_restore> restoring; // stopped from outside, on its way back
+    std::chrono::system_clock::time_point last_restored;
+    for (;;) {
+        std::string failure;
+        try {
+            if (!session.begin())
+                return;
+            if (restoring) {
+                restoring->restored = std::chrono::system_clock::now();
+                last_restored = restoring->restored;
+                ledger.restored(*restoring);
+                restoring.reset();
+            }
+            session.process();
+        } catch (const std::exception& error) {
+            failure = error.what();
+        } catch (...) {
+            failure = "unknown exception";
+        }
+        if (shutting_down.load())
+            return;
+        if (!failure.empty()) {
+            if (!restoring) {
+                failures.record("trace session " + name + " failed: " + failure);
+                return;
+            }
+            if (restoring->tries >= restore_tries) {
+                failures.record("trace session " + name + " " + restoring->found +
+                                ", and could not be started again after " + std::to_string(restoring->tries) +
+                                " tries: " + failure);
+                return;
+            }
+            ++restoring->tries;
+            if (!pause_unless_shutting_down(restart_pause, shutting_down))
+                return;
+            continue;
+        }
+        // Processing ended without a stop of ours. Stopped again right after
+        // a restart: started again a little later, so that a session that
+        // keeps ending costs a line a second, not a busy loop.
+        const auto noticed = std::chrono::system_clock::now();
+        restoring = session_restore{name, "", "was stopped from outside", "started again", noticed, {}, 1};
+        session.forget_ended_session();
+        if (noticed - last_restored < restart_pause &&
+            !pause_unless_shutting_down(restart_pause, shutting_down))
+            return;
     }
 }
 
@@ -200,6 +255,9 @@ int run_traces(const monitor::event_scope& scope, const run_settings& settings, 
     session_failures failures;
     std::atomic<bool> shutting_down{false};
     std::array<std::thread, 3> threads;
+    restore_ledger restores(console::write_error_line, [&agent](const session_restore& restore) {
+        agent.say([&restore] { return session_restored_message(restore); });
+    });
     int status = 0;
     // Ctrl+C taken over, then announced, before any session runs: a record's
     // line must not come before the announcement, and a Ctrl+C prompted by the
@@ -217,7 +275,7 @@ int run_traces(const monitor::event_scope& scope, const run_settings& settings, 
     try {
         for (std::size_t i = 0; i < sessions.size(); ++i)
             threads[i] = std::thread(run_session, std::ref(*sessions[i]), std::ref(failures),
-                                     std::cref(shutting_down));
+                                     std::cref(shutting_down), std::ref(restores));
     } catch (const std::system_error& error) {
         console::write_error_line(std::string("tallowick: cannot start a session thread: ") + error.what());
         status = 1;
@@ -238,12 +296,19 @@ int run_traces(const monitor::event_scope& scope, const run_settings& settings, 
         if (!stop_requested.load() && !failures.any())
             hooks.sessions_running();
     }
+    session_guard guard({sessions.begin(), sessions.end()},
+                        {{file_provider->guid, "Microsoft-Windows-Kernel-File"},
+                         {process_provider->guid, "Microsoft-Windows-Kernel-Process"}},
+                        restores);
     if (status == 0) {
         auto next_status = std::chrono::steady_clock::now() + settings.status_interval;
-        // Woken by Ctrl+C or a failing session, else only to read the counters.
+        // Woken by Ctrl+C or a failing session, else only to read the counters
+        // and to see that nobody changed the sessions.
         while (!stop_requested.load() && !failures.any()) {
             wait_for_wake_up(loss_check_interval);
             losses.check();
+            if (auto failure = guard.check())
+                failures.record(std::move(*failure));
             if (agent.speaking() && std::chrono::steady_clock::now() >= next_status) {
                 agent.say([&ledger] { return status_message(ledger.figures()); });
                 next_status += settings.status_interval;
@@ -296,7 +361,8 @@ int run_traces(const monitor::event_scope& scope, const run_settings& settings, 
                  : std::chrono::milliseconds(exit_patience);
     console.finish(patience, [&] {
         // A run that failed before anything happened ends with its one line.
-        const ledger_figures figures = ledger.figures();
+        ledger_figures figures = ledger.figures();
+        figures.sessions_restored = restores.count();
         if (status == 0 || figures.anything()) {
             for (const std::string& line : run_summary(figures))
                 console::write_error_line(line);

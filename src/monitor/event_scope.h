@@ -1,5 +1,7 @@
 #pragma once
 
+#include "monitor/program_exclusion.h"
+
 #include <span>
 #include <string>
 #include <vector>
@@ -12,8 +14,8 @@ namespace tallowick::monitor {
 struct event_scope {
     std::vector<std::string> monitored_paths;    // drive prefix already cut off; none: documents only
     std::vector<std::string> excluded_processes; // the user's, as typed
-    // Process names whose activity is never reported.
-    std::span<const std::string> default_excluded_processes;
+    // Programs whose activity is never reported.
+    std::span<const excluded_program> default_excluded_processes;
     // Image-path endings of other monitoring agents; their process starts are not reported.
     std::span<const std::string> excluded_agent_images;
     // File-name extensions that count as documents when no path is monitored.

@@ -15,10 +15,6 @@ namespace tallowick::monitor {
 namespace {
 constexpr std::string_view explorer = "explorer.exe";
 
-bool contains(std::string_view text, std::string_view part) {
-    return text.find(part) != std::string_view::npos;
-}
-
 // A document by its extension, in any case: "SCAN001.PDF" is one.
 bool is_document(const event_scope& scope, std::string_view name) {
     return std::any_of(
@@ -73,8 +69,8 @@ bool in_scope(std::string_view name, const event_scope& scope) {
 // The built-in table for path events: every entry but the file explorer.
 bool is_default_excluded_path_event(const event_scope& scope, std::string_view process_name) {
     return std::any_of(scope.default_excluded_processes.begin(), scope.default_excluded_processes.end(),
-                       [process_name](const std::string& entry) {
-                           return entry != explorer && contains(process_name, entry);
+                       [process_name](const excluded_program& entry) {
+                           return entry.name != explorer && names_program(entry, process_name);
                        });
 }
 
@@ -97,11 +93,10 @@ std::string join_line(std::initializer_list<std::string_view> pieces) {
 } // namespace
 
 bool is_default_excluded(const event_scope& scope, std::string_view process_name, std::string_view label) {
-    for (const std::string& entry : scope.default_excluded_processes) {
-        if (!contains(process_name, entry))
+    for (const excluded_program& entry : scope.default_excluded_processes) {
+        if (!names_program(entry, process_name))
             continue;
-        const bool spared_explorer =
-            label == "DELETE" && entry.size() >= explorer.size() && entry.ends_with(explorer);
+        const bool spared_explorer = label == "DELETE" && entry.name.ends_with(explorer);
         return !spared_explorer;
     }
     return false;

@@ -27,8 +27,8 @@ void handle_file_path_event(int event_id, unsigned int process_id, const std::u1
                             const event_scope& scope, message_sink& sink, const event_origin& origin = {});
 
 // Whether the built-in process table removes an open by `process_name` with
-// this label: the first entry the name contains decides, and the file explorer
-// is spared for a plain "DELETE".
+// this label: the first entry that names the program decides, and the file
+// explorer is spared for a plain "DELETE".
 bool is_default_excluded(const event_scope& scope, std::string_view process_name, std::string_view label);
 
 } // namespace tallowick::monitor

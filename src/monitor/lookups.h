@@ -59,8 +59,8 @@ std::string get_token_user_name(platform::native_handle token);
 // or "UNKNOWN" when the text is no SID or the account cannot be found.
 std::string get_account_name(const std::string& sid_text);
 
-// The path with its first \Device\HarddiskVolumeN\ prefix replaced by the
-// drive letter of that volume, from the drive map in `cache` (by default the
+// The path with the \Device\HarddiskVolumeN\ prefix it starts with replaced by
+// the drive letter of that volume, from the drive map in `cache` (by default the
 // process-wide one). Unchanged when there is no such prefix or no drive letter
 // stands for that volume.
 std::string device_path_to_drive_path(const std::string& path);

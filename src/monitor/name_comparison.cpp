@@ -27,10 +27,27 @@ bool ends_with_ignoring_case(std::string_view text, std::string_view ending) {
            equals_ignoring_case(text.substr(text.size() - ending.size()), ending);
 }
 
+namespace {
+// Called with `text` ending with `ending`; an ending that begins with a '\' is a name's start itself.
+bool starts_a_name(std::string_view text, std::string_view ending) {
+    return text.size() == ending.size() || ending.starts_with('\\') ||
+           text[text.size() - ending.size() - 1] == '\\';
+}
+} // namespace
+
+bool ends_at_name_boundary(std::string_view text, std::string_view ending) {
+    return text.ends_with(ending) && starts_a_name(text, ending);
+}
+
+bool ends_at_name_boundary_ignoring_case(std::string_view text, std::string_view ending) {
+    return ends_with_ignoring_case(text, ending) && starts_a_name(text, ending);
+}
+
 bool is_user_excluded(std::string_view process_name, const std::vector<std::string>& excluded_processes) {
-    return std::any_of(
-        excluded_processes.begin(), excluded_processes.end(),
-        [process_name](const std::string& entry) { return ends_with_ignoring_case(process_name, entry); });
+    return std::any_of(excluded_processes.begin(), excluded_processes.end(),
+                       [process_name](const std::string& entry) {
+                           return ends_at_name_boundary_ignoring_case(process_name, entry);
+                       });
 }
 
 } // namespace tallowick::monitor

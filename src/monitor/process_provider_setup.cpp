@@ -95,10 +95,13 @@ void process_event_callback(const EVENT_RECORD& record, const etw::trace_context
         // The rundown seeds the tracker only: those processes did not start now.
         if (opcode == platform::rundown_start_opcode)
             return;
+        // Excluded on the path the tracker learnt, not on the kernel's short name.
+        const process_tracker::lookup known = tracker.find(process_id, when);
+        std::string image_path = known.facts ? known.facts->image : std::string();
         pool.enqueue_task(handle_process_event, opcode, static_cast<unsigned int>(process_id),
-                          std::move(command_line), std::move(image_file_name), std::move(user_sid),
-                          static_cast<unsigned int>(parent_id), std::cref(scope), std::ref(sink),
-                          std::move(parent_image), when);
+                          std::move(command_line), std::move(image_file_name), std::move(image_path),
+                          std::move(user_sid), static_cast<unsigned int>(parent_id), std::cref(scope),
+                          std::ref(sink), std::move(parent_image), when);
     } catch (const std::exception& error) {
         console::write_line(std::string("WINDOWS KERNEL PROCESS HANDLER CAUGHT ERROR: ") + error.what(),
                             true);

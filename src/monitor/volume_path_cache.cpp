@@ -3,18 +3,16 @@
 namespace tallowick::monitor {
 
 std::optional<device_prefix_match> find_volume_device_prefix(std::string_view path) {
-    // The leftmost match of \\Device\\HarddiskVolume[0-9]+\\ : the digits after
-    // the fixed text are always all taken, and a backslash must follow them.
+    // \\Device\\HarddiskVolume[0-9]+\\ at the start: the digits after the fixed
+    // text are always all taken, and a backslash must follow them.
     constexpr std::string_view fixed = "\\Device\\HarddiskVolume";
-    for (std::size_t start = path.find(fixed); start != std::string_view::npos;
-         start = path.find(fixed, start + 1)) {
-        std::size_t end = start + fixed.size();
-        const std::size_t digits_begin = end;
-        while (end < path.size() && path[end] >= '0' && path[end] <= '9')
-            ++end;
-        if (end > digits_begin && end < path.size() && path[end] == '\\')
-            return device_prefix_match{start, end + 1 - start};
-    }
+    if (!path.starts_with(fixed))
+        return std::nullopt;
+    std::size_t end = fixed.size();
+    while (end < path.size() && path[end] >= '0' && path[end] <= '9')
+        ++end;
+    if (end > fixed.size() && end < path.size() && path[end] == '\\')
+        return device_prefix_match{0, end + 1};
     return std::nullopt;
 }
 

@@ -12,10 +12,11 @@
 
 namespace tallowick::monitor {
 
-// Where a \Device\HarddiskVolumeN\ prefix (one or more digits, final backslash
-// included) first occurs in `path`. Scanned by hand rather than with
-// std::regex, whose recursive matcher overflows the stack on a long run of
-// digits, as a crafted file name can hold.
+// The \Device\HarddiskVolumeN\ prefix (one or more digits, final backslash
+// included) that `path` starts with. Only at the start: the same text inside a
+// path (a share's folder named so) names no volume. Scanned by hand rather
+// than with std::regex, whose recursive matcher overflows the stack on a long
+// run of digits, as a crafted file name can hold.
 struct device_prefix_match {
     std::size_t position = 0;
     std::size_t length = 0;

@@ -23,8 +23,13 @@ inline constexpr std::uint32_t error_already_exists = 183;
 inline constexpr std::uint32_t error_more_data = 234;
 inline constexpr std::uint32_t error_not_found = 1168;
 inline constexpr std::uint32_t error_not_all_assigned = 1300;
+// A stop of a session already on its way to stopping: ControlTraceW's page
+// names ERROR_ACTIVE_CONNECTIONS (2402), and 1230 (ERROR_CONNECTION_ACTIVE) is
+// reported for the same case; both mean the session stops.
+inline constexpr std::uint32_t error_connection_active = 1230;
 inline constexpr std::uint32_t error_no_system_resources = 1450;
 inline constexpr std::uint32_t error_timeout = 1460;
+inline constexpr std::uint32_t error_active_connections = 2402;
 inline constexpr std::uint32_t error_wmi_instance_not_found = 4201;
 inline constexpr std::uint32_t error_ctx_close_pending = 7007;
 

@@ -87,17 +87,45 @@ void kernel_logger_trace::activate_providers() {
                                                       sizeof information));
 }
 
-std::optional<std::string>
-kernel_logger_trace::attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) {
+std::uint32_t kernel_logger_trace::wanted_flags() const {
     std::uint32_t wanted = 0;
     for (const kernel::kernel_provider& registered : providers_)
         wanted |= registered.enable_flags;
-    if ((queried.EnableFlags & wanted) == wanted)
+    return wanted;
+}
+
+namespace {
+// "enable flags 0x00000000 where 0x00000001 are needed", or nothing when the flags hold.
+std::optional<std::string> missing_flags(std::uint32_t flags, std::uint32_t wanted) {
+    if ((flags & wanted) == wanted)
         return std::nullopt;
     char text[64];
     std::snprintf(text, sizeof text, "enable flags 0x%08X where 0x%08X are needed",
-                  static_cast<unsigned>(queried.EnableFlags), static_cast<unsigned>(wanted));
-    return std::string("it has ") + text;
+                  static_cast<unsigned>(flags), static_cast<unsigned>(wanted));
+    return text;
+}
+} // namespace
+
+std::optional<std::string>
+kernel_logger_trace::attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) {
+    if (auto missing = missing_flags(static_cast<std::uint32_t>(queried.EnableFlags), wanted_flags()))
+        return "it has " + *missing;
+    return std::nullopt;
+}
+
+std::vector<session_tampering> kernel_logger_trace::tampering(const EVENT_TRACE_PROPERTIES& queried) {
+    if (auto missing = missing_flags(static_cast<std::uint32_t>(queried.EnableFlags), wanted_flags()))
+        return {{session_tampering::kind::flags_cleared, {}, "has " + *missing}};
+    return {};
+}
+
+void kernel_logger_trace::undo(const session_tampering& /*found*/) {
+    // An update with our block sets our flags again (the buffers stay as
+    // they are); the group masks, which it may clear too, are set after it.
+    session_properties block = fill_properties();
+    check_status(current_tracing().control_trace(controller_handle(), name().c_str(), block.get(),
+                                                 sdk::event_trace_control_update));
+    activate_providers();
 }
 
 void kernel_logger_trace::request_rundown() {

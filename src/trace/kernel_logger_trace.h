@@ -4,6 +4,7 @@
 #include "trace/trace_session.h"
 
 #include <string>
+#include <vector>
 
 namespace etw {
 
@@ -33,7 +34,12 @@ class kernel_logger_trace final : public trace_session {
     void request_rundown() override;
     PEVENT_RECORD_CALLBACK record_callback() const override { return &kernel_logger_trace::on_kernel_record; }
     std::optional<std::string> attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) override;
+    std::vector<session_tampering> tampering(const EVENT_TRACE_PROPERTIES& queried) override;
+    void undo(const session_tampering& found) override;
     std::optional<std::string> replacement_notice() const override;
+
+    // The enable flags of every registered provider.
+    std::uint32_t wanted_flags() const;
 
     kernel_provider_list providers_;
 };

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "trace/provider_merge.h"
 #include "trace/session_providers.h"
 #include "trace/trace_session.h"
 
 #include <string>
+#include <vector>
 
 namespace etw {
 
@@ -32,6 +34,11 @@ class manifest_trace final : public trace_session {
     void request_rundown() override;
     PEVENT_RECORD_CALLBACK record_callback() const override { return &manifest_trace::on_user_record; }
     std::optional<std::string> attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) override;
+    std::vector<session_tampering> tampering(const EVENT_TRACE_PROPERTIES& queried) override;
+    void undo(const session_tampering& found) override;
+
+    // One enable call for a provider GUID with the merged settings of its providers.
+    void enable_provider(const GUID& guid, const merged_settings& settings);
 
     manifest_provider_list providers_;
 };

@@ -25,14 +25,17 @@ session_statistics statistics_of(const EVENT_TRACE_PROPERTIES& properties) {
             static_cast<std::uint32_t>(properties.NumberOfBuffers)};
 }
 
-// Stops whatever session runs under `name`; none running is no failure, and
-// 234 (more data) comes from a stop that has been done. The session's final
-// counters when one was stopped.
+// Stops whatever session runs under `name`; none running is no failure, 234
+// (more data) comes from a stop that has been done, and 1230 or 2402 from one
+// already on its way. The session's final counters when
+// one was stopped.
 std::optional<session_statistics> stop_by_name(const std::u16string& name, session_properties block) {
     const std::uint32_t status =
         current_tracing().control_trace(0, name.c_str(), block.get(), sdk::event_trace_control_stop);
     if (status == platform::error_wmi_instance_not_found)
         return std::nullopt;
+    if (status == platform::error_connection_active || status == platform::error_active_connections)
+        return std::nullopt; // the counters come with the stop under way
     if (status != platform::error_more_data)
         check_status(status);
     return statistics_of(*block.get());
@@ -41,22 +44,30 @@ std::optional<session_statistics> stop_by_name(const std::u16string& name, sessi
 
 trace_session::trace_session(std::u16string name)
     : name_(std::move(name)), printable_name_(tallowick::platform::utf16_to_utf8(name_)),
-      controller_handle_(invalid_handle), consumer_handle_(invalid_handle) {}
+      controller_handle_(invalid_handle), consumer_handle_(invalid_handle),
+      processing_handle_(invalid_handle) {}
 
 void trace_session::start() {
-    TRACEHANDLE consumer = invalid_handle;
-    {
-        const std::lock_guard lock(state_mutex_);
-        if (processing_)
-            throw std::logic_error("trace session already started");
-        if (std::exchange(stop_requested_, false))
-            return;
-        consumer = start_up();
-        processing_ = true;
-    }
+    if (begin())
+        process();
+}
+
+bool trace_session::begin() {
+    const std::lock_guard lock(state_mutex_);
+    if (processing_)
+        throw std::logic_error("trace session already started");
+    if (std::exchange(stop_requested_, false))
+        return false;
+    processing_handle_ = start_up();
+    processing_ = true;
+    return true;
+}
+
+void trace_session::process() {
     // A stop from now on ends this call: by ending the platform session, or by
     // closing the handle before processing begins (ProcessTrace then fails at once).
     // Processing gets its own copy of the handle, which stop overwrites.
+    TRACEHANDLE consumer = processing_handle_;
     std::uint32_t status = platform::error_success;
     try {
         status = current_tracing().process_trace(&consumer, 1, nullptr, nullptr);
@@ -67,6 +78,38 @@ void trace_session::start() {
     // How processing ended after a stop is the stop's doing, not a failure.
     if (!end_processing())
         check_status(status);
+}
+
+void trace_session::forget_ended_session() {
+    const std::lock_guard lock(state_mutex_);
+    if (processing_)
+        return;
+    // Its processing has returned: closing loses nothing it was handed.
+    try {
+        close_session();
+    } catch (const std::exception&) {
+        // Forgotten all the same; the next registration makes a new consumer.
+    }
+    controller_handle_ = invalid_handle;
+}
+
+std::vector<session_tampering> trace_session::inspect() {
+    const std::lock_guard lock(state_mutex_);
+    if (!processing_ || stop_requested_ || controller_handle_ == invalid_handle)
+        return {};
+    session_properties block = fill_properties();
+    const std::uint32_t status =
+        current_tracing().control_trace(0, name_.c_str(), block.get(), sdk::event_trace_control_query);
+    if (status != platform::error_success)
+        return {};
+    return tampering(*block.get());
+}
+
+void trace_session::repair(const session_tampering& found) {
+    const std::lock_guard lock(state_mutex_);
+    if (!processing_ || stop_requested_ || controller_handle_ == invalid_handle)
+        return;
+    undo(found);
 }
 
 bool trace_session::processing() const {

@@ -4,6 +4,7 @@
 #include "platform/sdk/etw_types.h"
 #include "trace/record_clock.h"
 #include "trace/session_properties.h"
+#include "trace/session_tampering.h"
 
 #include <atomic>
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 namespace etw {
 
@@ -48,7 +50,31 @@ class trace_session {
     // that came while no start was running is honoured by the next start, which
     // then returns at once: so a stop can never miss a start that was on its way.
     // Throws the trace errors; std::logic_error while another start runs.
+    // `begin` and then `process`.
     void start();
+
+    // The start up to processing. False when a stop came first (it is
+    // answered); then there is nothing to process.
+    bool begin();
+    // Processes the records of the session `begin` made ready until it is
+    // stopped, by us or from outside (processing then returns, as on Windows).
+    // Throws when processing fails while no stop of ours came.
+    void process();
+    // After processing ended without a stop of ours (the session was stopped
+    // from outside): forgets that platform session and closes our consumer, so
+    // that the next `begin` registers the session anew under the same name,
+    // with the same providers and buffers.
+    void forget_ended_session();
+
+    // What someone else changed in the running session: a provider of ours no
+    // longer enabled in it with our level and keywords, the kernel flags ours
+    // no longer set. Nothing while the session does not process, is being
+    // stopped, is one we attached to, or cannot be queried (a stopped session
+    // is restored by the thread whose processing it ended). Any thread.
+    std::vector<session_tampering> inspect();
+    // Undoes one finding of `inspect`: enables the provider again with our
+    // settings, or sets the enable flags again. Throws the trace errors.
+    void repair(const session_tampering& found);
 
     // Whether start has set the session up and hands its records over now.
     bool processing() const;
@@ -98,6 +124,11 @@ class trace_session {
     // id in Wnode.HistoricalContext, EnableFlags), cannot deliver what our
     // providers write; nothing when it can.
     virtual std::optional<std::string> attached_session_problem(const EVENT_TRACE_PROPERTIES& queried) = 0;
+    // What differs from our settings in the running session as a query of it
+    // describes it (logger id in Wnode.HistoricalContext, EnableFlags).
+    virtual std::vector<session_tampering> tampering(const EVENT_TRACE_PROPERTIES& queried) = 0;
+    // Puts one finding right in our registered session.
+    virtual void undo(const session_tampering& found) = 0;
     // Said on standard error before a running session of our name is stopped to
     // take its place, where that name may be another tool's; nothing when not.
     virtual std::optional<std::string> replacement_notice() const { return std::nullopt; }
@@ -163,7 +194,8 @@ class trace_session {
     mutable std::mutex state_mutex_;
     std::condition_variable processing_ended_;
     bool processing_ = false;
-    bool stop_requested_ = false; // a stop no start has answered yet
+    TRACEHANDLE processing_handle_; // what `process` processes: its own copy, which stop leaves alone
+    bool stop_requested_ = false;   // a stop no start has answered yet
     std::optional<session_statistics> final_statistics_;
     bool foreign_ = false; // someone else's session, useless to us: never stopped by us
     std::atomic<std::uint64_t> loss_records_{0};

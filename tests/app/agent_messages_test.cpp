@@ -43,10 +43,13 @@ TEST(AgentMessages, EachIsAValidMessageOfItsKind) {
          R"("Datagrams_Sent":11,"File_System_Sent":5,"Process_Start_Sent":1,"Process_End_Sent":2,"Agent_Sent":3,"Messages_Shortened":0,"Send_Failures":1,"Console_Lines_Dropped":0,"Events_Lost":10,"Buffers_Lost":1,"Loss_Records":2,)"},
         {sealed_text(events_lost_message(news), seal),
          R"("Session":"Velmar_Trace_FileKernel","Events_Lost":4,"Events_Lost_Total":7,"Buffers_Lost":0,"Buffers_Lost_Total":1,"Loss_Records":1,"Loss_Records_Total":2,)"},
-        {sealed_text(session_restored_message({"Velmar_Trace_FileKernel", "stopped by another program",
-                                               134411716290000000, 134411716295000000}),
-                     seal),
-         R"("Found":"stopped by another program","Noticed_Time":"2026-12-08T02:47:09.0000000Z","Restored_Time":"2026-12-08T02:47:09.5000000Z",)"},
+        {sealed_text(
+             session_restored_message(
+                 {"Velmar_Trace_FileKernel", "Microsoft-Windows-Kernel-File", "is no longer enabled",
+                  "enabled again", std::chrono::system_clock::time_point(std::chrono::seconds(1796698029)),
+                  std::chrono::system_clock::time_point(std::chrono::milliseconds(1796698029500)), 2}),
+             seal),
+         R"("Session":"Velmar_Trace_FileKernel","Provider":"Microsoft-Windows-Kernel-File","Found":"is no longer enabled","Done":"enabled again","Noticed_Time":"2026-12-08T02:47:09.0000000Z","Restored_Time":"2026-12-08T02:47:09.5000000Z","Tries":2,)"},
         {sealed_text(stopped_message(figures), seal),
          R"({"Event_Type":"AGENT","Operation":"STOPPED","Datagrams_Sent":11,)"},
     };

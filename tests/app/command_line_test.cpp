@@ -89,10 +89,28 @@ TEST(CommandLine, ExcludedProcessesStayAsTyped) {
               (strings{"Foo.EXE", "C:bar"}));
 }
 
-TEST(CommandLine, SingleDashAndUnknownOptionsAreIgnored) {
-    const command_line parsed = parse({"-path", "C:\\x", "--verbose", "--path", "C:\\y"});
-    EXPECT_EQ(parsed.paths, (strings{"\\y"}));
-    EXPECT_TRUE(parse({"-path", "C:\\x"}).paths.empty());
+TEST(CommandLine, SingleDashAndUnknownOptionsAreIgnoredAndListed) {
+    struct ignored_case {
+        strings args;
+        strings paths;
+        strings ignored;
+    };
+    const ignored_case cases[] = {
+        {{"-path", "C:\\x", "--verbose", "--path", "C:\\y"}, {"\\y"}, {"-path", "C:\\x", "--verbose"}},
+        {{"-path", "C:\\x"}, {}, {"-path", "C:\\x"}},
+        {{"--paht", "C:\\Users\\bob"}, {}, {"--paht", "C:\\Users\\bob"}},
+        {{"--paht=C:\\Users\\bob"}, {}, {"--paht=C:\\Users\\bob"}},
+        {{"--path", "C:\\a", "C:\\b"}, {"\\a"}, {"C:\\b"}},
+        {{"--path", "C:\\a"}, {"\\a"}, {}},
+        {{"--install", "--path", "C:\\a"}, {"\\a"}, {"--install"}}, // a switch that acts, not spelt out
+    };
+    for (const ignored_case& test : cases) {
+        const command_line parsed = parse(test.args);
+        EXPECT_EQ(parsed.paths, test.paths) << ::testing::PrintToString(test.args);
+        EXPECT_EQ(parsed.ignored, test.ignored) << ::testing::PrintToString(test.args);
+    }
+    EXPECT_EQ(ignored_argument_line("--paht"), "tallowick: unknown option \"--paht\" ignored");
+    EXPECT_EQ(ignored_argument_line("C:\\b"), "tallowick: argument \"C:\\b\" ignored: no option takes it");
 }
 
 TEST(CommandLine, MissingOrEmptyValueIsRejected) {

@@ -84,7 +84,8 @@ TEST_F(AgentEndToEnd, DemoScenarioReportsExactlyTheWorkday) {
               "tallowick: run summary: datagrams sent: 7 file system, 3 process start, 4 process end\n"
               "tallowick: run summary: messages shortened: 0, send failures: 0, console lines dropped: 0\n"
               "tallowick: run summary: events lost: Velmar_Trace_WindowsKernel 0, Velmar_Trace_FileKernel 0, "
-              "Velmar_Trace_ProcessThreadKernel 0\n");
+              "Velmar_Trace_ProcessThreadKernel 0\n"
+              "tallowick: run summary: sessions restored: 0\n");
 
     const std::string word =
         R"("Process_Name":"C:\\Program Files\\Microsoft Office\\root\\Office16\\WINWORD.EXE","Process_Owner":"alice","Event_Type":"FILESYSTEM"})";
@@ -252,6 +253,94 @@ TEST_F(AgentEndToEnd, NamesMatchInAnyCaseAsOnWindows) {
     }
 }
 
+// Malware named after a system program, or holding a table entry's name in
+// its own, is reported; the real programs stay excluded. Process starts are
+// excluded on the full image path, not on the kernel's short name.
+const std::string borrowed_names_scenario = R"({"format": 1,
+  "machine": {
+    "accounts": [{"sid": "S-1-5-21-7-8-9-1002", "name": "bob", "domain": "HOST"}],
+    "processes": [
+      {"pid": 100, "image": "\\Device\\HarddiskVolume3\\Tools\\editor.exe", "user_sid": "S-1-5-21-7-8-9-1002"},
+      {"pid": 200, "image": "\\Device\\HarddiskVolume3\\Users\\bob\\Downloads\\svchost.exe", "user_sid": "S-1-5-21-7-8-9-1002"},
+      {"pid": 201, "image": "\\Device\\HarddiskVolume3\\Users\\bob\\AppData\\Roaming\\conhost.exe", "user_sid": "S-1-5-21-7-8-9-1002"},
+      {"pid": 202, "image": "\\Device\\HarddiskVolume3\\Tools\\sharp.exe", "user_sid": "S-1-5-21-7-8-9-1002"},
+      {"pid": 203, "image": "\\Device\\HarddiskVolume3\\Tools\\PerfWatson\\dropper.exe", "user_sid": "S-1-5-21-7-8-9-1002"},
+      {"pid": 204, "image": "\\Device\\HarddiskVolume3\\Tools\\evilwinword.exe", "user_sid": "S-1-5-21-7-8-9-1002"},
+      {"pid": 210, "image": "\\Device\\HarddiskVolume3\\Windows\\System32\\svchost.exe"},
+      {"pid": 211, "image": "\\Device\\HarddiskVolume3\\Program Files\\Microsoft Visual Studio\\Common7\\ServiceHub\\Hosts\\ServiceHub.Host.CLR.x86.exe", "user_sid": "S-1-5-21-7-8-9-1002"},
+      {"pid": 212, "image": "\\Device\\HarddiskVolume3\\Program Files (x86)\\Microsoft Visual Studio\\Common7\\IDE\\PerfWatson2.exe", "user_sid": "S-1-5-21-7-8-9-1002"}]},
+  "steps": [
+    {"file_open": {"pid": 200, "name": "\\Device\\HarddiskVolume3\\Users\\bob\\a.docx", "share_access": 1}},
+    {"file_open": {"pid": 201, "name": "\\Device\\HarddiskVolume3\\Users\\bob\\a.docx", "share_access": 1}},
+    {"file_open": {"pid": 202, "name": "\\Device\\HarddiskVolume3\\Users\\bob\\a.docx", "share_access": 1}},
+    {"file_open": {"pid": 203, "name": "\\Device\\HarddiskVolume3\\Users\\bob\\a.docx", "share_access": 1}},
+    {"file_open": {"pid": 204, "name": "\\Device\\HarddiskVolume3\\Users\\bob\\a.docx", "share_access": 1}},
+    {"file_open": {"pid": 210, "name": "\\Device\\HarddiskVolume3\\Users\\bob\\a.docx", "share_access": 1}},
+    {"file_open": {"pid": 211, "name": "\\Device\\HarddiskVolume3\\Users\\bob\\a.docx", "share_access": 1}},
+    {"file_open": {"pid": 212, "name": "\\Device\\HarddiskVolume3\\Users\\bob\\a.docx", "share_access": 1}},
+    {"process_start": {"pid": 300, "parent_pid": 100, "image_file_name": "svchost.exe", "command_line": "svchost.exe -k evil",
+      "user_sid": "S-1-5-21-7-8-9-1002", "image": "\\Device\\HarddiskVolume3\\Users\\bob\\Downloads\\svchost.exe"}},
+    {"process_start": {"pid": 301, "parent_pid": 100, "image_file_name": "sharp.exe", "command_line": "sharp.exe",
+      "user_sid": "S-1-5-21-7-8-9-1002", "image": "\\Device\\HarddiskVolume3\\Tools\\sharp.exe"}},
+    {"process_start": {"pid": 302, "parent_pid": 100, "image_file_name": "svchost.exe", "command_line": "svchost.exe -k netsvcs",
+      "user_sid": "S-1-5-18", "image": "\\Device\\HarddiskVolume3\\Windows\\System32\\svchost.exe"}},
+    {"interrupt": {}}]})";
+
+TEST_F(AgentEndToEnd, BorrowedNamesAreReportedAndTheRealProgramsStayExcluded) {
+    const auto opened_by = [](int pid, const std::string& image) {
+        return R"({"id":12,"proc":)" + std::to_string(pid) +
+               R"(,"Operation":"READ","Filename":"C:\\Users\\bob\\a.docx","Path_Type":"N/A","Process_Name":")" +
+               image + R"(","Process_Owner":"bob","Event_Type":"FILESYSTEM"})";
+    };
+    const auto started = [](int pid, const std::string& image, const std::string& command_line) {
+        return R"({"Parent_Process_Name":"c:\\tools\\editor.exe","Operation":"PROCESS STARTED","Process_Name":")" +
+               image + R"(","Process_ID":)" + std::to_string(pid) +
+               R"(,"Parent_Process_ID":100,"Command_Line":")" + command_line +
+               R"(","Event_Type":"PROCESS","User":"bob","User_SID":"S-1-5-21-7-8-9-1002"})";
+    };
+    const std::string svchost = opened_by(200, R"(C:\\Users\\bob\\Downloads\\svchost.exe)");
+    const std::string conhost = opened_by(201, R"(C:\\Users\\bob\\AppData\\Roaming\\conhost.exe)");
+    const std::string sharp = opened_by(202, R"(C:\\Tools\\sharp.exe)");
+    const std::string dropper = opened_by(203, R"(C:\\Tools\\PerfWatson\\dropper.exe)");
+    const std::string evilwinword = opened_by(204, R"(C:\\Tools\\evilwinword.exe)");
+    const std::string svchost_started = started(300, "svchost.exe", "svchost.exe -k evil");
+    const std::string sharp_started = started(301, "sharp.exe", "sharp.exe");
+    struct case_row {
+        std::vector<std::string> arguments;
+        std::vector<std::string> datagrams;
+    };
+    const case_row rows[] = {
+        {{}, {svchost, conhost, sharp, dropper, evilwinword, svchost_started, sharp_started}},
+        // The user's exclusion names a program, not the end of another's name.
+        {{"--excludeproc", "winword.exe"},
+         {svchost, conhost, sharp, dropper, evilwinword, svchost_started, sharp_started}},
+        {{"--excludeproc", "EvilWinWord.exe"},
+         {svchost, conhost, sharp, dropper, svchost_started, sharp_started}},
+        {{"--excludeproc", "arp.exe"},
+         {svchost, conhost, sharp, dropper, evilwinword, svchost_started, sharp_started}},
+        // On the full path for starts too: the borrowed svchost goes, the real one was never reported.
+        {{"--excludeproc", "downloads\\svchost.exe"}, {conhost, sharp, dropper, evilwinword, sharp_started}},
+    };
+    for (const case_row& row : rows) {
+        const agent_run result = run(row.arguments, borrowed_names_scenario);
+        EXPECT_EQ(result.process.exit_status, 0) << ::testing::PrintToString(row.arguments);
+        EXPECT_EQ(sorted(result.datagrams), sorted(row.datagrams)) << ::testing::PrintToString(row.arguments);
+    }
+}
+
+// A mistyped option is named and ignored; the run goes on as without it.
+TEST_F(AgentEndToEnd, MistypedOptionsAreNamedOnStandardError) {
+    const agent_run result =
+        run({"--paht", "C:\\Users\\bob", "--path", "C:\\Users", "C:\\Other"}, project_scenario);
+    EXPECT_EQ(result.process.exit_status, 0);
+    EXPECT_EQ(lines_of(without_run_summary(result.process.err)),
+              (std::vector<std::string>{"tallowick: unknown option \"--paht\" ignored",
+                                        "tallowick: argument \"C:\\Users\\bob\" ignored: no option takes it",
+                                        "tallowick: argument \"C:\\Other\" ignored: no option takes it"}));
+    EXPECT_EQ(lines_of(result.process.out).front(), "Monitoring path: \\Users");
+    EXPECT_EQ(sorted(result.datagrams), sorted({main_cpp_read, notes_written, old_cpp_deleted}));
+}
+
 TEST_F(AgentEndToEnd, ControlCharactersCannotForgeConsoleLines) {
     const std::string scenario = R"({"format": 1,
       "machine": {
@@ -259,7 +348,7 @@ TEST_F(AgentEndToEnd, ControlCharactersCannotForgeConsoleLines) {
         "processes": [{"pid": 100, "image": "\\Device\\HarddiskVolume3\\Tools\\editor.exe", "user_sid": "S-1-5-21-7-8-9-1001"}]},
       "steps": [
         {"process_start": {"pid": 300, "parent_pid": 100, "image_file_name": "evil\u0007.exe",
-          "command_line": "x\nREAD C:\\forged.docx FILE C:\\x.exe 1 alice\u001b[2J\r\u007f!",
+          "command_line": "x\nREAD C:\\forged.docx FILE C:\\x.exe 1 alice\u001b[2J\r\u007f! invoice_\u202efdp.exe\u009b2J\u0085\u2028\u2066.",
           "user_sid": "S-1-5-21-7-8-9-1001", "image": "\\Device\\HarddiskVolume3\\Tools\\evil.exe"}},
         {"file_open": {"pid": 300, "name": "\\Device\\HarddiskVolume3\\Users\\a\tb\u001b.docx", "share_access": 1}},
         {"interrupt": {}}]})";
@@ -270,7 +359,10 @@ TEST_F(AgentEndToEnd, ControlCharactersCannotForgeConsoleLines) {
     const std::vector<std::string> expected = {
         R"({"Parent_Process_Name":"c:\\tools\\editor.exe","Operation":"PROCESS STARTED","Process_Name":"evil\u0007.exe","Process_ID":300,"Parent_Process_ID":100,"Command_Line":"x\nREAD C:\\forged.docx FILE C:\\x.exe 1 alice\u001B[2J\r)"
         "\x7f"
-        R"(!","Event_Type":"PROCESS","User":"alice","User_SID":"S-1-5-21-7-8-9-1001"})",
+        "! invoice_\xe2\x80\xae"
+        "fdp.exe\xc2\x9b"
+        "2J\xc2\x85\xe2\x80\xa8\xe2\x81\xa6."
+        R"(","Event_Type":"PROCESS","User":"alice","User_SID":"S-1-5-21-7-8-9-1001"})",
         R"({"id":12,"proc":300,"Operation":"READ","Filename":"C:\\Users\\a\tb\u001B.docx","Path_Type":"N/A","Process_Name":"C:\\Tools\\evil.exe","Process_Owner":"alice","Event_Type":"FILESYSTEM"})",
     };
     EXPECT_EQ(sorted(result.datagrams), sorted(expected));
@@ -280,7 +372,8 @@ TEST_F(AgentEndToEnd, ControlCharactersCannotForgeConsoleLines) {
         "Excluding Process: a\\x0Astopping traces...",
         "starting traces...",
         "DEBUG PROCESS STARTED: 300 evil\\x07.exe x\\x0AREAD C:\\forged.docx FILE C:\\x.exe 1 "
-        "alice\\x1B[2J\\x0D\\x7F! c:\\tools\\editor.exe",
+        "alice\\x1B[2J\\x0D\\x7F! invoice_\\u202Efdp.exe\\u009B2J\\u0085\\u2028\\u2066. "
+        "c:\\tools\\editor.exe",
         "READ C:\\Users\\a\\x09b\\x1B.docx N/A C:\\Tools\\evil.exe 300 alice",
         "Caught interrupt signal...",
         "stopping traces...",

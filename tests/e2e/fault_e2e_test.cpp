@@ -157,6 +157,72 @@ TEST_F(FaultEndToEnd, InterruptOrTerminationTwiceWhileRunningStopsOnce) {
     }
 }
 
+// Another administrator stops one of our sessions, switches our provider off
+// or narrows it, or clears the kernel flags: the agent puts it right, says so
+// in one line, and what the change would have silenced 3 s later arrives.
+TEST_F(FaultEndToEnd, ASessionChangedFromOutsideIsRestoredAndSeesWhatFollows) {
+    const std::string process_started =
+        R"({"process_start": {"pid": 300, "parent_pid": 100, "image_file_name": "tool.exe", "command_line": "tool.exe -x",
+           "user_sid": "S-1-5-21-7-8-9-1001", "image": "\\Device\\HarddiskVolume3\\Tools\\tool.exe"}})";
+    const std::string tool_started =
+        R"({"Parent_Process_Name":"c:\\tools\\editor.exe","Operation":"PROCESS STARTED","Process_Name":"tool.exe","Process_ID":300,"Parent_Process_ID":100,"Command_Line":"tool.exe -x","Event_Type":"PROCESS","User":"alice","User_SID":"S-1-5-21-7-8-9-1001"})";
+    const std::string session = "tallowick: trace session Velmar_Trace_";
+    struct outside_case {
+        const char* what;
+        std::string outside; // the step's body
+        std::string follows; // 3 s later
+        std::string arrives;
+        std::string line; // on standard error, from its start
+    };
+    const outside_case cases[] = {
+        {"the file session stopped", R"({"stop_session": "Velmar_Trace_FileKernel"})", report_opened(),
+         report_read, session + "FileKernel: was stopped from outside; started again"},
+        {"the kernel session stopped", R"({"stop_session": "Velmar_Trace_WindowsKernel"})", process_started,
+         tool_started, session + "WindowsKernel: was stopped from outside; started again"},
+        {"the process session stopped", R"({"stop_session": "Velmar_Trace_ProcessThreadKernel"})",
+         report_opened(), report_read,
+         session + "ProcessThreadKernel: was stopped from outside; started again"},
+        {"the file provider disabled",
+         R"({"disable_provider": {"session": "Velmar_Trace_FileKernel", "provider": "Microsoft-Windows-Kernel-File"}})",
+         report_opened(), report_read,
+         session + "FileKernel: provider Microsoft-Windows-Kernel-File is no longer enabled; enabled again"},
+        {"the file provider narrowed, named by its GUID",
+         R"({"enable_provider": {"session": "Velmar_Trace_FileKernel", "provider": "EDD08927-9CC4-4E65-B970-C2560FB5C289",
+             "any_keywords": "0x10", "level": 4}})",
+         report_opened(), report_read,
+         session + "FileKernel: provider Microsoft-Windows-Kernel-File was narrowed to level 4, keywords "
+                   "0x10 (ours: "},
+        {"the kernel flags cleared",
+         R"({"set_enable_flags": {"session": "Velmar_Trace_WindowsKernel", "flags": 0}})", process_started,
+         tool_started,
+         session + "WindowsKernel: has enable flags 0x00000000 where 0x00000001 are needed; enable flags set "
+                   "again"},
+        {"the process provider disabled",
+         R"({"disable_provider": {"session": "Velmar_Trace_ProcessThreadKernel", "provider": "Microsoft-Windows-Kernel-Process"}})",
+         report_opened(), report_read,
+         session + "ProcessThreadKernel: provider Microsoft-Windows-Kernel-Process is no longer enabled; "
+                   "enabled again"},
+    };
+    for (const outside_case& test : cases) {
+        SCOPED_TRACE(test.what);
+        udp_receiver receiver;
+        const process_result result = run_process(
+            agent, {},
+            scenario(machine_parts, R"({"outside": )" + test.outside + R"(}, {"delay_ms": 3000, )" +
+                                        test.follows.substr(1, test.follows.size() - 2) +
+                                        R"(}, {"interrupt": {}})"));
+
+        EXPECT_EQ(result.exit_status, 0) << result.err;
+        const std::vector<std::string> errors = lines_of(without_run_summary(result.err));
+        EXPECT_EQ(errors.size(), 1u) << result.err;
+        EXPECT_TRUE(!errors.empty() && errors[0].starts_with(test.line)) << result.err;
+        EXPECT_NE(result.err.find("tallowick: run summary: sessions restored: 1\n"), std::string::npos)
+            << result.err;
+        EXPECT_EQ(receiver.receive_pending(), std::vector<std::string>{test.arrives});
+        EXPECT_EQ(lines_of(result.out).size(), 4u) << result.out; // start, the event, Ctrl+C, stop
+    }
+}
+
 // What the agent sends goes nowhere useful; it must neither notice nor stall.
 // `reader` sets up the other end of 127.0.0.1:13251 for the run.
 struct collector_case {

@@ -29,7 +29,7 @@ class DrivePath : public ::testing::Test {
     volume_path_cache cache;
 };
 
-TEST_F(DrivePath, ReplacesTheFirstVolumeDevicePrefixOnly) {
+TEST_F(DrivePath, ReplacesAVolumeDevicePrefixAtTheStartOnly) {
     struct path_case {
         std::string device;
         std::string drive;
@@ -44,6 +44,10 @@ TEST_F(DrivePath, ReplacesTheFirstVolumeDevicePrefixOnly) {
         {"\\Device\\HarddiskVolume3\\a\\Device\\HarddiskVolume12\\b", "C:\\a\\Device\\HarddiskVolume12\\b"},
         {"\\Device\\HarddiskVolume\\x", "\\Device\\HarddiskVolume\\x"}, // no digits
         {"\\Device\\Mup\\server\\share\\x", "\\Device\\Mup\\server\\share\\x"},
+        // A share whose folders spell a volume's prefix is still the share.
+        {"\\Device\\Mup\\evilhost\\share\\Device\\HarddiskVolume3\\Users\\a.txt",
+         "\\Device\\Mup\\evilhost\\share\\Device\\HarddiskVolume3\\Users\\a.txt"},
+        {"x\\Device\\HarddiskVolume3\\a.txt", "x\\Device\\HarddiskVolume3\\a.txt"},
         {"\\Device\\HarddiskVolume3", "\\Device\\HarddiskVolume3"}, // no final backslash
         {"\\Device\\HarddiskVolume3x\\y", "\\Device\\HarddiskVolume3x\\y"},
         {"\\Device\\HarddiskVolume1\\x", "\\Device\\HarddiskVolume1\\x"}, // no such volume
@@ -82,19 +86,19 @@ TEST_F(DrivePath, SurvivesAnEndlessRunOfDigits) {
     EXPECT_EQ(find_volume_device_prefix(path)->length, path.size() - 1);
 }
 
-// What the expression \\Device\\HarddiskVolume[0-9]+\\ finds (leftmost match),
-// checked once against std::regex.
-TEST(VolumeDevicePrefix, FindsTheLeftmostMatchOfTheExpression) {
+// What the expression ^\\Device\\HarddiskVolume[0-9]+\\ finds.
+TEST(VolumeDevicePrefix, FindsTheExpressionAtTheStartOnly) {
     struct prefix_case {
         std::string path;
         std::optional<std::pair<std::size_t, std::size_t>> match; // position, length
     };
     const prefix_case cases[] = {
         {"\\Device\\HarddiskVolume3\\a", std::pair(0, 24)},
-        {"x\\Device\\HarddiskVolume42\\", std::pair(1, 25)},
-        {"\\Device\\HarddiskVolume\\Device\\HarddiskVolume4\\", std::pair(22, 24)},
-        {"\\Device\\HarddiskVolume12a\\Device\\HarddiskVolume3\\f", std::pair(25, 24)},
-        {"\\\\Device\\HarddiskVolume0\\\\", std::pair(1, 24)},
+        {"\\Device\\HarddiskVolume42\\", std::pair(0, 25)},
+        {"x\\Device\\HarddiskVolume42\\", std::nullopt},
+        {"\\Device\\HarddiskVolume\\Device\\HarddiskVolume4\\", std::nullopt},
+        {"\\Device\\HarddiskVolume12a\\Device\\HarddiskVolume3\\f", std::nullopt},
+        {"\\\\Device\\HarddiskVolume0\\\\", std::nullopt},
         {"\\Device\\HarddiskVolume1\\\\Device", std::pair(0, 24)},
         {"\\Device\\HarddiskVolume3", std::nullopt},
         {"\\device\\harddiskvolume3\\", std::nullopt},

@@ -18,7 +18,7 @@ using tallowick::testing::json_text;
 using testing::scope_of;
 
 constexpr unsigned word = 100, explorer = 110, svchost = 120, notepad = 130, lsass = 140, smss = 150,
-                   ended = 160, buecher = 170;
+                   ended = 160, buecher = 170, borrowed_svchost = 180;
 
 machine_inventory handler_machine() {
     machine_inventory model;
@@ -26,7 +26,10 @@ machine_inventory handler_machine() {
     model.processes = {
         {word, "\\Device\\HarddiskVolume3\\Program Files\\Office\\WINWORD.EXE", alice, process_access::full},
         {explorer, "\\Device\\HarddiskVolume3\\Windows\\explorer.exe", alice, process_access::full},
-        {svchost, "\\Device\\HarddiskVolume3\\Temp\\svchost.exe\\run.exe", alice, process_access::full},
+        {svchost, "\\Device\\HarddiskVolume3\\Windows\\System32\\svchost.exe", "S-1-5-18",
+         process_access::full},
+        {borrowed_svchost, "\\Device\\HarddiskVolume3\\Users\\bob\\Downloads\\svchost.exe", alice,
+         process_access::full},
         {notepad, "\\Device\\HarddiskVolume3\\Windows\\notepad.exe", alice, process_access::full},
         {lsass, "\\Device\\HarddiskVolume3\\Windows\\System32\\lsass.exe", "S-1-5-18",
          process_access::limited},
@@ -60,6 +63,7 @@ std::string file_json(int id, unsigned pid, const std::string& operation, const 
 const std::string word_image = "C:\\Program Files\\Office\\WINWORD.EXE";
 const std::string explorer_image = "C:\\Windows\\explorer.exe";
 const std::string notepad_image = "C:\\Windows\\notepad.exe";
+const std::string borrowed_svchost_image = "C:\\Users\\bob\\Downloads\\svchost.exe";
 const std::string report_device = "\\Device\\HarddiskVolume3\\Users\\alice\\Documents\\report.docx";
 const std::string report_docx = "C:\\Users\\alice\\Documents\\report.docx";
 const std::string slides_device = "\\Device\\HarddiskVolume3\\Users\\alice\\slides.pdf";
@@ -170,7 +174,10 @@ TEST_F(FileEventHandler, OpensAreScopedLabelledAndExcluded) {
          {12, explorer, report_device, 4},
          report{"DELETE", report_docx, "FILE", explorer_image, "alice"}},
         {"the explorer deleting and reading", {12, explorer, report_device, 5}, {}},
-        {"svchost anywhere in the image path", {12, svchost, report_device, 1}, {}},
+        {"svchost in the Windows folders", {12, svchost, report_device, 1}, {}},
+        {"a borrowed name: svchost in Downloads",
+         {12, borrowed_svchost, report_device, 1},
+         report{"READ", report_docx, "FILE", borrowed_svchost_image, "alice"}},
         {"user exclusion must end the image path",
          {12, notepad, report_device, 1, {}, {"note"}},
          report{"READ", report_docx, "FILE", notepad_image, "alice"}},
@@ -178,6 +185,10 @@ TEST_F(FileEventHandler, OpensAreScopedLabelledAndExcluded) {
          {12, notepad, report_device, 1, {}, {"x", "notepad.exe"}},
          {}},
         {"user exclusion in another case", {12, notepad, report_device, 1, {}, {"NotePad.EXE"}}, {}},
+        {"user exclusion must start a name",
+         {12, notepad, report_device, 1, {}, {"otepad.exe"}},
+         report{"READ", report_docx, "FILE", notepad_image, "alice"}},
+        {"user exclusion with its folder", {12, notepad, report_device, 1, {}, {"windows\\notepad.exe"}}, {}},
         {"a directory", {12, word, "\\Device\\HarddiskVolume3\\Users\\alice\\Archive.zip", 1}, {}},
         {"a path not on record",
          {12, word, "\\Device\\HarddiskVolume3\\gone.txt", 2},
@@ -253,7 +264,10 @@ TEST_F(FileEventHandler, PathEventsAreScopedByLabelAndExcludedByEnding) {
         {"svchost is printed, then left out",
          {27, svchost, slides_device},
          {},
-         "RENAME " + slides + " C:\\Temp\\svchost.exe\\run.exe\n"},
+         "RENAME " + slides + " C:\\Windows\\System32\\svchost.exe\n"},
+        {"a borrowed name is reported",
+         {27, borrowed_svchost, slides_device},
+         report{"RENAME", slides, "N/A", borrowed_svchost_image, "alice"}},
         {"user exclusion must end the image path, as for opens",
          {27, notepad, slides_device, 0, {}, {"note"}},
          report{"RENAME", slides, "N/A", notepad_image, "alice"}},
@@ -326,7 +340,7 @@ TEST_F(FileEventHandler, TheLifeCoveringTheEventNamesItsProcess) {
         run(test);
 }
 
-TEST(DefaultExclusion, FirstContainedEntryDecidesAndSparesOnlyThePlainExplorerDelete) {
+TEST(DefaultExclusion, TheFirstEntryNamingTheProgramDecidesAndSparesOnlyThePlainExplorerDelete) {
     struct exclusion_case {
         const char* process;
         const char* label;
@@ -336,12 +350,23 @@ TEST(DefaultExclusion, FirstContainedEntryDecidesAndSparesOnlyThePlainExplorerDe
         {"C:\\Windows\\explorer.exe", "DELETE", false},
         {"C:\\Windows\\explorer.exe", "DELETE + READ", true},
         {"C:\\Windows\\explorer.exe", "READ", true},
-        {"C:\\x\\ServiceHub.explorer.exe", "DELETE", true}, // an earlier entry decides first
-        {"C:\\x\\WerFault.exe\\explorer.exe", "DELETE", true},
-        {"C:\\x\\explorer.exe\\svchost.exe", "DELETE", false}, // explorer.exe comes first in the table
+        {"C:\\WINDOWS\\SysWOW64\\explorer.exe", "READ", true}, // the folders in any case
+        {"C:\\x\\ServiceHub.explorer.exe", "DELETE", true},    // an earlier entry decides first
+        {"C:\\VS\\ServiceHub.Host.CLR.x86.exe", "READ", true},
+        {"C:\\x\\MyServiceHub.exe", "READ", false},
+        {"C:\\x\\ServiceHub.\\run.exe", "READ", false}, // a folder's name is no program's
         {"C:\\Windows\\System32\\svchost.exe", "DELETE", true},
+        {"C:\\Windows\\System32\\drivers\\svchost.exe", "READ", false},
+        {"C:\\Users\\bob\\Downloads\\svchost.exe", "READ", false},
+        {"C:\\Users\\bob\\AppData\\Roaming\\WerFault.exe", "READ", false},
+        {"D:\\Windows\\System32\\svchost.exe", "READ", false},
+        {"C:\\Windows\\System32\\xsvchost.exe", "READ", false},
+        {"C:\\Windows\\System32\\svchost.exe.bak", "READ", false},
+        {"C:\\Windows\\System32\\SVCHOST.EXE", "READ", false}, // the names keep their case rules
+        {"svchost.exe", "READ", true},                         // no path known: the name alone decides
         {"C:\\Program Files\\Velmar Windows Agent\\winagent.exe", "READ", false}, // case-sensitive
         {"c:\\program files\\velmar windows agent\\winagent.exe", "READ", true},
+        {"c:\\x\\evilvelmar windows agent\\winagent.exe", "READ", false},
         {"C:\\Apps\\notepad.exe", "READ", false},
         {"", "READ", false},
     };

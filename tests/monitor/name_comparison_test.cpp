@@ -40,12 +40,32 @@ TEST(NameComparison, IgnoresTheCaseOfAsciiLettersOnly) {
     }
 }
 
-TEST(NameComparison, AUserExclusionIsAnEndingInAnyCase) {
-    const std::vector<std::string> excluded = {"x.exe", "WINWORD.exe"};
-    EXPECT_TRUE(is_user_excluded("C:\\Program Files\\Office\\winword.EXE", excluded));
-    EXPECT_TRUE(is_user_excluded("winword.exe", excluded));
-    EXPECT_FALSE(is_user_excluded("C:\\winword.exe.bak", excluded));
+TEST(NameComparison, AUserExclusionIsAnEndingAtANameBoundaryInAnyCase) {
+    struct exclusion_case {
+        const char* image;
+        const char* entry;
+        bool excluded;
+    };
+    const exclusion_case cases[] = {
+        {"C:\\Program Files\\Office\\winword.EXE", "WINWORD.exe", true},
+        {"winword.exe", "winword.exe", true}, // the name starts the path
+        {"C:\\winword.exe.bak", "winword.exe", false},
+        {"C:\\Tools\\evilwinword.exe", "winword.exe", false},
+        {"C:\\Tools\\xwinword.exe", "winword.exe", false},
+        {"xwinword.exe", "winword.exe", false},
+        {"C:\\Office\\winword.exe", "office\\WINWORD.EXE", true}, // with its folder
+        {"C:\\BackOffice\\winword.exe", "office\\winword.exe", false},
+        {"C:\\Office\\winword.exe", "\\winword.exe", true}, // an entry that starts with its own '\'
+        {"C:\\Office\\winword.exe", "C:\\Office\\winword.exe", true},
+        {"winword.exe", "C:\\winword.exe", false},
+    };
+    for (const exclusion_case& test : cases)
+        EXPECT_EQ(is_user_excluded(test.image, {"x.exe", test.entry}), test.excluded)
+            << test.image << " / " << test.entry;
     EXPECT_FALSE(is_user_excluded("C:\\winword.exe", {}));
+    EXPECT_TRUE(ends_at_name_boundary("C:\\a\\arp.exe", "arp.exe"));
+    EXPECT_FALSE(ends_at_name_boundary("C:\\a\\sharp.exe", "arp.exe"));
+    EXPECT_FALSE(ends_at_name_boundary("C:\\a\\ARP.EXE", "arp.exe")); // exact
 }
 
 } // namespace

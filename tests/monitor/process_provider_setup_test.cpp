@@ -17,7 +17,8 @@ using namespace testing;
 using simulated::process_event;
 using simulated::record_property;
 
-constexpr unsigned explorer = 500, azure_agent = 510, velmar_agent = 520, locked = 530, missing = 540;
+constexpr unsigned explorer = 500, azure_agent = 510, velmar_agent = 520, locked = 530, missing = 540,
+                   borrowed_svchost = 550, real_svchost = 560, evil_word = 570, fake_agent = 580;
 const std::string alice = "S-1-5-21-1-2-3-1001", juergen = "S-1-5-21-1-2-3-1002";
 
 simulated::machine_inventory process_machine() {
@@ -31,6 +32,10 @@ simulated::machine_inventory process_machine() {
         {velmar_agent, volume + "\\Program Files\\Velmar Windows Agent\\winagent.exe", "S-1-5-18",
          process_access::full},
         {locked, volume + "\\Windows\\System32\\smss.exe", "S-1-5-18", process_access::denied},
+        {borrowed_svchost, volume + "\\Users\\bob\\Downloads\\svchost.exe", alice, process_access::full},
+        {real_svchost, volume + "\\WINDOWS\\system32\\svchost.exe", "S-1-5-18", process_access::full},
+        {evil_word, volume + "\\Tools\\evilwinword.exe", alice, process_access::full},
+        {fake_agent, volume + "\\Tools\\xwindowsazureguestagent.exe", alice, process_access::full},
     };
     for (simulated::process_entry& process : model.processes)
         process.creation_time = 1; // before every time stamp the tests give
@@ -65,8 +70,9 @@ process_event start_of(std::string image, std::u16string command_line, unsigned 
     return event;
 }
 
-process_event end_of(std::string image, std::u16string command_line = u"x", unsigned parent = explorer) {
-    process_event event = start_of(std::move(image), std::move(command_line), parent);
+process_event end_of(std::string image, std::u16string command_line = u"x", unsigned parent = explorer,
+                     std::uint32_t pid = 4242) {
+    process_event event = start_of(std::move(image), std::move(command_line), parent, alice, pid);
     event.opcode = platform::process_end_opcode;
     return event;
 }
@@ -105,7 +111,13 @@ class ProcessProvider : public provider_harness {
             return provider;
         });
     }
-    outcome run(const process_case& test) { return run(describe_process_event(test.event), test.excluded); }
+    // At a time after the machine's processes were created, so that a live
+    // look-up may name them (their image path is what the exclusions read).
+    outcome run(const process_case& test) {
+        simulated::record_description description = describe_process_event(test.event);
+        description.header.timestamp = 100;
+        return run(description, test.excluded);
+    }
 
     process_tracker tracker;
 };
@@ -141,6 +153,26 @@ TEST_F(ProcessProvider, ExclusionsAndLookupsDecideWhatIsReported) {
         {"a console host's end", end_of("other.exe", u"conhost.exe 0xffffffff -ForceV1")},
         {"a console host, other flags", start_of("x.exe", u"conhost.exe 0xffffffff -ForceV2"), by_explorer},
         {"lowered into the built-in table", start_of("SVCHOST.EXE", u"svchost -k")},
+        {"excluded on the path the tracker learnt",
+         start_of("svchost.exe", u"svchost.exe -k netsvcs", explorer, alice, real_svchost)},
+        {"a borrowed name in Downloads",
+         start_of("svchost.exe", u"svchost.exe -k evil", explorer, alice, borrowed_svchost), by_explorer},
+        {"a borrowed name's end", end_of("svchost.exe", u"x", explorer, borrowed_svchost), {}, true},
+        {"a user entry on the learnt path",
+         start_of("winword.exe", u"w", explorer, alice, evil_word),
+         by_explorer,
+         false,
+         {"winword.exe"}},
+        {"a user entry with the learnt folder",
+         start_of("evilwinword.exe", u"w", explorer, alice, evil_word),
+         {},
+         false,
+         {"tools\\evilwinword.exe"}},
+        {"a user entry must start a name",
+         start_of("xnotepad.exe", u"n"),
+         by_explorer,
+         false,
+         {"notepad.exe"}},
         {"a table entry with capitals never matches", start_of("WerFault.exe", u"WerFault -u"), by_explorer},
         {"only A to Z are lowered", start_of("Caf\xc3\x89.EXE", u"caf\u00e9"), by_explorer},
         {"a user entry with capitals", start_of("notepad.exe", u"n"), {}, false, {"Notepad.exe"}},
@@ -154,6 +186,8 @@ TEST_F(ProcessProvider, ExclusionsAndLookupsDecideWhatIsReported) {
         {"a user entry, end", end_of("notepad.exe"), {}, false, {"notepad.exe"}},
         {"started by the Azure agent", start_of("cmd.exe", u"cmd", azure_agent)},
         {"started by our own agent", start_of("cmd.exe", u"cmd", velmar_agent)},
+        {"started by a name ending like an agent's", start_of("cmd.exe", u"cmd", fake_agent),
+         started{"c:\\tools\\xwindowsazureguestagent.exe"}},
         {"ended, started by an agent", end_of("cmd.exe", u"cmd", azure_agent), {}, true},
         {"an unknown account", start_of("a.exe", u"a", explorer, "S-1-5-21-9-9-9-9"),
          started{explorer_image, "UNKNOWN"}},

@@ -57,10 +57,14 @@ class recording_sink final : public monitor::message_sink {
     std::vector<monitor::record_time> times_;
 };
 
-// Order matters: the first entry a name contains decides.
-inline const std::array<std::string, 5> test_default_excluded = {
-    "ServiceHub.", "WerFault.exe", "explorer.exe", "svchost.exe", "velmar windows agent\\winagent.exe",
-};
+// Order matters: the first entry that names the program decides.
+inline const std::array<monitor::excluded_program, 5> test_default_excluded = {{
+    {"ServiceHub.", monitor::program_match::name_prefix},
+    {"WerFault.exe", monitor::program_match::file_name, monitor::program_home::windows_folders},
+    {"explorer.exe", monitor::program_match::file_name, monitor::program_home::windows_folders},
+    {"svchost.exe", monitor::program_match::file_name, monitor::program_home::windows_folders},
+    {"velmar windows agent\\winagent.exe", monitor::program_match::path_ending},
+}};
 inline const std::array<std::string, 2> test_agent_images = {
     "velmar windows agent\\winagent.exe",
     "windowsazureguestagent.exe",

@@ -62,7 +62,12 @@ TEST(Scenario, ReadsMachineAndEveryStepKind) {
         {"interrupt": {}},
         {"volume_mount": {"device": "\\Device\\HarddiskVolume8\\", "root": "E:\\"}},
         {"hold": {"session": "Velmar_Trace_WindowsKernel"}},
-        {"release": {"session": "Velmar_Trace_WindowsKernel"}}
+        {"release": {"session": "Velmar_Trace_WindowsKernel"}},
+        {"outside": {"stop_session": "Velmar_Trace_FileKernel"}},
+        {"outside": {"enable_provider": {"session": "S", "provider": "microsoft-windows-kernel-FILE",
+                                         "any_keywords": "0x10", "level": 2}}},
+        {"outside": {"disable_provider": {"session": "S", "provider": "22FB2CD6-0E7B-422B-A0C7-2FAD1FD0E716"}}},
+        {"outside": {"set_enable_flags": {"session": "K", "flags": 0}}}
       ]})");
     EXPECT_TRUE(parsed.machine.older_than_windows8());
     EXPECT_EQ(parsed.machine.inventory.agent_user_sid, "S-1-5-21-1-2-3-1001");
@@ -74,13 +79,26 @@ TEST(Scenario, ReadsMachineAndEveryStepKind) {
     EXPECT_EQ(parsed.machine.inventory.accounts.size(), 1u); // a given list replaces the default
     EXPECT_EQ(parsed.machine.inventory.processes.at(0).access, process_access::limited);
     EXPECT_EQ(parsed.machine.inventory.files.at(0).type, file_type::dir);
-    ASSERT_EQ(parsed.steps.size(), 9u);
+    ASSERT_EQ(parsed.steps.size(), 13u);
     EXPECT_EQ(parsed.machine.running_sessions.at(0).clock_ahead_ms, 1500u);
     EXPECT_EQ(parsed.machine.inventory.processes.at(0).parent_pid, 600u);
     EXPECT_EQ(parsed.machine.inventory.processes.at(0).command_line, "notepad a.txt");
     EXPECT_TRUE(std::get<session_hold_step>(parsed.steps[7].action).hold);
     EXPECT_FALSE(std::get<session_hold_step>(parsed.steps[8].action).hold);
     EXPECT_EQ(std::get<session_hold_step>(parsed.steps[8].action).session, "Velmar_Trace_WindowsKernel");
+    const auto outside = [&](std::size_t index) {
+        return std::get<outside_step>(parsed.steps.at(index).action);
+    };
+    EXPECT_EQ(outside(9).what, outside_step::act::stop_session);
+    EXPECT_EQ(outside(9).session, "Velmar_Trace_FileKernel");
+    EXPECT_EQ(outside(10).what, outside_step::act::enable_provider);
+    EXPECT_EQ(outside(10).provider.Data1, 0xEDD08927u); // a name of the machine's providers, in any case
+    EXPECT_EQ(outside(10).any_keywords, 0x10u);
+    EXPECT_EQ(outside(10).level, 2u);
+    EXPECT_EQ(outside(11).what, outside_step::act::disable_provider);
+    EXPECT_EQ(outside(11).provider.Data1, 0x22FB2CD6u);
+    EXPECT_EQ(outside(12).what, outside_step::act::set_enable_flags);
+    EXPECT_EQ(outside(12).flags, 0u);
     EXPECT_EQ(std::get<volume_mount_step>(parsed.steps[6].action).volume.root, "E:\\");
     EXPECT_EQ(std::get<file_event>(parsed.steps[0].action).share_access, 3u);
     EXPECT_EQ(std::get<file_event>(parsed.steps[0].action).name, u"\\Device\\HarddiskVolume3\\a.txt");
@@ -131,6 +149,17 @@ TEST(Scenario, ErrorsNameThePlaceAndTheProblem) {
          "/machine/agent_user_sid: expected a SID"},
         {R"({"format": 1, "steps": [{"volume_mount": {"device": "\\Device\\HarddiskVolume8\\"}}]})",
          "/steps/0/volume_mount/root: required"},
+        {R"({"format": 1, "steps": [{"outside": {}}]})", "/steps/0/outside: an outside step needs one of"},
+        {R"({"format": 1, "steps": [{"outside": {"stop_session": "A", "set_enable_flags": {}}}]})",
+         "/steps/0/outside: an outside step does exactly one thing"},
+        {R"({"format": 1, "steps": [{"outside": {"disable_provider": {"session": "A", "provider": "Nobody"}}}]})",
+         "/steps/0/outside/disable_provider/provider: expected a GUID or the name of a provider"},
+        {R"({"format": 1, "steps": [{"outside": {"set_enable_flags": {"session": "A"}}}]})",
+         "/steps/0/outside/set_enable_flags/flags: required"},
+        {R"({"format": 1, "steps": [{"outside": {"enable_provider": {"session": "A", "provider": "Microsoft-Windows-Kernel-File", "level": 4}}}]})",
+         "/steps/0/outside/enable_provider/any_keywords: required"},
+        {R"({"format": 1, "steps": [{"outside": {"stop_session": "A", "delay": 1}}]})",
+         "/steps/0/outside/delay: unknown key"},
         {R"({"format": 1, "steps": [{"hold": {}}]})", "/steps/0/hold/session: required"},
         {R"({"format": 1, "machine": {"providers": [{"name": "a", "guid": "{EDD08927-9CC4-4E65-B970-C2560FB5C289}"}]}})",
          "/machine/providers/0/guid"},

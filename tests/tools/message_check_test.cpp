@@ -69,7 +69,7 @@ TEST(MessageCheck, AcceptsEnvelopesOnEveryKindAndTheAgentsOwnMessages) {
         R"({"Event_Type":"AGENT","Operation":"STATUS",)" + figures + sealed + "9}",
         R"({"Event_Type":"AGENT","Operation":"EVENTS LOST","Session":"Velmar_Trace_FileKernel","Events_Lost":3,"Events_Lost_Total":7,"Buffers_Lost":0,"Buffers_Lost_Total":0,"Loss_Records":1,"Loss_Records_Total":1,)" +
             sealed + "10}",
-        R"({"Event_Type":"AGENT","Operation":"SESSION RESTORED","Session":"Velmar_Trace_FileKernel","Found":"stopped","Noticed_Time":"2026-12-08T02:47:09.0000000Z","Restored_Time":"2026-12-08T02:47:09.5000000Z",)" +
+        R"({"Event_Type":"AGENT","Operation":"SESSION RESTORED","Session":"Velmar_Trace_FileKernel","Provider":"","Found":"was stopped from outside","Done":"started again","Noticed_Time":"2026-12-08T02:47:09.0000000Z","Restored_Time":"2026-12-08T02:47:09.5000000Z","Tries":1,)" +
             sealed + "11}",
         R"({"Event_Type":"AGENT","Operation":"STOPPED",)" + figures + sealed + "12}",
     };

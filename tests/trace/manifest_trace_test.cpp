@@ -227,7 +227,9 @@ TEST_P(LeftoverSession, IsStoppedAndCreatedAgainWithTheSecondResultChecked) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, LeftoverSession,
                          ::testing::Values(leftover_case{0, 0, ""}, leftover_case{4201, 0, ""},
-                                           leftover_case{234, 0, ""}, // stopped, with more to say
+                                           leftover_case{234, 0, ""},  // stopped, with more to say
+                                           leftover_case{1230, 0, ""}, // already stopping
+                                           leftover_case{2402, 0, ""},
                                            leftover_case{0, 5, "Need to be an admin"},
                                            leftover_case{0, 1450, "No more trace sessions available."}));
 
@@ -434,6 +436,11 @@ TEST_F(ManifestTrace, StopGoesByNameAndClosesTheConsumerOnce) {
     session.stop();
     EXPECT_EQ(session_calls(), (call_list{"ControlTraceW", "StartTraceW", "OpenTraceW", "ProcessTrace",
                                           "ControlTraceW", "CloseTrace", "ControlTraceW"}));
+    // Already on its way to stopping (someone else stopped it first): a stop, not a failure.
+    for (const std::uint32_t stopping : {1230u, 2402u}) {
+        tracing.control_trace_answers.then(stopping);
+        EXPECT_NO_THROW(session.stop()) << stopping;
+    }
 }
 
 TEST_F(ManifestTrace, AFailedStopStillClosesTheConsumer) {

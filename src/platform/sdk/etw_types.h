@@ -496,6 +496,7 @@ inline constexpr std::size_t trace_provider_instance_info_size = 16;
 inline constexpr std::size_t trace_enable_info_size = 32;
 inline constexpr std::size_t trace_enable_info_logger_id_offset = 6;
 inline constexpr std::uint32_t event_trace_control_stop = 1;
+inline constexpr std::uint32_t event_trace_control_update = 2;
 inline constexpr std::uint32_t event_trace_control_flush = 3;
 inline constexpr std::uint32_t event_control_code_disable_provider = 0;
 inline constexpr std::uint32_t event_control_code_enable_provider = 1;

@@ -198,6 +198,7 @@ static_assert(sdk::event_trace_no_per_processor_buffering == EVENT_TRACE_NO_PER_
 static_assert(sdk::process_trace_mode_real_time == PROCESS_TRACE_MODE_REAL_TIME);
 static_assert(sdk::process_trace_mode_event_record == PROCESS_TRACE_MODE_EVENT_RECORD);
 static_assert(sdk::event_trace_control_stop == EVENT_TRACE_CONTROL_STOP);
+static_assert(sdk::event_trace_control_update == EVENT_TRACE_CONTROL_UPDATE);
 static_assert(sdk::trace_guid_query_info == TraceGuidQueryInfo);
 static_assert(sdk::trace_guid_info_size == sizeof(TRACE_GUID_INFO));
 static_assert(sdk::trace_provider_instance_info_size == sizeof(TRACE_PROVIDER_INSTANCE_INFO));

@@ -7,6 +7,8 @@
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
 
+#include <algorithm>
+#include <cctype>
 #include <charconv>
 #include <fstream>
 #include <limits>
@@ -281,8 +283,8 @@ machine_config read_machine(object_reader& reader) {
 }
 
 std::uint64_t number_or_hex(object_reader& reader, const char* key, std::uint64_t limit,
-                            std::uint64_t fallback) {
-    const json* found = reader.find(key);
+                            std::uint64_t fallback, bool required = false) {
+    const json* found = required ? &reader.require(key) : reader.find(key);
     if (found == nullptr)
         return fallback;
     if (found->IsString()) {
@@ -420,12 +422,71 @@ file_event read_file_step(object_reader& body, std::string_view kind) {
 // reading recurses.
 constexpr unsigned max_repeat_depth = 8;
 
-step read_step(object_reader& item, unsigned depth) {
+// A provider by its GUID, or by a name the machine registers (in any case).
+GUID provider_at(object_reader& body, const std::vector<registered_provider>& providers) {
+    const std::string given = body.text("provider", "", true);
+    if (const auto guid = parse_guid(given))
+        return *guid;
+    for (const registered_provider& registered : providers) {
+        const bool same = registered.name.size() == given.size() &&
+                          std::equal(given.begin(), given.end(), registered.name.begin(), [](char a, char b) {
+                              return std::tolower(static_cast<unsigned char>(a)) ==
+                                     std::tolower(static_cast<unsigned char>(b));
+                          });
+        if (same)
+            return registered.guid;
+    }
+    throw scenario_error(body.where("provider"), "expected a GUID or the name of a provider of the machine");
+}
+
+outside_step read_outside_step(object_reader& body, const std::vector<registered_provider>& providers) {
+    static const char* const acts[] = {"stop_session", "disable_provider", "enable_provider",
+                                       "set_enable_flags"};
+    const char* chosen = nullptr;
+    for (const char* act : acts) {
+        if (body.has(act)) {
+            if (chosen != nullptr)
+                throw scenario_error(body.where(),
+                                     std::string("an outside step does exactly one thing; found \"") +
+                                         chosen + "\" and \"" + act + "\"");
+            chosen = act;
+        }
+    }
+    if (chosen == nullptr)
+        throw scenario_error(body.where(), "an outside step needs one of stop_session, disable_provider, "
+                                           "enable_provider, set_enable_flags");
+    outside_step outside;
+    const std::string_view act = chosen;
+    if (act == "stop_session") {
+        outside.what = outside_step::act::stop_session;
+        outside.session = body.text("stop_session", "", true);
+        return outside;
+    }
+    object_reader target(body.require(chosen), body.where(chosen));
+    outside.session = target.text("session", "", true);
+    if (act == "set_enable_flags") {
+        outside.what = outside_step::act::set_enable_flags;
+        outside.flags = static_cast<std::uint32_t>(number_or_hex(target, "flags", u32_max, 0, true));
+    } else {
+        outside.provider = provider_at(target, providers);
+        if (act == "enable_provider") {
+            outside.what = outside_step::act::enable_provider;
+            outside.any_keywords = number_or_hex(target, "any_keywords", u64_max, 0, true);
+            outside.level = static_cast<std::uint8_t>(target.number("level", u8_max, 0, true));
+        } else {
+            outside.what = outside_step::act::disable_provider;
+        }
+    }
+    target.finish();
+    return outside;
+}
+
+step read_step(object_reader& item, unsigned depth, const std::vector<registered_provider>& providers) {
     step result;
     result.delay_ms = static_cast<std::uint32_t>(item.number("delay_ms", u32_max, 0));
-    static const char* const kinds[] = {"file_open",     "file_delete",  "file_rename", "file_create",
-                                        "process_start", "process_end",  "record",      "interrupt",
-                                        "repeat",        "volume_mount", "hold",        "release"};
+    static const char* const kinds[] = {
+        "file_open", "file_delete", "file_rename",  "file_create", "process_start", "process_end", "record",
+        "interrupt", "repeat",      "volume_mount", "hold",        "release",       "outside"};
     const char* chosen = nullptr;
     for (const char* kind : kinds) {
         if (item.has(kind)) {
@@ -440,7 +501,7 @@ step read_step(object_reader& item, unsigned depth) {
         throw scenario_error(
             item.where(),
             "a step needs one of file_open, file_delete, file_rename, file_create, "
-            "process_start, process_end, record, interrupt, repeat, volume_mount, hold, release");
+            "process_start, process_end, record, interrupt, repeat, volume_mount, hold, release, outside");
     object_reader body(item.require(chosen), item.where(chosen));
     const std::string_view kind = chosen;
     if (kind.substr(0, 5) == "file_") {
@@ -475,11 +536,14 @@ step read_step(object_reader& item, unsigned depth) {
         if (depth == max_repeat_depth)
             throw scenario_error(item.where(chosen),
                                  "repeats nest at most " + std::to_string(max_repeat_depth) + " deep");
-        repeat.steps = read_list<step>(body, "steps", {},
-                                       [depth](object_reader& inner) { return read_step(inner, depth + 1); });
+        repeat.steps = read_list<step>(body, "steps", {}, [depth, &providers](object_reader& inner) {
+            return read_step(inner, depth + 1, providers);
+        });
         if (repeat.steps.empty())
             throw scenario_error(body.where("steps"), "a repeat needs at least one step");
         result.action = std::move(repeat);
+    } else if (kind == "outside") {
+        result.action = read_outside_step(body, providers);
     } else if (kind == "volume_mount") {
         result.action =
             volume_mount_step{volume_entry{body.text("device", "", true), body.text("root", "", true)}};
@@ -557,7 +621,9 @@ scenario parse_scenario(std::string_view text) {
         result.machine = read_machine(reader);
         reader.finish();
     }
-    result.steps = read_list<step>(top, "steps", {}, [](object_reader& item) { return read_step(item, 0); });
+    result.steps = read_list<step>(top, "steps", {}, [&result](object_reader& item) {
+        return read_step(item, 0, result.machine.providers);
+    });
     top.finish();
     return result;
 }

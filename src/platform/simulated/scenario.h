@@ -72,6 +72,19 @@ struct interrupt_step {};
 struct volume_mount_step {
     volume_entry volume;
 };
+// Another program acting on a trace session through the machine's own calls,
+// as an administrator's tool would: stops it (ControlTraceW by name), disables
+// or enables a provider in it (EnableTraceEx2 with the handle a query by name
+// gives), or sets a kernel logger's enable flags (ControlTraceW update).
+struct outside_step {
+    enum class act { stop_session, disable_provider, enable_provider, set_enable_flags };
+    act what = act::stop_session;
+    std::string session;
+    GUID provider{}; // given by name or GUID, resolved when read
+    std::uint64_t any_keywords = 0;
+    std::uint8_t level = 0;
+    std::uint32_t flags = 0;
+};
 // {"hold": {"session": NAME}} keeps the records the player hands to that
 // session, in order, undelivered, and the player stops waiting for it;
 // {"release": ...} delivers what was kept, then delivery goes on as before.
@@ -91,7 +104,7 @@ struct repeat_step {
 struct step {
     std::uint32_t delay_ms = 0;
     std::variant<file_event, process_start_step, process_end_step, record_description, interrupt_step,
-                 repeat_step, volume_mount_step, session_hold_step>
+                 repeat_step, volume_mount_step, session_hold_step, outside_step>
         action;
 };
 

@@ -74,6 +74,8 @@ scenario_player::prepared_step scenario_player::prepare(const step& source, cons
                     prepared.hold = action;
                 } else if constexpr (std::is_same_v<action_type, volume_mount_step>) {
                     prepared.mounted = action.volume;
+                } else if constexpr (std::is_same_v<action_type, outside_step>) {
+                    prepared.outside = action;
                 } else if constexpr (std::is_same_v<action_type, repeat_step>) {
                     prepared.times = action.times;
                     for (std::size_t index = 0; index < action.steps.size(); ++index)
@@ -139,6 +141,13 @@ bool scenario_player::play_step(prepared_step& step, std::size_t index, const st
         system_.add_volume(*step.mounted);
     } else if (step.hold) {
         hold_or_release(*step.hold, index, stop);
+    } else if (step.outside) {
+        // What the other program's call answered is its business; a scenario
+        // that meant it to work wants to know when it did not.
+        if (const std::uint32_t status = tracing_.act_outside(*step.outside); status != 0)
+            settings_.report("simulated machine: step " + std::to_string(index) +
+                             "'s outside call on trace session " + step.outside->session + " answered " +
+                             std::to_string(status));
     } else if (step.times != 0) {
         for (std::uint32_t round = 0; round < step.times; ++round) {
             for (prepared_step& inner : step.body) {

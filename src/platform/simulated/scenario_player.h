@@ -63,12 +63,13 @@ class scenario_player {
   private:
     struct prepared_step {
         std::uint32_t delay_ms = 0;
-        std::optional<built_record> record; // none: an interrupt, a mount or a repeat
+        std::optional<built_record> record; // none: an interrupt, a mount, an outside act or a repeat
         std::optional<process_entry> started;
         std::optional<std::uint32_t> ended;
         std::optional<volume_entry> mounted;
         std::optional<session_hold_step> hold; // a hold or a release
-        std::uint32_t times = 0;               // a repeat: plays `body` this many times
+        std::optional<outside_step> outside;
+        std::uint32_t times = 0; // a repeat: plays `body` this many times
         std::vector<prepared_step> body;
     };
 

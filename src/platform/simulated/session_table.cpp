@@ -185,23 +185,32 @@ std::uint32_t session_table::control(TRACEHANDLE handle, const char16_t* name,
         return error_invalid_parameter;
     const std::shared_ptr<session_state> session = handle != 0 ? find_by_handle(handle) : find(view_of(name));
     if (control_code != sdk::event_trace_control_query && control_code != sdk::event_trace_control_stop &&
-        control_code != sdk::event_trace_control_flush)
+        control_code != sdk::event_trace_control_update && control_code != sdk::event_trace_control_flush)
         return error_not_supported;
     if (!session)
         return error_wmi_instance_not_found;
     if (control_code == sdk::event_trace_control_flush)
         return error_success;
-    // 234 (more data) reports a stop that has been done all the same.
+    // 234 (more data) reports a stop that has been done all the same, 1230 and
+    // 2402 one already under way.
     const bool refused = control_code == sdk::event_trace_control_stop && session->leftover &&
-                         session->stop_status != error_success && session->stop_status != error_more_data;
+                         session->stop_status != error_success && session->stop_status != error_more_data &&
+                         session->stop_status != error_connection_active &&
+                         session->stop_status != error_active_connections;
     if (refused)
         return session->stop_status;
+    if (control_code == sdk::event_trace_control_update) {
+        if (properties == nullptr || properties->Wnode.BufferSize < sizeof(EVENT_TRACE_PROPERTIES))
+            return error_invalid_parameter;
+        if (session->kernel_logger)
+            session->group_masks[0] = properties->EnableFlags;
+    }
     if (properties != nullptr) {
         if (properties->Wnode.BufferSize < sizeof(EVENT_TRACE_PROPERTIES))
             return error_bad_length;
         report_statistics(*session, *properties);
     }
-    if (control_code == sdk::event_trace_control_query)
+    if (control_code == sdk::event_trace_control_query || control_code == sdk::event_trace_control_update)
         return error_success;
 
     session->stopped = true;
@@ -322,6 +331,11 @@ std::uint32_t session_table::provider_enables(const GUID& provider, void* out, s
         return error_insufficient_buffer;
     std::memcpy(out, answer.data(), answer.size());
     return error_success;
+}
+
+TRACEHANDLE session_table::handle_of(std::u16string_view name) const {
+    const std::shared_ptr<session_state> session = find(name);
+    return session ? session->controller : sdk::invalid_processtrace_handle;
 }
 
 std::shared_ptr<session_state> session_table::find(std::u16string_view name) const {

@@ -24,12 +24,14 @@ class session_table {
 
     // StartTraceW.
     std::uint32_t start(TRACEHANDLE* handle, const char16_t* name, EVENT_TRACE_PROPERTIES* properties);
-    // ControlTraceW with a query, stop or flush: the session by `handle` when it
-    // is nonzero, else by `name`. A query or stop fills `properties` (when
-    // given) with the session's settings and counters, a stop's with the final
-    // ones, and writes the session's handle (its logger id in the low 16 bits)
-    // to Wnode.HistoricalContext and, for a kernel logger, its EnableFlags. A
-    // stopped session is marked and forgotten; `stopped` receives it.
+    // ControlTraceW with a query, stop, update or flush: the session by `handle`
+    // when it is nonzero, else by `name`. A query or stop fills `properties`
+    // (when given) with the session's settings and counters, a stop's with the
+    // final ones, and writes the session's handle (its logger id in the low 16
+    // bits) to Wnode.HistoricalContext and, for a kernel logger, its
+    // EnableFlags. An update sets a kernel logger's EnableFlags (0 switches
+    // every system provider off) and answers like a query. A stopped session is
+    // marked and forgotten; `stopped` receives it.
     std::uint32_t control(TRACEHANDLE handle, const char16_t* name, EVENT_TRACE_PROPERTIES* properties,
                           std::uint32_t control_code, std::shared_ptr<session_state>* stopped = nullptr);
     // EnumerateTraceGuidsEx(TraceGuidQueryInfo): one provider instance with a
@@ -46,6 +48,9 @@ class session_table {
     std::uint32_t set_group_masks(std::uint32_t information_class, const void* information,
                                   std::uint32_t length);
 
+    // The handle a controller of the session of that name works with (another
+    // program gets it from a query by name), or the invalid handle.
+    TRACEHANDLE handle_of(std::u16string_view name) const;
     // The running session of that name, or null.
     std::shared_ptr<session_state> find(std::u16string_view name) const;
     // Every running session that takes the record.

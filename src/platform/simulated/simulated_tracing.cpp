@@ -234,6 +234,42 @@ std::uint32_t simulated_tracing::enable_trace_ex2(trace_handle handle, const GUI
     return status;
 }
 
+std::uint32_t simulated_tracing::act_outside(const outside_step& outside) {
+    const std::u16string name = utf8_to_utf16(outside.session);
+    switch (outside.what) {
+    case outside_step::act::stop_session: {
+        EVENT_TRACE_PROPERTIES properties{};
+        properties.Wnode.BufferSize = sizeof properties;
+        return control_trace(0, name.c_str(), &properties, sdk::event_trace_control_stop);
+    }
+    case outside_step::act::set_enable_flags: {
+        EVENT_TRACE_PROPERTIES properties{};
+        properties.Wnode.BufferSize = sizeof properties;
+        properties.EnableFlags = outside.flags;
+        const std::uint32_t status =
+            control_trace(0, name.c_str(), &properties, sdk::event_trace_control_update);
+        const std::lock_guard lock(mutex_);
+        consumers_.sessions_changed();
+        return status;
+    }
+    case outside_step::act::disable_provider:
+    case outside_step::act::enable_provider:
+        break;
+    }
+    trace_handle handle = sdk::invalid_processtrace_handle;
+    {
+        const std::lock_guard lock(mutex_);
+        handle = sessions_.handle_of(name);
+    }
+    if (handle == sdk::invalid_processtrace_handle)
+        return error_wmi_instance_not_found;
+    const bool enable = outside.what == outside_step::act::enable_provider;
+    return enable_trace_ex2(handle, &outside.provider,
+                            enable ? sdk::event_control_code_enable_provider
+                                   : sdk::event_control_code_disable_provider,
+                            outside.level, outside.any_keywords, 0, 0, nullptr);
+}
+
 trace_handle simulated_tracing::open_trace(EVENT_TRACE_LOGFILEW* logfile) {
     const std::lock_guard lock(mutex_);
     return consumers_.open(logfile);

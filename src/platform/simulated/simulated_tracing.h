@@ -64,6 +64,10 @@ class simulated_tracing final : public tracing_api {
     bool hold(std::u16string_view session);
     bool release(std::u16string_view session, std::chrono::milliseconds patience,
                  const std::stop_token& stop);
+    // Another program acting on a session (see outside_step) through the calls
+    // the agent makes, with their answers: the status of its call, 4201 when no
+    // session has the name.
+    std::uint32_t act_outside(const outside_step& outside);
     // Makes TDH know the record, for as long as it may be delivered.
     void describe(const built_record& record) { tdh_.add(record); }
     void forget(const built_record& record) { tdh_.remove(record); }
