@@ -251,248 +251,244 @@ TEST_F(AgentUnderWine, WithTheEnvelopeEveryDatagramNamesThisComputerInOneSequenc
     }
     std::sort(operations.begin(), operations.end());
     EXPECT_EQ(operations, (std::vector<std::string>{"1 STARTED", "2 READ", "3 STOPPED"}));
+}
 
-    // The file session stopped, or its provider switched off, by another program:
-    // the program puts it back through the real calls, and an open 3 s later arrives.
-    TEST_F(AgentUnderWine, AFileSessionChangedFromOutsideIsRestored) {
-        const struct {
-            std::string outside;
-            std::string line;
-        } cases[] = {
-            {R"({"outside": {"stop_session": "Velmar_Trace_FileKernel"}})",
-             "tallowick: trace session Velmar_Trace_FileKernel: was stopped from outside; started again"},
-            {R"({"outside": {"disable_provider": {"session": "Velmar_Trace_FileKernel", "provider": "Microsoft-Windows-Kernel-File"}}})",
-             "tallowick: trace session Velmar_Trace_FileKernel: provider Microsoft-Windows-Kernel-File is no "
-             "longer "
-             "enabled; enabled again"},
-        };
-        for (const auto& test : cases) {
-            const std::string open =
-                file_step("file_open", "Quarterly Report.docx", R"(, "share_access": 1)");
-            const agent_run result = run(
-                {"--path", scope()}, scenario_of({test.outside, R"({"delay_ms": 3000, )" + open.substr(1)}));
-            EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
-            EXPECT_EQ(without_run_summary(result.process.err), test.line + "\n");
-            EXPECT_EQ(result.datagrams,
-                      std::vector<std::string>{file_datagram(12, "READ", "Quarterly Report.docx", "FILE")});
-        }
-    }
-
-    TEST_F(AgentUnderWine, ProcessStartAndEndAreReportedWithTheRealParentAndAccount) {
-        const std::string pid = std::to_string(child_pid() + 100000);
-        const agent_run result = run(
-            {},
-            scenario_of(
-                {R"({"process_start": {"pid": )" + pid + R"(, "parent_pid": )" + std::to_string(child_pid()) +
-                     R"(, "image_file_name": "cmd.exe", "command_line": "cmd /c build", "user_sid": "S-1-5-18"}})",
-                 R"({"process_end": {"pid": )" + pid + R"(, "image_file_name": "cmd.exe"}})"}));
-        EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
-        const std::string parent = lower_child_image();
-        EXPECT_EQ(
-            sorted(result.datagrams),
-            sorted(
-                {R"({"Parent_Process_Name":")" + json_text(parent) +
-                     R"(","Operation":"PROCESS STARTED","Process_Name":"cmd.exe","Process_ID":)" + pid +
-                     R"(,"Parent_Process_ID":)" + std::to_string(child_pid()) +
-                     R"(,"Command_Line":"cmd /c build","Event_Type":"PROCESS","User":"SYSTEM","User_SID":"S-1-5-18"})",
-                 R"({"Operation":"PROCESS ENDED","Process_Name":"cmd.exe","Process_ID":)" + pid +
-                     R"(,"Event_Type":"PROCESS"})"}));
-    }
-
-    // A process the agent saw start but cannot open (its id names nothing here) is
-    // named from its start record: image file name, and the account of its SID as
-    // the real account look-up gives it. After its end, an open under its id names
-    // nothing: sent as "UNKNOWN" after the real open's error line.
-    TEST_F(AgentUnderWine, AnOpenIsNamedByTheStartOfAProcessThatCannotBeOpened) {
-        const std::string pid = std::to_string(child_pid() + 400000);
-        const std::string open_step = R"({"file_open": {"pid": )" + pid + R"(, "name": ")" +
-                                      json_text(device_path("Quarterly Report.docx")) +
-                                      R"(", "share_access": 1}})";
-        const agent_run result = run(
-            {"--path", scope()},
-            scenario_of(
-                {R"({"process_start": {"pid": )" + pid + R"(, "parent_pid": )" + std::to_string(child_pid()) +
-                     R"(, "image_file_name": "dropper.exe", "command_line": "dropper", "user_sid": "S-1-5-18"}})",
-                 open_step, R"({"process_end": {"pid": )" + pid + R"(, "image_file_name": "dropper.exe"}})",
-                 open_step}));
-        EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
-        const auto read_by = [&](const std::string& process, const std::string& owner) {
-            return R"({"id":12,"proc":)" + pid + R"(,"Operation":"READ","Filename":")" +
-                   json_text(drive_path("Quarterly Report.docx")) +
-                   R"(","Path_Type":"FILE","Process_Name":")" + process + R"(","Process_Owner":")" + owner +
-                   R"(","Event_Type":"FILESYSTEM"})";
-        };
-        const std::string parent = lower_child_image();
-        EXPECT_EQ(
-            sorted(result.datagrams),
-            sorted(
-                {R"({"Parent_Process_Name":")" + json_text(parent) +
-                     R"(","Operation":"PROCESS STARTED","Process_Name":"dropper.exe","Process_ID":)" + pid +
-                     R"(,"Parent_Process_ID":)" + std::to_string(child_pid()) +
-                     R"(,"Command_Line":"dropper","Event_Type":"PROCESS","User":"SYSTEM","User_SID":"S-1-5-18"})",
-                 read_by("dropper.exe", "SYSTEM"),
-                 R"({"Operation":"PROCESS ENDED","Process_Name":"dropper.exe","Process_ID":)" + pid +
-                     R"(,"Event_Type":"PROCESS"})",
-                 read_by("UNKNOWN", "UNKNOWN")}));
-        EXPECT_EQ(std::count(result.console.begin(), result.console.end(), "PROC ID FALLBACK ERROR: 87"), 1);
-    }
-
-    // An image whose device path is longer than MAX_PATH (its drive path, which a
-    // program can still be started from, is not) is read whole: the open names
-    // the program by its full path.
-    TEST_F(AgentUnderWine, AProgramWhoseDevicePathIsLongerThanMaxPathIsNamedByItsFullPath) {
-        const std::size_t room = 250 - drive_path("tallowick_idle_child.exe").size();
-        const fs::path deep =
-            fs::path(std::wstring(room / 2, L'a')) / std::wstring(room - room / 2 - 1, L'b');
-        fs::create_directories(in_folder(deep));
-        fs::copy_file(in_folder("tallowick_idle_child.exe"), in_folder(deep / "tallowick_idle_child.exe"),
-                      fs::copy_options::overwrite_existing);
-        const std::string image = drive_path(deep / "tallowick_idle_child.exe");
-        ASSERT_LT(image.size(), 260u);
-        ASSERT_GT(device_path(deep / "tallowick_idle_child.exe").size(), 260u);
-        child_process deep_child(image, {});
-        const std::string pid = std::to_string(deep_child.pid());
+// The file session stopped, or its provider switched off, by another program:
+// the program puts it back through the real calls, and an open 3 s later arrives.
+TEST_F(AgentUnderWine, AFileSessionChangedFromOutsideIsRestored) {
+    const struct {
+        std::string outside;
+        std::string line;
+    } cases[] = {
+        {R"({"outside": {"stop_session": "Velmar_Trace_FileKernel"}})",
+         "tallowick: trace session Velmar_Trace_FileKernel: was stopped from outside; started again"},
+        {R"({"outside": {"disable_provider": {"session": "Velmar_Trace_FileKernel", "provider": "Microsoft-Windows-Kernel-File"}}})",
+         "tallowick: trace session Velmar_Trace_FileKernel: provider Microsoft-Windows-Kernel-File is no "
+         "longer "
+         "enabled; enabled again"},
+    };
+    for (const auto& test : cases) {
+        const std::string open = file_step("file_open", "Quarterly Report.docx", R"(, "share_access": 1)");
         const agent_run result =
-            run({"--path", scope()},
-                scenario_of({R"({"file_open": {"pid": )" + pid + R"(, "name": ")" +
-                             json_text(device_path("Quarterly Report.docx")) + R"(", "share_access": 1}})"}));
-        deep_child.finish();
+            run({"--path", scope()}, scenario_of({test.outside, R"({"delay_ms": 3000, )" + open.substr(1)}));
         EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
-        EXPECT_EQ(result.datagrams, std::vector<std::string>{
-                                        R"({"id":12,"proc":)" + pid + R"(,"Operation":"READ","Filename":")" +
-                                        json_text(drive_path("Quarterly Report.docx")) +
-                                        R"(","Path_Type":"FILE","Process_Name":")" + json_text(image) +
-                                        R"(","Process_Owner":")" + json_text(current_user()) +
-                                        R"(","Event_Type":"FILESYSTEM"})"});
-    }
-
-    TEST_F(AgentUnderWine, CtrlCStopsWithTheThreeConsoleLinesAfterSendingWhatWasQueued) {
-        std::vector<std::string> steps;
-        constexpr int events = 200;
-        for (int i = 0; i < events; ++i)
-            steps.push_back(file_step("file_open", "Quarterly Report.docx", R"(, "share_access": 1)"));
-        // Ctrl+C a moment after the records, when most of their lines are out: it
-        // must not land inside one of them (as it did while the C runtime buffered
-        // the console's output whole blocks at a time).
-        const agent_run result = run({}, scenario_of(steps, "{}", 500));
-        EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
-        EXPECT_EQ(without_run_summary(result.process.err), "");
-        EXPECT_EQ(result.datagrams.size(), static_cast<std::size_t>(events));
-        // Every line whole; the lines of records still queued may follow the last
-        // two, as the pool drains after the sessions stop.
-        ASSERT_FALSE(result.console.empty());
-        EXPECT_EQ(result.console.front(), "starting traces...");
-        const auto& console = result.console;
-        EXPECT_EQ(std::count(console.begin(), console.end(), "Caught interrupt signal..."), 1);
-        EXPECT_EQ(std::count(console.begin(), console.end(), "stopping traces..."), 1);
-        EXPECT_LT(std::find(console.begin(), console.end(), "Caught interrupt signal..."),
-                  std::find(console.begin(), console.end(), "stopping traces..."));
-        EXPECT_EQ(std::count_if(console.begin(), console.end(),
-                                [](const std::string& line) { return line.starts_with("READ C:\\"); }),
-                  events);
-    }
-
-    TEST_F(AgentUnderWine, WithoutAdministrativeRightsOneLineAndStatusOne) {
-        const agent_run result = run({}, scenario_of({}, R"({"admin": false})"));
-        EXPECT_EQ(result.process.exit_status, 1);
-        EXPECT_EQ(lines_of(without_run_summary(result.process.err)).size(), 1u) << result.process.err;
-        EXPECT_NE(result.process.err.find("Need to be an admin"), std::string::npos) << result.process.err;
-        EXPECT_TRUE(result.datagrams.empty());
-    }
-
-    // Sessions of the agent's names left running by an earlier run: replaced where
-    // they may be stopped, joined where not and they take our provider; processes
-    // are reported either way.
-    TEST_F(AgentUnderWine, LeftoverSessionsOfTheSameNameDoNotStopTheReport) {
-        const std::string pid = std::to_string(child_pid() + 200000);
-        const std::string start =
-            R"({"process_start": {"pid": )" + pid +
-            R"(, "parent_pid": 4, "image_file_name": "cmd.exe", "command_line": "cmd", "user_sid": "S-1-5-18"}})";
-        for (const std::string machine :
-             {R"({"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5,
-                                    "providers": ["edd08927-9cc4-4e65-b970-c2560fb5c289"]}]})",
-              R"({"running_sessions": [{"name": "Velmar_Trace_WindowsKernel", "stop_status": 0}]})",
-              R"({"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 0},
-                                   {"name": "Velmar_Trace_ProcessKernel", "stop_status": 0}]})"}) {
-            const agent_run result = run({}, scenario_of({start}, machine));
-            EXPECT_EQ(result.process.exit_status, 0) << machine << result.process.err;
-            ASSERT_EQ(result.datagrams.size(), 1u) << machine;
-            EXPECT_NE(result.datagrams[0].find(R"("Process_ID":)" + pid), std::string::npos)
-                << result.datagrams[0];
-        }
-    }
-
-    // A leftover session we may not stop and that cannot deliver our provider's
-    // records: one line names it and why, status 1, rather than watching nothing.
-    TEST_F(AgentUnderWine, ALeftoverSessionThatSwallowsFileEventsEndsTheRunWithOne) {
-        const agent_run result = run(
-            {},
-            R"({"format": 1, "machine": {"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5}]},
-               "steps": []})");
-        EXPECT_EQ(result.process.exit_status, 1);
-        EXPECT_EQ(result.process.err,
-                  "tallowick: trace session Velmar_Trace_FileKernel failed: a running session of this name "
-                  "may not be "
-                  "stopped, and it does not take provider edd08927-9cc4-4e65-b970-c2560fb5c289\n");
-        EXPECT_EQ(result.console, (std::vector<std::string>{"starting traces...", "stopping traces..."}));
-    }
-
-    // Before Windows 8 the process records come through the one kernel logger, "NT
-    // Kernel Logger", which the agent stops and replaces when an earlier run left
-    // it running, saying so. The file session enables its provider without an
-    // event-id filter, which Windows 7 does not know (the simulated machine refuses
-    // it). Wine answers the version test for a program of this name as Windows 7
-    // (a byte-for-byte copy of the program under another name).
-    TEST_F(AgentUnderWine, APreWindows8MachineReportsThroughTheKernelLogger) {
-        const std::string pid = std::to_string(child_pid() + 300000);
-        const std::string start =
-            R"({"process_start": {"pid": )" + pid +
-            R"(, "parent_pid": 4, "image_file_name": "cmd.exe", "command_line": "cmd", "user_sid": "S-1-5-18"}})";
-        const scoped_windows7_program windows7(L"Tallowick-pre8.exe");
-        for (
-            const std::string machine :
-            {R"({"windows_version": "6.1"})",
-             R"({"windows_version": "6.1", "running_sessions": [{"name": "NT Kernel Logger", "stop_status": 0}]})"}) {
-            const agent_run result = run({},
-                                         scenario_of({start, file_step("file_open", "Quarterly Report.docx",
-                                                                       R"(, "share_access": 1)")},
-                                                     machine),
-                                         {}, windows7.path());
-            EXPECT_EQ(result.process.exit_status, 0) << machine << result.process.err;
-            // The one kernel logger may be another tool's: its stop is said.
-            EXPECT_EQ(without_run_summary(result.process.err),
-                      machine.find("NT Kernel Logger") == std::string::npos
-                          ? ""
-                          : "tallowick: trace session NT Kernel Logger is running already, perhaps another "
-                            "tool's; stopping it to take its place\n");
-            ASSERT_EQ(result.datagrams.size(), 2u) << machine;
-            EXPECT_EQ(sorted(result.datagrams)[1],
-                      file_datagram(12, "READ", "Quarterly Report.docx", "FILE"));
-        }
-    }
-
-    // Started from Z: (the build's drive), the agent must still name files on C:
-    // by C:: drive letters come from the letters' device names, not from the
-    // volume look-up, which answers a device path with the current drive here.
-    TEST_F(AgentUnderWine, FilesOnCAreNamedOnCWhenStartedFromAnotherDrive) {
-        const agent_run result =
-            run({}, scenario_of({file_step("file_open", "Quarterly Report.docx", R"(, "share_access": 1)")}),
-                harness_folder());
-        EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+        EXPECT_EQ(without_run_summary(result.process.err), test.line + "\n");
         EXPECT_EQ(result.datagrams,
                   std::vector<std::string>{file_datagram(12, "READ", "Quarterly Report.docx", "FILE")});
     }
+}
 
-    // The harness refuses a program that imports a trace call it does not
-    // redirect, rather than letting it reach the system's stub.
-    TEST_F(AgentUnderWine, TheHarnessRefusesAProgramWithATraceCallItDoesNotCover) {
-        const process_result run =
-            run_process(narrow((harness_folder() / "uncovered_trace_call.exe").wstring()), {},
-                        {"WINEDLLOVERRIDES=tdh=n"});
-        EXPECT_EQ(run.exit_status, 3);
-        EXPECT_EQ(lines_of(without_run_summary(run.err)).size(), 1u) << run.err;
-        EXPECT_NE(run.err.find("StopTraceW"), std::string::npos) << run.err;
+TEST_F(AgentUnderWine, ProcessStartAndEndAreReportedWithTheRealParentAndAccount) {
+    const std::string pid = std::to_string(child_pid() + 100000);
+    const agent_run result = run(
+        {},
+        scenario_of(
+            {R"({"process_start": {"pid": )" + pid + R"(, "parent_pid": )" + std::to_string(child_pid()) +
+                 R"(, "image_file_name": "cmd.exe", "command_line": "cmd /c build", "user_sid": "S-1-5-18"}})",
+             R"({"process_end": {"pid": )" + pid + R"(, "image_file_name": "cmd.exe"}})"}));
+    EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+    const std::string parent = lower_child_image();
+    EXPECT_EQ(
+        sorted(result.datagrams),
+        sorted(
+            {R"({"Parent_Process_Name":")" + json_text(parent) +
+                 R"(","Operation":"PROCESS STARTED","Process_Name":"cmd.exe","Process_ID":)" + pid +
+                 R"(,"Parent_Process_ID":)" + std::to_string(child_pid()) +
+                 R"(,"Command_Line":"cmd /c build","Event_Type":"PROCESS","User":"SYSTEM","User_SID":"S-1-5-18"})",
+             R"({"Operation":"PROCESS ENDED","Process_Name":"cmd.exe","Process_ID":)" + pid +
+                 R"(,"Event_Type":"PROCESS"})"}));
+}
+
+// A process the agent saw start but cannot open (its id names nothing here) is
+// named from its start record: image file name, and the account of its SID as
+// the real account look-up gives it. After its end, an open under its id names
+// nothing: sent as "UNKNOWN" after the real open's error line.
+TEST_F(AgentUnderWine, AnOpenIsNamedByTheStartOfAProcessThatCannotBeOpened) {
+    const std::string pid = std::to_string(child_pid() + 400000);
+    const std::string open_step = R"({"file_open": {"pid": )" + pid + R"(, "name": ")" +
+                                  json_text(device_path("Quarterly Report.docx")) +
+                                  R"(", "share_access": 1}})";
+    const agent_run result = run(
+        {"--path", scope()},
+        scenario_of(
+            {R"({"process_start": {"pid": )" + pid + R"(, "parent_pid": )" + std::to_string(child_pid()) +
+                 R"(, "image_file_name": "dropper.exe", "command_line": "dropper", "user_sid": "S-1-5-18"}})",
+             open_step, R"({"process_end": {"pid": )" + pid + R"(, "image_file_name": "dropper.exe"}})",
+             open_step}));
+    EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+    const auto read_by = [&](const std::string& process, const std::string& owner) {
+        return R"({"id":12,"proc":)" + pid + R"(,"Operation":"READ","Filename":")" +
+               json_text(drive_path("Quarterly Report.docx")) + R"(","Path_Type":"FILE","Process_Name":")" +
+               process + R"(","Process_Owner":")" + owner + R"(","Event_Type":"FILESYSTEM"})";
+    };
+    const std::string parent = lower_child_image();
+    EXPECT_EQ(
+        sorted(result.datagrams),
+        sorted(
+            {R"({"Parent_Process_Name":")" + json_text(parent) +
+                 R"(","Operation":"PROCESS STARTED","Process_Name":"dropper.exe","Process_ID":)" + pid +
+                 R"(,"Parent_Process_ID":)" + std::to_string(child_pid()) +
+                 R"(,"Command_Line":"dropper","Event_Type":"PROCESS","User":"SYSTEM","User_SID":"S-1-5-18"})",
+             read_by("dropper.exe", "SYSTEM"),
+             R"({"Operation":"PROCESS ENDED","Process_Name":"dropper.exe","Process_ID":)" + pid +
+                 R"(,"Event_Type":"PROCESS"})",
+             read_by("UNKNOWN", "UNKNOWN")}));
+    EXPECT_EQ(std::count(result.console.begin(), result.console.end(), "PROC ID FALLBACK ERROR: 87"), 1);
+}
+
+// An image whose device path is longer than MAX_PATH (its drive path, which a
+// program can still be started from, is not) is read whole: the open names
+// the program by its full path.
+TEST_F(AgentUnderWine, AProgramWhoseDevicePathIsLongerThanMaxPathIsNamedByItsFullPath) {
+    const std::size_t room = 250 - drive_path("tallowick_idle_child.exe").size();
+    const fs::path deep = fs::path(std::wstring(room / 2, L'a')) / std::wstring(room - room / 2 - 1, L'b');
+    fs::create_directories(in_folder(deep));
+    fs::copy_file(in_folder("tallowick_idle_child.exe"), in_folder(deep / "tallowick_idle_child.exe"),
+                  fs::copy_options::overwrite_existing);
+    const std::string image = drive_path(deep / "tallowick_idle_child.exe");
+    ASSERT_LT(image.size(), 260u);
+    ASSERT_GT(device_path(deep / "tallowick_idle_child.exe").size(), 260u);
+    child_process deep_child(image, {});
+    const std::string pid = std::to_string(deep_child.pid());
+    const agent_run result =
+        run({"--path", scope()},
+            scenario_of({R"({"file_open": {"pid": )" + pid + R"(, "name": ")" +
+                         json_text(device_path("Quarterly Report.docx")) + R"(", "share_access": 1}})"}));
+    deep_child.finish();
+    EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+    EXPECT_EQ(result.datagrams,
+              std::vector<std::string>{R"({"id":12,"proc":)" + pid + R"(,"Operation":"READ","Filename":")" +
+                                       json_text(drive_path("Quarterly Report.docx")) +
+                                       R"(","Path_Type":"FILE","Process_Name":")" + json_text(image) +
+                                       R"(","Process_Owner":")" + json_text(current_user()) +
+                                       R"(","Event_Type":"FILESYSTEM"})"});
+}
+
+TEST_F(AgentUnderWine, CtrlCStopsWithTheThreeConsoleLinesAfterSendingWhatWasQueued) {
+    std::vector<std::string> steps;
+    constexpr int events = 200;
+    for (int i = 0; i < events; ++i)
+        steps.push_back(file_step("file_open", "Quarterly Report.docx", R"(, "share_access": 1)"));
+    // Ctrl+C a moment after the records, when most of their lines are out: it
+    // must not land inside one of them (as it did while the C runtime buffered
+    // the console's output whole blocks at a time).
+    const agent_run result = run({}, scenario_of(steps, "{}", 500));
+    EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+    EXPECT_EQ(without_run_summary(result.process.err), "");
+    EXPECT_EQ(result.datagrams.size(), static_cast<std::size_t>(events));
+    // Every line whole; the lines of records still queued may follow the last
+    // two, as the pool drains after the sessions stop.
+    ASSERT_FALSE(result.console.empty());
+    EXPECT_EQ(result.console.front(), "starting traces...");
+    const auto& console = result.console;
+    EXPECT_EQ(std::count(console.begin(), console.end(), "Caught interrupt signal..."), 1);
+    EXPECT_EQ(std::count(console.begin(), console.end(), "stopping traces..."), 1);
+    EXPECT_LT(std::find(console.begin(), console.end(), "Caught interrupt signal..."),
+              std::find(console.begin(), console.end(), "stopping traces..."));
+    EXPECT_EQ(std::count_if(console.begin(), console.end(),
+                            [](const std::string& line) { return line.starts_with("READ C:\\"); }),
+              events);
+}
+
+TEST_F(AgentUnderWine, WithoutAdministrativeRightsOneLineAndStatusOne) {
+    const agent_run result = run({}, scenario_of({}, R"({"admin": false})"));
+    EXPECT_EQ(result.process.exit_status, 1);
+    EXPECT_EQ(lines_of(without_run_summary(result.process.err)).size(), 1u) << result.process.err;
+    EXPECT_NE(result.process.err.find("Need to be an admin"), std::string::npos) << result.process.err;
+    EXPECT_TRUE(result.datagrams.empty());
+}
+
+// Sessions of the agent's names left running by an earlier run: replaced where
+// they may be stopped, joined where not and they take our provider; processes
+// are reported either way.
+TEST_F(AgentUnderWine, LeftoverSessionsOfTheSameNameDoNotStopTheReport) {
+    const std::string pid = std::to_string(child_pid() + 200000);
+    const std::string start =
+        R"({"process_start": {"pid": )" + pid +
+        R"(, "parent_pid": 4, "image_file_name": "cmd.exe", "command_line": "cmd", "user_sid": "S-1-5-18"}})";
+    for (const std::string machine :
+         {R"({"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5,
+                                    "providers": ["edd08927-9cc4-4e65-b970-c2560fb5c289"]}]})",
+          R"({"running_sessions": [{"name": "Velmar_Trace_WindowsKernel", "stop_status": 0}]})",
+          R"({"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 0},
+                                   {"name": "Velmar_Trace_ProcessKernel", "stop_status": 0}]})"}) {
+        const agent_run result = run({}, scenario_of({start}, machine));
+        EXPECT_EQ(result.process.exit_status, 0) << machine << result.process.err;
+        ASSERT_EQ(result.datagrams.size(), 1u) << machine;
+        EXPECT_NE(result.datagrams[0].find(R"("Process_ID":)" + pid), std::string::npos)
+            << result.datagrams[0];
     }
+}
+
+// A leftover session we may not stop and that cannot deliver our provider's
+// records: one line names it and why, status 1, rather than watching nothing.
+TEST_F(AgentUnderWine, ALeftoverSessionThatSwallowsFileEventsEndsTheRunWithOne) {
+    const agent_run result = run(
+        {},
+        R"({"format": 1, "machine": {"running_sessions": [{"name": "Velmar_Trace_FileKernel", "stop_status": 5}]},
+               "steps": []})");
+    EXPECT_EQ(result.process.exit_status, 1);
+    EXPECT_EQ(result.process.err,
+              "tallowick: trace session Velmar_Trace_FileKernel failed: a running session of this name "
+              "may not be "
+              "stopped, and it does not take provider edd08927-9cc4-4e65-b970-c2560fb5c289\n");
+    EXPECT_EQ(result.console, (std::vector<std::string>{"starting traces...", "stopping traces..."}));
+}
+
+// Before Windows 8 the process records come through the one kernel logger, "NT
+// Kernel Logger", which the agent stops and replaces when an earlier run left
+// it running, saying so. The file session enables its provider without an
+// event-id filter, which Windows 7 does not know (the simulated machine refuses
+// it). Wine answers the version test for a program of this name as Windows 7
+// (a byte-for-byte copy of the program under another name).
+TEST_F(AgentUnderWine, APreWindows8MachineReportsThroughTheKernelLogger) {
+    const std::string pid = std::to_string(child_pid() + 300000);
+    const std::string start =
+        R"({"process_start": {"pid": )" + pid +
+        R"(, "parent_pid": 4, "image_file_name": "cmd.exe", "command_line": "cmd", "user_sid": "S-1-5-18"}})";
+    const scoped_windows7_program windows7(L"Tallowick-pre8.exe");
+    for (
+        const std::string machine :
+        {R"({"windows_version": "6.1"})",
+         R"({"windows_version": "6.1", "running_sessions": [{"name": "NT Kernel Logger", "stop_status": 0}]})"}) {
+        const agent_run result = run(
+            {},
+            scenario_of({start, file_step("file_open", "Quarterly Report.docx", R"(, "share_access": 1)")},
+                        machine),
+            {}, windows7.path());
+        EXPECT_EQ(result.process.exit_status, 0) << machine << result.process.err;
+        // The one kernel logger may be another tool's: its stop is said.
+        EXPECT_EQ(without_run_summary(result.process.err),
+                  machine.find("NT Kernel Logger") == std::string::npos
+                      ? ""
+                      : "tallowick: trace session NT Kernel Logger is running already, perhaps another "
+                        "tool's; stopping it to take its place\n");
+        ASSERT_EQ(result.datagrams.size(), 2u) << machine;
+        EXPECT_EQ(sorted(result.datagrams)[1], file_datagram(12, "READ", "Quarterly Report.docx", "FILE"));
+    }
+}
+
+// Started from Z: (the build's drive), the agent must still name files on C:
+// by C:: drive letters come from the letters' device names, not from the
+// volume look-up, which answers a device path with the current drive here.
+TEST_F(AgentUnderWine, FilesOnCAreNamedOnCWhenStartedFromAnotherDrive) {
+    const agent_run result =
+        run({}, scenario_of({file_step("file_open", "Quarterly Report.docx", R"(, "share_access": 1)")}),
+            harness_folder());
+    EXPECT_EQ(result.process.exit_status, 0) << result.process.err;
+    EXPECT_EQ(result.datagrams,
+              std::vector<std::string>{file_datagram(12, "READ", "Quarterly Report.docx", "FILE")});
+}
+
+// The harness refuses a program that imports a trace call it does not
+// redirect, rather than letting it reach the system's stub.
+TEST_F(AgentUnderWine, TheHarnessRefusesAProgramWithATraceCallItDoesNotCover) {
+    const process_result run = run_process(narrow((harness_folder() / "uncovered_trace_call.exe").wstring()),
+                                           {}, {"WINEDLLOVERRIDES=tdh=n"});
+    EXPECT_EQ(run.exit_status, 3);
+    EXPECT_EQ(lines_of(without_run_summary(run.err)).size(), 1u) << run.err;
+    EXPECT_NE(run.err.find("StopTraceW"), std::string::npos) << run.err;
+}
 
 } // namespace
 } // namespace tallowick::testing
